@@ -1,0 +1,34 @@
+# brindle: build, run on the bundled sample, test, benchmark.
+JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+RELEASE_DIR := build/release
+TEST_DIR := build/test
+SAMPLE_MFT := $(RELEASE_DIR)/sample/basic.mft
+
+.PHONY: all build run test bench clean
+
+all: build
+
+build:
+	cmake -S . -B $(RELEASE_DIR) -DCMAKE_BUILD_TYPE=Release -DBRINDLE_TESTS=OFF
+	cmake --build $(RELEASE_DIR) -j $(JOBS) --target brindle
+
+$(SAMPLE_MFT): tests/fixtures/basic.mft.xz
+	mkdir -p $(dir $@)
+	xz -dc $< > $@
+
+# The sample volume's extracted $MFT, as CSV on the terminal.
+run: build $(SAMPLE_MFT)
+	$(RELEASE_DIR)/brindle -mftfile $(SAMPLE_MFT) -csv -quiet
+
+# Every test, in a build with AddressSanitizer and UBSan.
+test:
+	cmake -S . -B $(TEST_DIR) -DCMAKE_BUILD_TYPE=Debug -DBRINDLE_SANITIZE=ON
+	cmake --build $(TEST_DIR) -j $(JOBS)
+	cd $(TEST_DIR) && ctest --output-on-failure -j $(JOBS)
+
+# Throughput and memory on a large generated volume (see bench/README.md).
+bench: build
+	bench/run-bench.sh $(RELEASE_DIR)/brindle
+
+clean:
+	rm -rf build

@@ -1,0 +1,249 @@
+#include "app/option_parser.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <system_error>
+#include <unistd.h>
+
+#include "app/option_values.h"
+#include "output/cv_time.h"
+
+namespace app {
+
+namespace {
+
+std::string lower_case(std::string text) {
+  for (char& c : text) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+  }
+  return text;
+}
+
+std::string slashes_forward(std::string path) {
+  for (char& c : path) {
+    if (c == '\\') c = '/';
+  }
+  return path;
+}
+
+// Creates the folder part of `path` with its parents. True when there is
+// nothing to create or the folder exists afterwards.
+bool create_parent_folder(const std::string& path) {
+  const std::filesystem::path folder = std::filesystem::path(path).parent_path();
+  if (folder.empty()) return true;
+  std::error_code error;
+  std::filesystem::create_directories(folder, error);
+  return std::filesystem::is_directory(folder, error);
+}
+
+// The results file must be creatable before anything else happens; the run
+// driver opens it for real later.
+bool check_results_file(const std::string& path, bool append) {
+  std::FILE* file = std::fopen(path.c_str(), append ? "ab" : "wb");
+  if (!file) return false;
+  std::fclose(file);
+  if (!append) std::remove(path.c_str());
+  return true;
+}
+
+bool take_number(argument_list& arguments, const char* option, std::uint64_t& value, bool& present) {
+  std::string text;
+  present = arguments.value(option, text);
+  if (!present) return true;
+  if (parse_number(text, value)) return true;
+  std::fprintf(stderr, "error: %s needs a number, not '%s'\n", option, text.c_str());
+  return false;
+}
+
+// Options shared by the tool family; a failure is a bad command line.
+bool parse_shared_options(mft_entries_ctx& options, argument_list& arguments) {
+  options.pair_datetime = arguments.flag("-pair_datetime");
+
+  std::string value;
+  if (arguments.value("-diags", value)) {
+    options.diagnostics_path = value;
+    if (!options.diagnostics) options.diagnostics = std::make_unique<support::diagnostics_log>();
+    if (!options.diagnostics->open(value)) {
+      std::fprintf(stderr, "prob opening file %s for output, aborting\n", value.c_str());
+      return false;
+    }
+    if (arguments.flag("-l2")) options.diagnostics->set_level(2);
+    if (arguments.flag("-l3")) options.diagnostics->set_level(3);
+  }
+  if (arguments.flag("-csv")) {
+    options.csv = true;
+    options.separator = ",";
+    if (!options.pair_datetime) options.no_whitespace = true;
+  }
+  if (arguments.value("-hostname", value)) {
+    options.host_name = value;
+    options.host_name_set = true;
+  }
+  std::uint64_t count = 0;
+  bool present = false;
+  if (!take_number(arguments, "-cpu", count, present)) return false;
+  if (present) options.instance_count = static_cast<std::uint32_t>(count);
+
+  if (arguments.value("-outfile", value) || arguments.value("-out", value)) {
+    options.results_path = slashes_forward(value);
+    options.results_named = true;
+    if (!check_results_file(options.results_path, options.append)) {
+      std::fprintf(stderr, "prob opening file %s for output, aborting\n", options.results_path.c_str());
+      return false;
+    }
+  }
+  options.profile = arguments.flag("-profile");
+  if (arguments.flag("-base10")) options.hexadecimal = false;
+  if (arguments.value("-csv_separator", value)) options.separator = value;
+  if (arguments.flag("-no_whitespace")) options.no_whitespace = true;
+  if (arguments.flag("-enable_quoted_csv_fields")) options.quoted_fields = true;
+
+  if (arguments.value("-dateformat", value)) {
+    cv::datetime_format probe{};
+    const std::string lower = lower_case(value);
+    if ((value.size() == 10 || value.size() == 8) && cv::make_datetime_format(probe, lower, "", false)) {
+      options.date_pattern = lower;
+    } else {
+      std::fprintf(stderr, "invalid %s, using default format\n", value.c_str());
+    }
+  }
+  if (arguments.value("-timeformat", value)) {
+    const bool length_ok = value.size() == 8 || (value.size() >= 12 && value.size() <= 18);
+    if (length_ok && value.find(':') != std::string::npos) {
+      options.time_pattern = lower_case(value);
+    } else {
+      std::fprintf(stderr, "invalid %s, using default format\n", value.c_str());
+    }
+  }
+  if (arguments.flag("-quiet")) options.progress = false;
+  return true;
+}
+
+void clear_table_modes(mft_entries_ctx& options) {
+  options.per_path_csv = false;
+  options.file_path_only = false;
+  options.hash_list = false;
+  options.csv_l2t = false;
+  options.bodyfile = false;
+}
+
+// This program's own options; failures have been reported.
+bool parse_program_options(mft_entries_ctx& options, argument_list& arguments) {
+  std::string value;
+  if (arguments.value("-mftfile", value)) {
+    options.mft_file_path = uni::to_wide(value);
+    options.source_kind = 36;
+  }
+  options.hide_dos_times = arguments.flag("-hide_dos_fntimes");
+  if (arguments.flag("-default_output")) {
+    clear_table_modes(options);
+    options.default_output = true;
+  }
+  if (arguments.flag("-filepath_only")) {
+    clear_table_modes(options);
+    options.file_path_only = true;
+    options.list_separators[0] = options.list_separators[1] = 0;
+  }
+  if (arguments.flag("-csvperpath")) {
+    clear_table_modes(options);
+    options.per_path_csv = true;
+    options.list_separators[0] = '|';
+    options.list_separators[1] = ';';
+  }
+  std::uint64_t number = 0;
+  bool present = false;
+  if (!take_number(arguments, "-mftstart", number, present)) return false;
+  if (present) {
+    options.start_entry = number;
+    options.entry_count = 1;
+  }
+  if (!take_number(arguments, "-mftrange", number, present)) return false;
+  if (present) options.entry_count = number;
+
+  if (options.csv) {
+    options.per_path_csv = false;
+    options.file_path_only = false;
+    options.default_output = false;
+    options.hash_list = false;
+  }
+  if (options.results_named) {
+    std::error_code error;
+    const auto full = std::filesystem::absolute(options.results_path, error);
+    if (error) {
+      std::fprintf(stderr, "prob understanding destination of %s aborting\n,", options.results_path.c_str());
+      return false;
+    }
+    options.results_full_path = uni::to_wide(full.lexically_normal().string());
+  }
+
+  options.record_offset = arguments.flag("-filerecord_offset");
+  if (!take_number(arguments, "-find_mft", number, present)) return false;
+  if (present) {
+    options.detailed_dump = true;
+    options.start_entry = number;
+    options.entry_count = 1;
+    options.header_bytes = true;
+    options.header_offset = 0;
+    options.header_length = 2048;
+  }
+  return true;
+}
+
+std::string joined_command_line(const std::vector<std::string>& items) {
+  std::string text;
+  for (const auto& item : items) {
+    if (!text.empty()) text.push_back(' ');
+    if (item.find(' ') != std::string::npos) {
+      text.append("\"").append(item).append("\"");
+    } else {
+      text.append(item);
+    }
+  }
+  return text;
+}
+
+std::string program_name_of(const std::string& path) {
+  std::string name = std::filesystem::path(path).filename().string();
+  const auto dot = name.rfind('.');
+  if (dot != std::string::npos && dot != 0) name.resize(dot);
+  return name;
+}
+
+}  // namespace
+
+int parse_options(mft_entries_ctx& options, argument_list& arguments, const std::string& version_text,
+                  const std::string& default_source_label) {
+  options.version_text = version_text;
+  options.reset();
+  if (default_source_label.empty()) options.source_label = "NTFS$MFT";
+  if (arguments.size() < 2) return parse_bad_command_line;
+
+  options.command_line = joined_command_line(arguments.items());
+  options.program_name = program_name_of(arguments.items().front());
+
+  options.start_filetime = cv::current_filetime();
+  options.anomaly_ceiling = options.start_filetime + 36000000000ULL;
+
+  // The results folder is made before anything is written.
+  {
+    argument_list working = arguments;
+    std::string path;
+    if (working.value("-outfile", path) || working.value("-out", path)) {
+      create_parent_folder(slashes_forward(path));
+    }
+  }
+
+  if (!parse_shared_options(options, arguments)) return parse_bad_command_line;
+  argument_list program_arguments = arguments;
+  if (!parse_program_options(options, program_arguments)) return parse_failed_reported;
+  arguments = program_arguments;
+
+  if (options.mft_file_path.empty()) {
+    std::fprintf(stderr,
+                 "error: need to specify at least an input source [-mftfile, -image, -drivenum, -partition, -vmdk]\n");
+    return parse_no_source;
+  }
+  return parse_ok;
+}
+
+}  // namespace app

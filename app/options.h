@@ -1,0 +1,108 @@
+// The option set of one run. `cmd_params` holds the settings every tool of
+// the family shares (output file, separators, date forms, console and
+// diagnostics); `mft_entries_ctx` adds this program's source, scan range and
+// output choices.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "output/cv_time.h"
+#include "support/diagnostics_log.h"
+#include "support/utf.h"
+
+namespace app {
+
+class cmd_params {
+ public:
+  cmd_params() = default;
+  cmd_params(cmd_params&&) = default;
+  cmd_params& operator=(cmd_params&&) = default;
+  virtual ~cmd_params() = default;
+  virtual void reset();
+
+  std::string command_line;  // all arguments, blank-separated
+  std::string program_name;  // without folder and extension
+
+  std::string results_path;  // "\" turned into "/"
+  bool results_named = false;
+  bool append = false;
+
+  std::string date_pattern = "yyyy-mm-dd";
+  std::string time_pattern = "hh:mm:ss.xxx";
+  std::uint16_t lowest_year = 1900;
+  std::uint16_t highest_year = 2600;
+  cv::datetime_format datetime{};
+
+  std::string separator = " | ";
+  char list_separators[2] = {'|', ';'};
+  bool no_whitespace = false;
+  bool blanks_around_separator = true;
+  bool hexadecimal = true;
+  bool pair_datetime = false;
+  bool progress = true;
+  bool quoted_fields = false;
+
+  bool csv = false;
+  bool csv_l2t = false;
+  bool bodyfile = false;
+
+  std::string host_name;
+  bool host_name_set = false;
+
+  std::uint32_t instance_count = 0;
+  std::uint32_t instance_number = 0xFFFFFFFF;
+  bool profile = false;
+
+  std::string diagnostics_path;
+  std::unique_ptr<support::diagnostics_log> diagnostics;
+
+  std::string version_text;
+  std::string source_label;
+};
+
+class mft_entries_ctx : public cmd_params {
+ public:
+  void reset() override;
+
+  // Input source.
+  uni::wide_string mft_file_path;
+  std::uint8_t source_kind = 255;  // 36: an extracted $MFT file
+
+  std::uint32_t record_size = 1024;  // bytes
+  std::uint32_t sector_size = 512;   // bytes
+
+  // Scan range.
+  std::uint64_t start_entry = 0;
+  std::uint64_t entry_count = 0;  // 0: all
+
+  // Output choices.
+  bool per_path_csv = false;
+  bool file_path_only = false;
+  bool default_output = false;
+  bool hash_list = false;
+  bool hide_dos_times = false;
+  bool record_offset = false;
+  bool detailed_dump = false;  // -find_mft
+  bool header_bytes = false;
+  std::uint32_t header_offset = 0;
+  std::uint32_t header_length = 0;  // bytes
+  bool time_anomaly_check = true;
+
+  // Run state.
+  uni::wide_string run_description;
+  uni::wide_string wide_separator;
+  uni::wide_string results_full_path;
+  std::uint64_t start_filetime = 0;
+  std::uint64_t anomaly_ceiling = 0;  // run start plus one hour
+  std::string run_header;
+};
+
+// The parser's results.
+inline constexpr int parse_ok = 0;
+inline constexpr int parse_failed_reported = -1;
+inline constexpr int parse_bad_command_line = -2;
+inline constexpr int parse_no_source = -3;
+
+}  // namespace app

@@ -1,0 +1,171 @@
+#include "app/run_driver.h"
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <iostream>
+#include <system_error>
+
+#include "app/argument_list.h"
+#include "app/option_parser.h"
+#include "app/run_header.h"
+#include "app/usage.h"
+#include "support/console.h"
+#include "support/file_io.h"
+#include "walk/mft_walk.h"
+
+namespace app {
+
+namespace {
+
+bool help_requested(const std::vector<std::string>& arguments) {
+  if (arguments.size() <= 1) return true;
+  for (const auto& argument : arguments) {
+    if (equals_ignoring_case(argument, "-h") || equals_ignoring_case(argument, "-help") ||
+        equals_ignoring_case(argument, "/?") || equals_ignoring_case(argument, "--help")) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// Runs the scans the options ask for into `stream`.
+void run_scans(mft_entries_ctx& options, output::results_stream& stream) {
+  const output::output_settings settings = make_output_settings(options);
+  const walk::walk_settings walk_settings = make_walk_settings(options);
+  const auto writer = output::make_record_writer(settings);
+  walk::select_all filter;
+  walk::walk_run run(walk_settings, *writer, stream, filter, options.diagnostics.get());
+  walk::mft_range_walk(run);
+  stream.flush();
+}
+
+class run_end_report {
+ public:
+  explicit run_end_report(const mft_entries_ctx& options)
+      : m_options(options), m_start(std::chrono::steady_clock::now()) {}
+  ~run_end_report() {
+    if (m_options.progress) support::clear_progress_line();
+    const bool log_open = m_options.diagnostics && m_options.diagnostics->is_open();
+    if (!m_options.profile && !log_open) return;
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - m_start).count();
+    char text[64];
+    std::snprintf(text, sizeof text, "->%g secs", seconds);
+    if (m_options.profile) std::fprintf(stderr, "%s\n", text);
+    if (log_open) m_options.diagnostics->append_raw(text);
+  }
+
+ private:
+  const mft_entries_ctx& m_options;
+  std::chrono::steady_clock::time_point m_start;
+};
+
+}  // namespace
+
+output::output_settings make_output_settings(const mft_entries_ctx& options) {
+  output::output_settings settings;
+  if (options.detailed_dump) {
+    settings.kind = output::layout::record_dump;
+  } else if (options.per_path_csv) {
+    settings.kind = output::layout::per_path;
+  } else if (options.file_path_only) {
+    settings.kind = output::layout::path_list;
+  }
+  settings.csv = options.csv;
+  settings.separator = options.separator;
+  settings.padding = !options.no_whitespace;
+  if (options.no_whitespace) std::erase(settings.separator, ' ');
+  settings.quoted_fields = options.quoted_fields;
+  output::derive_separator(settings);
+
+  settings.hexadecimal = options.hexadecimal;
+  settings.pair_datetime = options.pair_datetime;
+  settings.date_pattern = options.date_pattern;
+  settings.time_pattern = options.time_pattern;
+  cv::make_datetime_format(settings.datetime, options.date_pattern, options.time_pattern, options.pair_datetime);
+  settings.date_width = cv::date_format_width(options.date_pattern);
+  settings.time_width = cv::time_format_width(options.time_pattern);
+
+  settings.host_name = options.host_name;
+  settings.hide_dos_times = options.hide_dos_times;
+  settings.record_offset = options.record_offset;
+  settings.bare_mft_source = options.source_kind == 36;
+  return settings;
+}
+
+walk::walk_settings make_walk_settings(const mft_entries_ctx& options) {
+  walk::walk_settings settings;
+  settings.mft_file_path = options.mft_file_path;
+  settings.start_entry = options.start_entry;
+  settings.entry_count = options.entry_count;
+  settings.progress = options.progress;
+  settings.header_bytes = options.header_bytes;
+  settings.header_length = options.header_length;
+  settings.record_offset = options.record_offset;
+  settings.csv_per_path = options.per_path_csv;
+  settings.future_limit = options.anomaly_ceiling;
+  settings.source_label = options.source_label.c_str();
+  return settings;
+}
+
+int run_program(const std::vector<std::string>& arguments) {
+  if (arguments.empty()) return exit_failure;
+  if (help_requested(arguments)) {
+    print_usage(arguments.front().c_str());
+    return exit_success;
+  }
+
+  const argument_list untouched(arguments);
+  std::string header_date;
+  untouched.peek_value("-dateformat", header_date, 1);
+  const std::string header = build_run_header(arguments, header_date);
+  std::fwrite(header.data(), 1, header.size(), stdout);
+  std::fputc('\n', stdout);
+  std::fflush(stdout);
+
+  mft_entries_ctx options;
+  argument_list consumable(arguments);
+  const int parsed = parse_options(options, consumable, version_text, "NTFS$MFT");
+  if (parsed == parse_failed_reported) return exit_failure;
+  if (parsed == parse_bad_command_line) {
+    std::fputs("invalid cmd options, aborting\n", stderr);
+    return exit_failure;
+  }
+  run_end_report end_report(options);
+  options.wide_separator = uni::to_wide(options.separator);
+  options.run_header = header;
+
+  if (options.results_named) {
+    const std::filesystem::path folder = std::filesystem::path(options.results_path).parent_path();
+    std::error_code error;
+    if (!folder.empty()) std::filesystem::create_directories(folder, error);
+    if (!folder.empty() && !std::filesystem::is_directory(folder, error)) {
+      std::fprintf(stderr, "prob creating archive file: %s, aborting\n", options.results_path.c_str());
+      return exit_failure;
+    }
+  }
+
+  if (options.instance_count > 1 && !options.results_named) {
+    std::fputs("Need to specify an output file to put the merged results in [-out <file>]\n", stderr);
+    return exit_failure;
+  }
+
+  if (options.results_named) {
+    uni::ofstream file(options.results_full_path, std::ios::out | std::ios::trunc | std::ios::binary);
+    if (!file.is_open()) {
+      std::fprintf(stderr, "prob opening file %s for output, aborting\n ",
+                   uni::wide_to_utf8(options.results_full_path).c_str());
+      return exit_failure;
+    }
+    file.write(header.data(), static_cast<std::streamsize>(header.size()));
+    file.put('\n');
+    output::results_stream stream(file);
+    run_scans(options, stream);
+  } else {
+    output::results_stream stream(std::cout);
+    run_scans(options, stream);
+  }
+  return exit_success;
+}
+
+}  // namespace app

@@ -1,0 +1,22 @@
+// One run of the program, from the process arguments to the exit status.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "app/options.h"
+#include "output/output_settings.h"
+#include "walk/walk_run.h"
+
+namespace app {
+
+inline constexpr int exit_success = 0;
+inline constexpr int exit_failure = -1;
+
+int run_program(const std::vector<std::string>& arguments);
+
+// How the parsed options render results and drive the walk.
+output::output_settings make_output_settings(const mft_entries_ctx& options);
+walk::walk_settings make_walk_settings(const mft_entries_ctx& options);
+
+}  // namespace app

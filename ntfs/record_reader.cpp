@@ -1,0 +1,511 @@
+#include "ntfs/record_reader.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "ntfs/attribute_values.h"
+#include "support/byte_reader.h"
+
+namespace ntfs {
+
+bool record_context::ensure_record_size() {
+  if (record_size_known) return true;
+  if (!source) return false;
+  std::uint32_t size = 0;
+  if (!source->record_size(size) || size == 0) return false;
+  record_size = size;
+  record_size_known = true;
+  return true;
+}
+
+const char* attribute_label(std::uint32_t type, bool named) {
+  switch (type) {
+    case attribute_type::object_id: return "obj id";
+    case attribute_type::security_descriptor: return "security descr";
+    case attribute_type::volume_name: return "vol name";
+    case attribute_type::volume_information: return "vol info";
+    case attribute_type::data: return named ? "ads" : "unnamed data";
+    case attribute_type::index_root: return "indx root";
+    case attribute_type::index_allocation: return "indx alloc";
+    case attribute_type::bitmap: return "bitmap";
+    case attribute_type::reparse_point: return "reparse point";
+    case attribute_type::ea_information: return "extended attribs info";
+    case attribute_type::ea: return "extended attribs";
+    case attribute_type::property_set: return "property set";
+    case attribute_type::logged_utility_stream: return "logged stream";
+    default: return "unk";
+  }
+}
+
+namespace {
+
+// Types that have no table of their own share one type part in their key.
+bool has_own_key_type(std::uint32_t type) {
+  switch (type) {
+    case attribute_type::standard_information:
+    case attribute_type::attribute_list:
+    case attribute_type::file_name:
+    case attribute_type::object_id:
+    case attribute_type::security_descriptor:
+    case attribute_type::volume_name:
+    case attribute_type::volume_information:
+    case attribute_type::data:
+    case attribute_type::index_root:
+    case attribute_type::index_allocation:
+    case attribute_type::bitmap:
+    case attribute_type::reparse_point:
+    case attribute_type::logged_utility_stream:
+      return true;
+    default:
+      return false;
+  }
+}
+
+struct parsed_attribute {
+  attribute_header header;
+  std::span<const std::uint8_t> bytes;  // the whole attribute
+  std::span<const std::uint8_t> value;  // resident value, empty when none or out of bounds
+  uni::wide_string* name = nullptr;     // decoded name (scratch)
+  std::string* name_utf8 = nullptr;
+  attr_key key = 0;
+  entry_number recorded_entry = 0;
+  entry_number holder_entry = 0;
+};
+
+void parse_zone_text(std::span<const std::uint8_t> text, std::vector<zone_pair>& zone) {
+  std::size_t start = 0;
+  while (start < text.size()) {
+    std::size_t end = start;
+    while (end < text.size() && text[end] != '\n' && text[end] != '\r') ++end;
+    const std::string_view line(reinterpret_cast<const char*>(text.data()) + start, end - start);
+    const std::size_t equals = line.find('=');
+    if (equals != std::string_view::npos) {
+      zone.push_back({std::string(line.substr(0, equals)), std::string(line.substr(equals + 1))});
+    }
+    start = end + 1;
+  }
+}
+
+void fill_attr_record(attr_record& slot, const parsed_attribute& a, bool keep_resident) {
+  slot.key = a.key;
+  slot.header = a.header;
+  slot.name = *a.name;
+  slot.name_utf8 = *a.name_utf8;
+  slot.label = attribute_label(a.header.type, !a.name->empty());
+  slot.raw.assign(a.bytes.begin(), a.bytes.end());
+  slot.description.clear();
+  slot.named_stream = a.header.type == attribute_type::data && !a.name->empty();
+  slot.data_attribute = a.header.type == attribute_type::data;
+  slot.extents.clear();
+  if (a.header.non_resident) decode_extents(a.bytes, slot.extents);
+  slot.has_resident_copy = keep_resident && !a.header.non_resident && !a.value.empty();
+  if (slot.has_resident_copy) {
+    slot.resident_value.assign(a.value.begin(), a.value.end());
+  } else {
+    slot.resident_value.clear();
+  }
+  slot.read_under_entry = a.recorded_entry;
+}
+
+// Adds an attribute to the all-attributes table, or merges its extents into
+// the entry that already holds the rest of the same attribute.
+attr_record* file_attribute(mft_record& record, const parsed_attribute& a, bool keep_resident,
+                            extent_list& scratch) {
+  attr_record* existing = record.attributes.find(a.key);
+  const bool unnamed_data = a.header.type == attribute_type::data && a.name->empty();
+  if (!existing && unnamed_data && record.has_unnamed_data) {
+    for (const auto& candidate : record.attributes) {
+      if (candidate.data_attribute && !candidate.named_stream) {
+        existing = const_cast<attr_record*>(&candidate);
+        break;
+      }
+    }
+  }
+  if (existing) {
+    if (existing->name != *a.name) return nullptr;
+    if (a.header.non_resident) {
+      scratch.clear();
+      decode_extents(a.bytes, scratch);
+      merge_extents(existing->extents, scratch);
+      // Only the extent that starts at VCN 0 carries the stream's sizes; keep
+      // its header and bytes whichever extent arrived first.
+      if (a.header.first_vcn == 0 && existing->header.first_vcn != 0) {
+        existing->header = a.header;
+        existing->raw.assign(a.bytes.begin(), a.bytes.end());
+      }
+    }
+    return existing;
+  }
+  attr_record& slot = record.attributes.begin_insert();
+  fill_attr_record(slot, a, keep_resident);
+  return record.attributes.commit().first;
+}
+
+void file_standard_information(mft_record& record, const parsed_attribute& a) {
+  if (a.header.value_offset == 0 || a.header.value_length == 0 || a.value.empty()) return;
+  std_info_entry& slot = record.std_info.begin_insert();
+  slot.key = a.key;
+  parse_standard_information(a.value, slot);
+  // $STANDARD_INFORMATION is tested without a future limit: its times are
+  // set by user-mode calls and are routinely in the future on real disks.
+  slot.anomaly = check_time_anomaly(slot.times, 0);
+  record.std_info.commit();
+}
+
+void file_file_name(mft_record& record, record_context& context, const parsed_attribute& a) {
+  if (a.header.value_offset == 0 || a.header.value_length == 0 || a.value.empty()) return;
+  file_name_entry& slot = record.file_names.begin_insert();
+  if (!parse_file_name(a.value, slot)) {
+    record.file_names.cancel_insert();
+    return;
+  }
+  slot.attribute_id = a.header.id;
+  slot.read_under_entry = a.recorded_entry;
+  slot.held_by_entry = a.holder_entry;
+  slot.anomaly = check_time_anomaly(slot.times, context.future_limit);
+  make_link_text(slot, a.recorded_entry);
+  auto [name, inserted] = record.file_names.commit();
+  if (!inserted || name->is_dos_name) return;
+
+  parent_link& link = record.parents.begin_insert();
+  link.parent = name->parent;
+  link.name = name->name;
+  link.name_utf8 = name->name_utf8;
+  link.parent_path.clear();
+  link.path_corrupted = false;
+  record.parents.commit();
+
+  name_index_entry& index = record.names.begin_insert();
+  index.lower_name = name->name;
+  uni::to_lower(index.lower_name);
+  index.link_text = name->link_text;
+  record.names.commit();
+}
+
+void file_object_id(mft_record& record, const parsed_attribute& a, attr_record* filed) {
+  if (a.value.size() < 16) return;
+  object_id_entry& slot = record.object_ids.begin_insert();
+  slot.key = a.key;
+  slot.bytes.fill(0);
+  std::memcpy(slot.bytes.data(), a.value.data(), std::min(a.value.size(), slot.bytes.size()));
+  slot.value_length = static_cast<std::uint32_t>(a.value.size());
+  record.object_ids.commit();
+  if (filed) filed->description = guid_text(std::span<const std::uint8_t, 16>(slot.bytes.data(), 16));
+}
+
+void file_volume_name(mft_record& record, const parsed_attribute& a, attr_record* filed) {
+  volume_name_entry& slot = record.volume_names.begin_insert();
+  slot.key = a.key;
+  slot.name = *a.name;
+  record.volume_names.commit();
+  if (!filed) return;
+  if (!a.name->empty()) {
+    filed->description = *a.name_utf8;
+  } else if (!a.value.empty()) {
+    uni::utf16_to_utf8(a.value, filed->description);
+  }
+}
+
+void file_volume_information(mft_record& record, const parsed_attribute& a, attr_record* filed) {
+  if (a.header.value_offset == 0 || a.header.value_length == 0 || a.value.empty()) return;
+  volume_information_entry& slot = record.volume_information.begin_insert();
+  slot.key = a.key;
+  slot.bytes.fill(0);
+  std::memcpy(slot.bytes.data(), a.value.data(), std::min(a.value.size(), slot.bytes.size()));
+  slot.major_version = slot.bytes[8];
+  slot.minor_version = slot.bytes[9];
+  slot.flags = static_cast<std::uint16_t>(slot.bytes[10] | (slot.bytes[11] << 8));
+  slot.version_text = volume_version_text(slot.major_version, slot.minor_version);
+  auto [kept, inserted] = record.volume_information.commit();
+  if (filed && inserted) filed->description = kept->version_text;
+}
+
+void file_index_root(mft_record& record, const parsed_attribute& a) {
+  if (a.value.empty()) return;
+  index_root_entry& slot = record.index_roots.begin_insert();
+  slot.index_name = *a.name;
+  slot.bytes.fill(0);
+  std::memcpy(slot.bytes.data(), a.value.data(), std::min(a.value.size(), slot.bytes.size()));
+  support::byte_reader r(slot.bytes);
+  slot.indexed_type = r.le32(0);
+  slot.collation_rule = r.le32(4);
+  slot.index_block_size = r.le32(8);
+  slot.clusters_per_index_block = r.u8(12);
+  record.index_roots.commit();
+}
+
+// Reparse points are filed only when their target can be read.
+bool parse_reparse(mft_record& record, const parsed_attribute& a, uni::wide_string& target, std::string& utf8) {
+  if (a.header.non_resident || a.header.value_offset == 0 || a.value.empty()) return false;
+  if (!parse_reparse_target(a.value, target, utf8)) return false;
+  reparse_entry& slot = record.reparse_points.begin_insert();
+  slot.key = a.key;
+  slot.target = target;
+  slot.target_utf8 = utf8;
+  record.reparse_points.commit();
+  return true;
+}
+
+bool parse_attribute_as(mft_record& record, record_context& context, entry_number recorded_entry,
+                        entry_number holder_entry, std::span<const std::uint8_t> record_bytes, std::size_t offset,
+                        bool& is_list, bool keep_resident) {
+  is_list = false;
+  if (offset >= record_bytes.size()) return false;
+  parsed_attribute a;
+  if (!parse_attribute_header(record_bytes.subspan(offset), a.header)) return false;
+  if (a.header.length == 0 || a.header.length > record_bytes.size() - offset) return false;
+  a.bytes = record_bytes.subspan(offset, a.header.length);
+  a.recorded_entry = recorded_entry;
+  a.holder_entry = holder_entry;
+
+  attribute_scratch& s = context.scratch;
+  s.wide.clear();
+  s.utf8.clear();
+  a.name = &s.wide;
+  a.name_utf8 = &s.utf8;
+  if (a.header.has_name() &&
+      std::size_t{a.header.name_offset} + std::size_t{a.header.name_length} * 2 <= a.header.length) {
+    if (!uni::utf16_decode(a.bytes.subspan(a.header.name_offset, std::size_t{a.header.name_length} * 2), &s.wide,
+                           &s.utf8)) {
+      s.wide.clear();
+      s.utf8.clear();
+    }
+  }
+  if (a.header.resident_value_fits()) a.value = a.bytes.subspan(a.header.value_offset, a.header.value_length);
+
+  const std::uint32_t type = a.header.type;
+  a.key = make_attr_key(has_own_key_type(type) ? type : 0xFFFFFFFFu, a.header.id);
+  ++record.parsed_attribute_count;
+
+  switch (type) {
+    case attribute_type::standard_information:
+      file_standard_information(record, a);
+      return true;
+    case attribute_type::attribute_list:
+      is_list = true;
+      return true;
+    case attribute_type::file_name:
+      file_file_name(record, context, a);
+      return true;
+    case attribute_type::object_id:
+      file_object_id(record, a, file_attribute(record, a, keep_resident, s.extents));
+      return true;
+    case attribute_type::volume_name:
+      file_volume_name(record, a, file_attribute(record, a, keep_resident, s.extents));
+      return true;
+    case attribute_type::volume_information:
+      file_volume_information(record, a, file_attribute(record, a, keep_resident, s.extents));
+      return true;
+    case attribute_type::data: {
+      file_attribute(record, a, keep_resident, s.extents);
+      if (a.name->empty()) {
+        record.has_unnamed_data = true;
+      } else if (context.include_zone_info && *a.name_utf8 == "Zone.Identifier" && !a.header.non_resident) {
+        parse_zone_text(a.value, record.zone);
+      }
+      return true;
+    }
+    case attribute_type::index_root:
+      file_index_root(record, a);
+      file_attribute(record, a, keep_resident, s.extents);
+      return true;
+    case attribute_type::reparse_point: {
+      if (!parse_reparse(record, a, s.reparse_wide, s.reparse_utf8)) return true;
+      attr_record* filed = file_attribute(record, a, keep_resident, s.extents);
+      if (filed) filed->description = s.reparse_utf8;
+      return true;
+    }
+    default:
+      file_attribute(record, a, keep_resident, s.extents);
+      return true;
+  }
+}
+
+void set_root_counts(mft_record& record) {
+  // A name's root count is the number of distinct directories the record is
+  // linked into; above 1 it marks a file hard-linked across directories.
+  const auto roots = static_cast<std::uint32_t>(std::max<std::size_t>(record.parents.size(), 1));
+  for (const auto& name : record.file_names) const_cast<file_name_entry&>(name).root_count = roots;
+}
+
+}  // namespace
+
+bool read_raw_record(std::vector<std::uint8_t>& buffer, bool& bad, record_context& context, entry_number entry,
+                     read_intent intent) {
+  bad = false;
+  if (!context.source || !context.ensure_record_size()) return false;
+  buffer.resize(context.record_size);
+  if (!context.source->read_record(entry, buffer, intent)) return false;
+  switch (apply_fixups(buffer)) {
+    case fixup_result::applied:
+      return true;
+    case fixup_result::bad_record:
+      if (context.log) context.log->write("err: fixup_mft type: BAAD");
+      bad = true;
+      return true;
+    case fixup_result::rejected:
+      return false;
+  }
+  return false;
+}
+
+bool parse_attribute(mft_record& record, record_context& context, entry_number entry,
+                     std::span<const std::uint8_t> record_bytes, std::size_t offset, bool& is_list,
+                     bool keep_resident) {
+  return parse_attribute_as(record, context, entry, entry, record_bytes, offset, is_list, keep_resident);
+}
+
+std::uint32_t parse_record_bytes(mft_record& record, record_context& context, entry_number entry,
+                                 std::span<const std::uint8_t> bytes, bool keep_resident) {
+  record.entry = entry;
+  record.header = parse_record_header(bytes);
+  record.header_bytes.fill(0);
+  std::memcpy(record.header_bytes.data(), bytes.data(), std::min(bytes.size(), record.header_bytes.size()));
+  record.sequence = record.header.sequence_number;
+  if (record.header.is_extension()) {
+    record.is_extension = true;
+    record.base_reference = record.header.base_record;
+  }
+  const std::size_t first = record.header.first_attribute_offset;
+  if (first == 0) return 0;
+
+  // Attribute lists are followed after the walk, in the order found.
+  std::size_t lists[16];
+  std::size_t list_count = 0;
+  const std::size_t limit = context.record_size_known ? context.record_size : 1024;
+  std::size_t offset = first;
+  support::byte_reader r(bytes);
+  while (r.fits(offset, 8)) {
+    const std::uint32_t type = r.le32(offset);
+    const std::uint32_t length = r.le32(offset + 4);
+    if (type == attribute_type::end_marker || length == 0 || length > limit) break;
+    bool is_list = false;
+    if (!parse_attribute_as(record, context, entry, entry, bytes, offset, is_list, keep_resident)) break;
+    if (is_list && list_count < std::size(lists)) lists[list_count++] = offset;
+    offset += length;
+  }
+  for (std::size_t i = 0; i < list_count; ++i) follow_attribute_list(record, context, entry, bytes, lists[i], keep_resident);
+  set_root_counts(record);
+  return record.parsed_attribute_count;
+}
+
+bool read_file_record(mft_record& record, record_context& context, entry_number entry, bool keep_resident,
+                      read_intent intent) {
+  record.reset();
+  bool bad = false;
+  if (!read_raw_record(record.raw, bad, context, entry, intent) || record.raw.empty()) {
+    if (context.log) context.log->write("err: mftfixup %llx", static_cast<unsigned long long>(entry));
+    return false;
+  }
+  if (bad) {
+    if (context.log) context.log->write("err: recd bad %llx", static_cast<unsigned long long>(entry));
+    return false;
+  }
+  parse_record_bytes(record, context, entry, record.raw, keep_resident);
+  return true;
+}
+
+void follow_attribute_list(mft_record& record, record_context& context, entry_number entry,
+                           std::span<const std::uint8_t> record_bytes, std::size_t offset, bool keep_resident) {
+  record.has_attribute_list = true;
+  attribute_header header;
+  if (!parse_attribute_header(record_bytes.subspan(offset), header)) return;
+  if (!header.non_resident) {
+    if (header.value_length == 0 || header.value_offset == 0) return;
+    if (context.log) {
+      context.log->write_at(2, "inode 0x%08llx : attribute type 0x%04x : has resident attrib list.",
+                            static_cast<unsigned long long>(entry), header.type);
+    }
+    if (!header.resident_value_fits() || std::uint64_t{offset} + header.length > record_bytes.size()) return;
+    parse_attribute_list_entries(record, context, entry,
+                                 record_bytes.subspan(offset + header.value_offset, header.value_length), keep_resident);
+    return;
+  }
+  if (context.log) {
+    context.log->write_at(2, "inode 0x%08llx : attribute type 0x%04x : has non resident attrib list.",
+                          static_cast<unsigned long long>(entry), header.type);
+  }
+  record.has_nonresident_attribute_list = true;
+  // An extracted $MFT holds no clusters, so a non-resident list cannot be
+  // read. The extension records it would name still say whose they are:
+  // take every attribute of each record that names this one as its base.
+  std::vector<entry_number>& extensions = context.scratch.extension_entries;
+  if (!context.source || !context.source->extension_records_of(entry, extensions)) return;
+  for (const entry_number holder : extensions) {
+    if (holder == entry) continue;
+    bool bad = false;
+    context.extension_entry = ~0ULL;
+    std::vector<std::uint8_t>& buffer = context.extension_buffer;
+    if (!read_raw_record(buffer, bad, context, holder, read_intent::random) || bad) continue;
+    const record_header extension = parse_record_header(buffer);
+    if (extension.kind != record_kind::file || extension.base_record.entry() != entry) continue;
+    const entry_number recorded = context.csv_per_path ? holder : entry;
+    support::byte_reader er(buffer);
+    std::size_t at = extension.first_attribute_offset;
+    while (at != 0 && er.fits(at, 16)) {
+      const std::uint32_t found_type = er.le32(at);
+      const std::uint32_t found_length = er.le32(at + 4);
+      if (found_type == attribute_type::end_marker || found_length == 0 || found_length > buffer.size() - at) break;
+      bool is_list = false;
+      if (found_type != attribute_type::attribute_list &&
+          !parse_attribute_as(record, context, recorded, holder, buffer, at, is_list, keep_resident)) {
+        break;
+      }
+      at += found_length;
+    }
+  }
+}
+
+void parse_attribute_list_entries(mft_record& record, record_context& context, entry_number entry,
+                                  std::span<const std::uint8_t> list, bool keep_resident) {
+  // Attribute list entry: type u32 at 0, entry length u16 at 4, name length
+  // u8 at 6, name offset u8 at 7, first VCN u64 at 8, file reference of the
+  // holding record at 16 (48-bit entry, 16-bit sequence), attribute id u16
+  // at 24.
+  support::byte_reader r(list);
+  std::size_t position = 0;
+  while (position < list.size()) {
+    const std::uint32_t type = r.le32(position);
+    const std::uint16_t length = r.le16(position + 4);
+    const entry_number holder = r.le48(position + 16);
+    const std::uint16_t id = r.le16(position + 24);
+    if (!r.ok() || length == 0) break;
+    position += length;
+    if (holder == entry) continue;  // already parsed from the base record
+
+    if (context.log) {
+      context.log->write("primary entry %llu pointing to ref entry %llu", static_cast<unsigned long long>(entry),
+                         static_cast<unsigned long long>(holder));
+    }
+    std::vector<std::uint8_t>& buffer = context.extension_buffer;
+    if (context.extension_entry != holder) {
+      bool bad = false;
+      context.extension_entry = ~0ULL;
+      if (!read_raw_record(buffer, bad, context, holder, read_intent::random) || bad) continue;
+      context.extension_entry = holder;
+    }
+    const record_header extension = parse_record_header(buffer);
+    // An extension record that now belongs to another file (its base
+    // reference points elsewhere) must not lend its attributes.
+    if (extension.kind != record_kind::file || extension.first_attribute_offset == 0 ||
+        extension.base_record.entry() != entry) {
+      continue;
+    }
+    support::byte_reader er(buffer);
+    std::size_t at = extension.first_attribute_offset;
+    while (er.fits(at, 16)) {
+      const std::uint32_t found_type = er.le32(at);
+      const std::uint32_t found_length = er.le32(at + 4);
+      if (found_type == attribute_type::end_marker || found_length == 0 || found_length > buffer.size() - at) break;
+      if (found_type == type && er.le16(at + attribute_offset::id) == id) {
+        bool is_list = false;
+        const entry_number recorded = context.csv_per_path ? holder : entry;
+        parse_attribute_as(record, context, recorded, holder, buffer, at, is_list, keep_resident);
+        break;
+      }
+      at += found_length;
+    }
+  }
+}
+
+}  // namespace ntfs

@@ -1,0 +1,78 @@
+// Reads one MFT entry into the record model: locate, read, fix up, check the
+// header, walk the attributes and follow attribute lists into extension
+// records.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "ntfs/mft_record.h"
+#include "ntfs/record_source.h"
+#include "support/diagnostics_log.h"
+
+namespace ntfs {
+
+// Buffers reused for every attribute, so parsing does not allocate.
+struct attribute_scratch {
+  uni::wide_string wide;
+  std::string utf8;
+  uni::wide_string reparse_wide;
+  std::string reparse_utf8;
+  extent_list extents;
+  std::vector<entry_number> extension_entries;
+};
+
+// What the reader needs from the run.
+struct record_context {
+  record_source* source = nullptr;
+  std::uint32_t record_size = 1024;  // bytes; provisional until known
+  bool record_size_known = false;
+  std::uint64_t future_limit = 0;  // FILETIME; $FILE_NAME times past it are "future"
+  bool csv_per_path = false;       // names from extension records keep that record's entry
+  bool include_zone_info = false;  // capture Zone.Identifier contents
+  support::diagnostics_log* log = nullptr;
+
+  // Scratch space for extension records, reused across calls.
+  std::vector<std::uint8_t> extension_buffer;
+  entry_number extension_entry = ~0ULL;
+  attribute_scratch scratch;
+
+  // Learns the record size from the source on first use.
+  bool ensure_record_size();
+};
+
+// Reads one record's bytes into `buffer` (resized to the record size) and
+// applies the fixups. Sets `bad` for a "BAAD" record (still true). False on a
+// read failure or a failed signature test.
+bool read_raw_record(std::vector<std::uint8_t>& buffer, bool& bad, record_context& context, entry_number entry,
+                     read_intent intent = read_intent::random);
+
+// Resets `record` and fills it from entry `entry`. `keep_resident` keeps
+// copies of resident values. False on a read failure, a failed signature
+// test or a "BAAD" record (each logged).
+bool read_file_record(mft_record& record, record_context& context, entry_number entry, bool keep_resident,
+                      read_intent intent = read_intent::random);
+
+// Fills `record` from bytes already read and fixed up (the walk's path).
+// Returns the number of attributes filed.
+std::uint32_t parse_record_bytes(mft_record& record, record_context& context, entry_number entry,
+                                 std::span<const std::uint8_t> bytes, bool keep_resident);
+
+// Files the attribute that starts at `offset` of `record_bytes`. Sets
+// `is_list` for an attribute list. False when the attribute is unusable
+// (zero length or running past the record), which ends the attribute walk.
+bool parse_attribute(mft_record& record, record_context& context, entry_number entry,
+                     std::span<const std::uint8_t> record_bytes, std::size_t offset, bool& is_list,
+                     bool keep_resident);
+
+// Follows the attribute list at `offset` of the base record's bytes.
+void follow_attribute_list(mft_record& record, record_context& context, entry_number entry,
+                           std::span<const std::uint8_t> record_bytes, std::size_t offset, bool keep_resident);
+void parse_attribute_list_entries(mft_record& record, record_context& context, entry_number entry,
+                                  std::span<const std::uint8_t> list, bool keep_resident);
+
+// The label of an attribute type in the all-attributes table.
+const char* attribute_label(std::uint32_t type, bool named);
+
+}  // namespace ntfs

@@ -1,0 +1,37 @@
+#include "output/output_settings.h"
+
+#include <algorithm>
+#include <cctype>
+
+namespace output {
+
+void derive_separator(output_settings& settings) {
+  std::string lower = settings.separator;
+  std::transform(lower.begin(), lower.end(), lower.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  if (lower == "tab" || lower == "\\t") {
+    settings.separator = "\t";
+    settings.separator_char = 0;
+    settings.replacement_char = 0;
+  } else if (lower.find('|') != std::string::npos) {
+    settings.separator_char = '|';
+    settings.replacement_char = ';';
+  } else if (lower.find(',') != std::string::npos) {
+    settings.separator_char = ',';
+    settings.replacement_char = ' ';
+  } else {
+    settings.separator_char = 0;
+    settings.replacement_char = 0;
+  }
+  if (settings.quoted_fields) {
+    if (settings.separator.find('\t') == std::string::npos) {
+      const auto first = settings.separator.find_first_not_of(" \t\r\n");
+      const auto last = settings.separator.find_last_not_of(" \t\r\n");
+      settings.separator = first == std::string::npos ? std::string() : settings.separator.substr(first, last - first + 1);
+    }
+    settings.separator_char = 0;
+    settings.replacement_char = 0;
+  }
+}
+
+}  // namespace output

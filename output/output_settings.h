@@ -1,0 +1,60 @@
+// How results are rendered: layout, separators, number base, date forms and
+// the optional columns. Built once from the options and fixed for the run.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "output/cv_time.h"
+
+namespace output {
+
+enum class layout {
+  timeline,     // one line per distinct timestamp and name (default and -csv)
+  per_path,     // one CSV line per path (-csvperpath)
+  path_list,    // paths only (-filepath_only)
+  record_dump,  // the detailed record dump (-find_mft)
+};
+
+struct output_settings {
+  layout kind = layout::timeline;
+  bool csv = false;  // -csv: line breaks inside values become markers
+
+  std::string separator = " | ";  // written between two columns
+  char separator_char = '|';      // must not appear inside a value; 0 = none
+  char replacement_char = ';';    // what replaces it
+  bool padding = true;            // pad columns with blanks to their widths
+  bool quoted_fields = false;     // text values between double quotes
+
+  bool hexadecimal = true;  // numbers as "0x" and zero-filled hex digits
+  bool pair_datetime = false;
+  std::string date_pattern = "yyyy-mm-dd";
+  std::string time_pattern = "hh:mm:ss.xxx";
+  cv::datetime_format datetime{};
+  std::size_t date_width = 10;  // columns
+  std::size_t time_width = 12;
+
+  std::string host_name;
+  bool hide_dos_times = false;
+  bool record_offset = false;   // -filerecord_offset
+  bool plain_run = true;        // compact default layout
+  bool cluster_info = false;    // -action_include_clusterinfo
+  bool zone_info = false;       // -action_include_zoneinfo
+  bool bare_mft_source = true;  // the source is an extracted $MFT file
+
+  // Time window of the time filter; 0 and all ones when none is set.
+  std::uint64_t window_start = 0;
+  std::uint64_t window_stop = ~0ULL;
+  bool window_set() const { return window_start != 0 || window_stop != ~0ULL; }
+  bool outside_window(std::uint64_t filetime) const {
+    return window_set() && (filetime < window_start || filetime > window_stop);
+  }
+};
+
+// Derives the separator character and its replacement from the separator
+// text, as the format options leave it: a text holding '|' protects '|'
+// (replaced by ';'), one holding ',' protects ',' (replaced by a blank);
+// "tab" or "\t" becomes one TAB character.
+void derive_separator(output_settings& settings);
+
+}  // namespace output

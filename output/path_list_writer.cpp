@@ -1,0 +1,28 @@
+#include "output/path_list_writer.h"
+
+#include <cstring>
+
+#include "ntfs/path_resolver.h"
+
+namespace output {
+
+void path_list_writer::write(const entry_result& result, results_stream& stream) {
+  const ntfs::mft_record& record = *result.record;
+  if (record.is_extension || result.unallocated) return;
+  if (!record.header.in_use() || record.header.is_directory()) return;
+  static const std::size_t root_length = std::strlen(ntfs::path_root_text);
+  std::string& out = stream.buffer();
+  for (const auto& name : record.file_names) {
+    if (name.is_dos_name) continue;
+    const ntfs::parent_link* link = record.parents.find(name.parent.value);
+    if (!link || link->path_corrupted) continue;
+    const std::string& path = link->parent_path;
+    if (path.find(ntfs::path_corrupted_text) != std::string::npos) continue;
+    out.append(path, path.compare(0, root_length, ntfs::path_root_text) == 0 ? root_length : 0);
+    out.append(name.name_utf8);
+    out.push_back('\n');
+    stream.line_done();
+  }
+}
+
+}  // namespace output

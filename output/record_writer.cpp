@@ -1,0 +1,24 @@
+#include "output/record_writer.h"
+
+#include "output/path_list_writer.h"
+#include "output/per_path_writer.h"
+#include "output/record_dump_writer.h"
+#include "output/timeline_writer.h"
+
+namespace output {
+
+std::unique_ptr<record_writer> make_record_writer(const output_settings& settings) {
+  switch (settings.kind) {
+    case layout::record_dump:
+      return std::make_unique<record_dump_writer>(settings);
+    case layout::per_path:
+      return std::make_unique<per_path_writer>(settings);
+    case layout::path_list:
+      return std::make_unique<path_list_writer>();
+    case layout::timeline:
+      break;
+  }
+  return std::make_unique<timeline_writer>(settings);
+}
+
+}  // namespace output

@@ -1,0 +1,46 @@
+// The results destination: a large buffer in front of standard output or the
+// results file, so per-line code only appends bytes.
+#pragma once
+
+#include <cstdint>
+#include <ostream>
+#include <string>
+#include <string_view>
+
+namespace output {
+
+class results_stream {
+ public:
+  static constexpr std::size_t flush_threshold_bytes = 1 << 20;
+
+  explicit results_stream(std::ostream& target) : m_target(&target) { m_buffer.reserve(flush_threshold_bytes + 65536); }
+  ~results_stream() { flush(); }
+  results_stream(const results_stream&) = delete;
+  results_stream& operator=(const results_stream&) = delete;
+
+  std::string& buffer() { return m_buffer; }
+  void append(std::string_view text) { m_buffer.append(text); }
+  void put(char c) { m_buffer.push_back(c); }
+
+  // Called after each complete line; writes out when the buffer is full.
+  void line_done() {
+    if (m_buffer.size() >= flush_threshold_bytes) flush();
+  }
+  void flush() {
+    if (!m_buffer.empty()) {
+      m_target->write(m_buffer.data(), static_cast<std::streamsize>(m_buffer.size()));
+      m_buffer.clear();
+    }
+    m_target->flush();
+  }
+  bool failed() const { return m_target->fail(); }
+
+  // The header line of a table layout is written once per run.
+  bool header_pending = true;
+
+ private:
+  std::ostream* m_target;
+  std::string m_buffer;
+};
+
+}  // namespace output

@@ -1,0 +1,222 @@
+#include "output/timeline_writer.h"
+
+#include <algorithm>
+
+#include "ntfs/path_resolver.h"
+#include "output/composite_text.h"
+
+namespace output {
+
+namespace {
+
+constexpr const char* no_name_text = "<no filename attribute>";
+constexpr const char* no_path_text = "<no path>";
+
+// The FILETIME roles in MACB order.
+constexpr int role_modified = 0;
+constexpr int role_accessed = 1;
+constexpr int role_changed = 2;
+constexpr int role_born = 3;
+constexpr char role_letters[4] = {'m', 'a', 'c', 'b'};
+
+}  // namespace
+
+timeline_writer::timeline_writer(const output_settings& settings) : m_settings(settings), m_line(settings) {}
+
+void timeline_writer::write_header(results_stream& stream) {
+  std::string& out = stream.buffer();
+  m_line.begin(out);
+  m_line.text("mft entry", 10);
+  m_line.text("mft seqnum", 10);
+  m_line.text("parent mft", 10);
+  m_line.text("par seqnum", 10);
+  m_line.text("type", 7);
+  m_line.text("ext", 9);
+  m_line.text("ref", 3);
+  if (!m_settings.plain_run) m_line.text("size data", 10);
+  if (m_settings.pair_datetime) {
+    m_line.text("date/time-utc", m_settings.date_width + m_settings.time_width + 1);
+  } else {
+    m_line.text("date", m_settings.date_width);
+    m_line.text("time-utc", m_settings.time_width);
+  }
+  m_line.text("MACB", 33);
+  if (!m_settings.plain_run) m_line.text("data type", 14);
+  m_line.text("other info", 14);
+  m_line.text("name", 15);
+  m_line.text("path", 60);
+  if (m_settings.cluster_info && !m_settings.plain_run) {
+    m_line.text("clusters/relevant data", 80);
+  } else {
+    m_line.text("various data types", 100);
+  }
+  m_line.end();
+  stream.line_done();
+  stream.header_pending = false;
+}
+
+void timeline_writer::add_time(std::uint64_t filetime, kind k, int role, std::uint32_t name_index, bool dos) {
+  if (filetime == 0) return;
+  time_group* group = nullptr;
+  for (std::size_t i = 0; i < m_group_count; ++i) {
+    if (m_groups[i].filetime == filetime) {
+      group = &m_groups[i];
+      break;
+    }
+  }
+  if (!group) {
+    if (m_group_count == m_groups.size()) m_groups.emplace_back();
+    group = &m_groups[m_group_count++];
+    group->filetime = filetime;
+    group->si = {'.', '.', '.', '.'};
+    group->fn = group->si;
+    group->fn83 = group->si;
+    group->si_set = group->fn_set = group->fn83_set = false;
+    group->names.clear();
+    group->dos_names.clear();
+  }
+  switch (k) {
+    case kind::si:
+      group->si[role] = role_letters[role];
+      group->si_set = true;
+      break;
+    case kind::fn:
+      group->fn[role] = role_letters[role];
+      group->fn_set = true;
+      break;
+    case kind::fn83:
+      group->fn83[role] = role_letters[role];
+      group->fn83_set = true;
+      break;
+  }
+  auto& set = dos ? group->dos_names : group->names;
+  if (std::find(set.begin(), set.end(), name_index) == set.end()) set.push_back(name_index);
+}
+
+void timeline_writer::add_times(const ntfs::four_times& times, kind k, std::uint32_t name_index, bool dos) {
+  add_time(times.modification, k, role_modified, name_index, dos);
+  add_time(times.access, k, role_accessed, name_index, dos);
+  add_time(times.mft_change, k, role_changed, name_index, dos);
+  add_time(times.creation, k, role_born, name_index, dos);
+}
+
+void timeline_writer::write(const entry_result& result, results_stream& stream) {
+  const ntfs::mft_record& record = *result.record;
+  if (record.is_extension) return;
+  const ntfs::std_info_entry* info = record.standard_information();
+  if (!info) return;
+  if (stream.header_pending) write_header(stream);
+
+  m_stream_text.clear();
+  append_stream_text(m_stream_text, record, m_settings);
+  m_type = entry_type_text(result);
+
+  m_names.clear();
+  m_group_count = 0;
+  if (record.file_names.empty()) {
+    m_names.push_back(nullptr);
+    add_times(info->times, kind::si, 0, false);
+    flush_groups(result, stream);
+    return;
+  }
+  ntfs::entry_number holder = ~0ULL;
+  for (const auto& name : record.file_names) {
+    if (name.is_dos_name && m_settings.hide_dos_times) continue;
+    // Names held by another record start a timeline of their own.
+    if (holder != ~0ULL && name.read_under_entry != holder) {
+      flush_groups(result, stream);
+      m_names.clear();
+      m_group_count = 0;
+    }
+    holder = name.read_under_entry;
+    const auto index = static_cast<std::uint32_t>(m_names.size());
+    m_names.push_back(&name);
+    add_times(info->times, kind::si, index, name.is_dos_name);
+    add_times(name.times, name.is_dos_name ? kind::fn83 : kind::fn, index, name.is_dos_name);
+  }
+  flush_groups(result, stream);
+}
+
+void timeline_writer::flush_groups(const entry_result& result, results_stream& stream) {
+  m_order.clear();
+  for (std::uint32_t i = 0; i < m_group_count; ++i) m_order.push_back(i);
+  std::sort(m_order.begin(), m_order.end(),
+            [this](std::uint32_t a, std::uint32_t b) { return m_groups[a].filetime < m_groups[b].filetime; });
+  const auto by_name = [this](std::uint32_t a, std::uint32_t b) {
+    if (!m_names[a] || !m_names[b]) return m_names[a] == nullptr && m_names[b] != nullptr;
+    return m_names[a]->name < m_names[b]->name;
+  };
+  for (std::uint32_t index : m_order) {
+    time_group& group = m_groups[index];
+    if (m_settings.outside_window(group.filetime)) continue;
+    std::sort(group.names.begin(), group.names.end(), by_name);
+    std::sort(group.dos_names.begin(), group.dos_names.end(), by_name);
+    for (std::uint32_t name : group.names) write_line(result, group, m_names[name], false, stream);
+    for (std::uint32_t name : group.dos_names) write_line(result, group, m_names[name], true, stream);
+  }
+}
+
+void timeline_writer::write_line(const entry_result& result, const time_group& group,
+                                 const ntfs::file_name_entry* name, bool dos_line, results_stream& stream) {
+  const ntfs::mft_record& record = *result.record;
+
+  m_macb.clear();
+  if (group.si_set) {
+    m_macb.append("si:[").append(group.si.data(), 4).push_back(']');
+  }
+  const bool name_part = dos_line ? group.fn83_set : group.fn_set;
+  if (name_part) {
+    if (!m_macb.empty()) m_macb.append("; ");
+    m_macb.append(dos_line ? "fn8.3[" : "fn:[").append((dos_line ? group.fn83 : group.fn).data(), 4).push_back(']');
+  }
+
+  m_other_info.clear();
+  append_other_info(m_other_info, result, name, m_settings);
+
+  std::uint64_t parent_entry = ntfs::root_directory_entry;
+  std::uint64_t parent_sequence = 0;
+  const std::string* path = nullptr;
+  if (name) {
+    parent_entry = name->parent.entry();
+    parent_sequence = name->parent.sequence();
+    if (const ntfs::parent_link* link = record.parents.find(name->parent.value)) path = &link->parent_path;
+  }
+
+  std::string& out = stream.buffer();
+  m_line.begin(out);
+  m_line.number(record.entry, 64, 10);
+  m_line.number(record.sequence, 16, 10);
+  m_line.number(parent_entry, 64, 10);
+  m_line.number(parent_sequence, 16, 10);
+  if (dos_line) {
+    m_scratch.assign(m_type).append(" (FN 8.3)");
+    m_line.text(m_scratch, 7);
+  } else {
+    m_line.text(m_type, 7);
+  }
+  m_line.text(record_extension(record), 9);
+  m_line.number(record.header.link_count, 16, 3);
+  if (!m_settings.plain_run) m_line.number(0, 64, 10);
+
+  cv::filetime_text when;
+  cv::format_filetime(group.filetime, m_settings.datetime, when);
+  const std::string_view date(when.date, when.date_length);
+  const std::string_view time(when.time, when.time_length);
+  if (m_settings.pair_datetime) {
+    m_scratch.assign(date).append(" ").append(time);
+    m_line.text(m_scratch, m_settings.date_width + m_settings.time_width + 1);
+  } else {
+    m_line.text(date, m_settings.date_width);
+    m_line.text(time, m_settings.time_width);
+  }
+  m_line.text(m_macb, 33);
+  if (!m_settings.plain_run) m_line.text("", 14);
+  m_line.text(m_other_info, 14);
+  m_line.text(name ? std::string_view(name->name_utf8) : std::string_view(no_name_text), 15);
+  m_line.text(name ? (path ? std::string_view(*path) : std::string_view()) : std::string_view(no_path_text), 60);
+  m_line.text(m_stream_text, m_settings.cluster_info && !m_settings.plain_run ? 80 : 100);
+  m_line.end();
+  stream.line_done();
+}
+
+}  // namespace output

@@ -1,0 +1,167 @@
+#include "support/utf.h"
+
+namespace uni {
+
+namespace {
+
+// Returns false for code points that cannot be encoded.
+inline bool put_utf8(std::string& out, char32_t c) {
+  if (c < 0x80) {
+    out.push_back(static_cast<char>(c));
+  } else if (c < 0x800) {
+    out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+  } else if (c < 0x10000) {
+    out.push_back(static_cast<char>(0xE0 | (c >> 12)));
+    out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+  } else if (c <= 0x10FFFF) {
+    out.push_back(static_cast<char>(0xF0 | (c >> 18)));
+    out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+  } else {
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+void append_utf8(std::string& out, wide_view text) {
+  for (char32_t c : text) {
+    if (!put_utf8(out, c)) return;
+  }
+}
+
+std::string wide_to_utf8(wide_view text) {
+  std::string out;
+  out.reserve(text.size());
+  append_utf8(out, text);
+  return out;
+}
+
+bool utf8_to_wide(std::string_view text, wide_string& out) {
+  out.clear();
+  std::size_t i = 0;
+  while (i < text.size()) {
+    const auto lead = static_cast<std::uint8_t>(text[i]);
+    std::size_t extra;
+    char32_t c;
+    if (lead < 0x80) {
+      extra = 0;
+      c = lead;
+    } else if ((lead & 0xE0) == 0xC0) {
+      extra = 1;
+      c = lead & 0x1F;
+    } else if ((lead & 0xF0) == 0xE0) {
+      extra = 2;
+      c = lead & 0x0F;
+    } else if ((lead & 0xF8) == 0xF0) {
+      extra = 3;
+      c = lead & 0x07;
+    } else {
+      out.clear();
+      return false;
+    }
+    if (extra > text.size() - i - 1) {
+      out.clear();
+      return false;
+    }
+    for (std::size_t k = 1; k <= extra; ++k) {
+      const auto next = static_cast<std::uint8_t>(text[i + k]);
+      if ((next & 0xC0) != 0x80) {
+        out.clear();
+        return false;
+      }
+      c = (c << 6) | (next & 0x3F);
+    }
+    out.push_back(c);
+    i += extra + 1;
+  }
+  return true;
+}
+
+wide_string utf8_to_wide(std::string_view text) {
+  wide_string out;
+  utf8_to_wide(text, out);
+  return out;
+}
+
+bool utf16_decode(std::span<const std::uint8_t> utf16le, wide_string* wide_out, std::string* utf8_out) {
+  if (wide_out) wide_out->clear();
+  if (utf8_out) utf8_out->clear();
+  if (utf16le.size() < 2) return false;
+  const std::size_t units = utf16le.size() / 2;
+  if (utf8_out) utf8_out->reserve(units + 256);
+  auto unit_at = [&](std::size_t i) -> char32_t {
+    return static_cast<char32_t>(utf16le[2 * i] | (utf16le[2 * i + 1] << 8));
+  };
+  for (std::size_t i = 0; i < units; ++i) {
+    char32_t c = unit_at(i);
+    if (c >= 0xD800 && c <= 0xDBFF) {
+      if (i + 1 >= units) return false;
+      const char32_t low = unit_at(i + 1);
+      if (low < 0xDC00 || low > 0xDFFF) return false;
+      c = ((c - 0xD800) << 10) + (low - 0xDC00) + 0x10000;
+      ++i;
+    }
+    if (wide_out) wide_out->push_back(c);
+    if (utf8_out) put_utf8(*utf8_out, c);
+  }
+  return true;
+}
+
+bool utf16_to_utf8(std::span<const std::uint8_t> utf16le, std::string& out) {
+  return utf16_decode(utf16le, nullptr, &out);
+}
+
+std::string latin1_to_utf8(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (char ch : text) {
+    const auto b = static_cast<std::uint8_t>(ch);
+    if (b < 0x80) {
+      out.push_back(ch);
+    } else {
+      out.push_back(static_cast<char>(0xC0 | (b >> 6)));
+      out.push_back(static_cast<char>(0x80 | (b & 0x3F)));
+    }
+  }
+  return out;
+}
+
+char32_t to_lower(char32_t c) {
+  if (c < 0x80) return (c >= 'A' && c <= 'Z') ? c + 32 : c;
+  if ((c >= 0xC0 && c <= 0xDE && c != 0xD7)) return c + 32;                  // Latin-1
+  if (c >= 0x100 && c <= 0x17F) {                                             // Latin Extended-A
+    if (c == 0x178) return 0xFF;
+    if (c == 0x130 || c == 0x131 || c == 0x138 || c == 0x149 || c == 0x17F) return c;
+    if ((c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E)) return (c & 1) ? c + 1 : c;
+    return (c & 1) ? c : c + 1;
+  }
+  if (c >= 0x391 && c <= 0x3AB && c != 0x3A2) return c + 32;                 // Greek
+  if (c >= 0x410 && c <= 0x42F) return c + 32;                                // Cyrillic
+  if (c >= 0x400 && c <= 0x40F) return c + 80;
+  return c;
+}
+
+void to_lower(wide_string& text) {
+  for (char32_t& c : text) c = to_lower(c);
+}
+
+void ascii_to_lower(std::string& text) {
+  for (char& c : text) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+  }
+}
+
+wide_string to_wide(std::string_view text) {
+  wide_string out;
+  if (utf8_to_wide(text, out)) return out;
+  out.clear();
+  for (char ch : text) out.push_back(static_cast<std::uint8_t>(ch));
+  return out;
+}
+
+}  // namespace uni

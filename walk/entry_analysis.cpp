@@ -1,0 +1,60 @@
+#include "walk/entry_analysis.h"
+
+#include "ntfs/record_reader.h"
+
+namespace walk {
+
+void register_directory(walk_run& run, const ntfs::mft_record& record) {
+  if (!record.header.is_directory() || record.header.kind != ntfs::record_kind::file) return;
+  const auto reference = ntfs::file_reference::make(record.entry, record.sequence);
+  if (!run.directory_map().insert(reference.value).second) return;
+  run.paths().remember_directory(record);
+}
+
+bool analyze_entry(walk_run& run, ntfs::mft_record& record, output::entry_result& result, ntfs::entry_number entry) {
+  result.reset();
+  result.record = &record;
+  result.source_label = run.settings().source_label;
+  const std::span<const std::uint8_t> bytes = record.raw;
+  const ntfs::record_header header = ntfs::parse_record_header(bytes);
+  if (bytes.empty() || header.first_attribute_offset > bytes.size()) return false;
+
+  selection_filter& filter = run.filter();
+  const primary_verdict primary = filter.primary_test(header, entry);
+  if (!primary.passed) {
+    if (!filter.has_content_items() && !filter.has_or_filters()) return false;
+    if (filter.and_logic()) return false;
+  }
+  const bool primary_hit = primary.passed && primary.hit;
+
+  // The smallest usable record: the header plus one attribute header.
+  if (std::size_t{header.first_attribute_offset} + 72 > bytes.size()) return false;
+  if (ntfs::parse_record_bytes(record, run.records(), entry, bytes, false) == 0) return false;
+
+  register_directory(run, record);
+
+  if (!filter.time_window_test(record, result)) return false;
+
+  // Every name gets the path of its own parent directory.
+  for (const auto& link : record.parents) {
+    auto& writable = const_cast<ntfs::parent_link&>(link);
+    writable.path_corrupted = !ntfs::resolve_parent_path(writable.parent_path, link.parent, run.records(), run.paths());
+  }
+
+  bool filter_hit = false;
+  if (!filter.path_test(record, result)) {
+    if (!(primary_hit && !filter.and_logic())) {
+      if (filter.and_logic() || !filter.has_content_items()) return false;
+    }
+  } else {
+    filter_hit = filter.has_or_filters();
+  }
+
+  if (!filter.content_test(record, result)) {
+    if ((!primary_hit && !filter_hit) || filter.and_logic()) return false;
+  }
+  filter.anomaly_check(record, result);
+  return true;
+}
+
+}  // namespace walk

@@ -1,0 +1,22 @@
+// The per-entry analysis shared by every walk: parse the record, apply the
+// selection tests in their fixed order and resolve the paths of its names.
+#pragma once
+
+#include <span>
+
+#include "ntfs/mft_record.h"
+#include "output/entry_result.h"
+#include "walk/walk_run.h"
+
+namespace walk {
+
+// `record` holds the entry's fixed-up bytes in `record.raw` (already reset
+// otherwise). Fills the record model and `result`; true when the entry is to
+// be reported.
+bool analyze_entry(walk_run& run, ntfs::mft_record& record, output::entry_result& result, ntfs::entry_number entry);
+
+// Registers a directory record with the run's directory map and the path
+// cache, so that its children resolve without reading it again.
+void register_directory(walk_run& run, const ntfs::mft_record& record);
+
+}  // namespace walk

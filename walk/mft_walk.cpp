@@ -1,0 +1,107 @@
+#include "walk/mft_walk.h"
+
+#include "ntfs/record_reader.h"
+#include "support/console.h"
+#include "walk/entry_analysis.h"
+
+namespace walk {
+
+namespace {
+
+// Size in bytes of the MFT's own unnamed $DATA, from entry 0.
+std::uint64_t mft_data_size(walk_run& run, ntfs::mft_record& record) {
+  if (!ntfs::read_file_record(record, run.records(), 0, false, ntfs::read_intent::random)) return 0;
+  for (const auto& attribute : record.attributes) {
+    if (attribute.header.type != ntfs::attribute_type::data) continue;
+    return attribute.header.non_resident ? attribute.header.real_size : attribute.header.value_length;
+  }
+  return 0;
+}
+
+struct walk_plan {
+  std::uint64_t entry_count = 0;  // entries the MFT holds
+};
+
+// Opens the source, empties the directory map and path cache, and counts
+// the entries from the $MFT record itself.
+bool prepare(walk_run& run, ntfs::mft_record& record, walk_plan& plan) {
+  if (!run.open_source() || !run.source_ready()) return false;
+  run.directory_map().clear();
+  run.paths().clear();
+  const std::uint64_t data_size = mft_data_size(run, record);
+  if (data_size == 0) return false;
+  const std::uint32_t record_size = run.records().record_size;
+  plan.entry_count = data_size / record_size;
+  // An extracted file may be shorter or longer than its own $DATA says;
+  // walk what the file holds.
+  if (run.bare_mft_source()) plan.entry_count = run.source_size_bytes() / record_size;
+  return true;
+}
+
+void dispatch(walk_run& run, output::entry_result& result, ntfs::entry_number entry) {
+  result.record_offset = run.settings().record_offset ? entry * run.records().record_size : 0;
+  run.writer().write(result, run.stream());
+}
+
+// Reads one entry into `record.raw`; false when it cannot be read.
+bool read_entry(walk_run& run, ntfs::mft_record& record, ntfs::entry_number entry, bool& bad) {
+  record.reset();
+  if (!ntfs::read_raw_record(record.raw, bad, run.records(), entry, ntfs::read_intent::sequential) ||
+      record.raw.empty()) {
+    if (run.log()) run.log()->write("err: mftfixup %llx", static_cast<unsigned long long>(entry));
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool mft_range_walk(walk_run& run) {
+  ntfs::mft_record record;
+  output::entry_result result;
+  walk_plan plan;
+  if (!prepare(run, record, plan)) {
+    run.close_source();
+    return false;
+  }
+  const walk_settings& settings = run.settings();
+  const std::uint64_t start = settings.start_entry;
+  const std::uint64_t end = settings.entry_count == 0 ? plan.entry_count : start + settings.entry_count;
+  support::diagnostics_log* log = run.log();
+  if (log) {
+    log->write("range of inodes to analyze: %llu -> %llu", static_cast<unsigned long long>(start),
+               static_cast<unsigned long long>(end));
+  }
+  const std::uint64_t interval = settings.header_bytes ? 13 : 53;
+
+  for (std::uint64_t entry = start; entry < end; ++entry) {
+    if (log) log->write("-------------------------------");
+    if (settings.progress && entry % interval == 0) {
+      support::progress_line("analyzing entry %llu of %llu", static_cast<unsigned long long>(entry),
+                             static_cast<unsigned long long>(plan.entry_count));
+    }
+    bool bad = false;
+    if (!read_entry(run, record, entry, bad)) {
+      // Past the end of the MFT nothing more can be read.
+      if (entry >= plan.entry_count) break;
+      continue;
+    }
+    if (bad && log) log->write("mft entry %llu has bad filerecord", static_cast<unsigned long long>(entry));
+    if (analyze_entry(run, record, result, entry)) dispatch(run, result, entry);
+  }
+  run.stream().flush();
+  run.close_source();
+  if (settings.progress) support::clear_progress_line();
+  return !run.directory_map().empty();
+}
+
+std::uint64_t mft_entry_count(walk_run& run) {
+  ntfs::mft_record record;
+  if (!run.open_source() || !run.source_ready()) return 0;
+  const std::uint64_t data_size = mft_data_size(run, record);
+  const std::uint64_t count = data_size / run.records().record_size;
+  run.close_source();
+  return count;
+}
+
+}  // namespace walk

@@ -1,0 +1,73 @@
+// Everything one scan needs, owned by the run driver and borrowed by the
+// walks: what to walk, where records come from, how they are selected and
+// where the results go.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <set>
+#include <string>
+#include <unordered_set>
+
+#include "ntfs/mft_file_source.h"
+#include "ntfs/path_resolver.h"
+#include "ntfs/record_reader.h"
+#include "output/record_writer.h"
+#include "support/diagnostics_log.h"
+#include "walk/selection_filter.h"
+
+namespace walk {
+
+struct walk_settings {
+  uni::wide_string mft_file_path;     // extracted $MFT source
+  std::uint64_t start_entry = 0;
+  std::uint64_t entry_count = 0;      // 0: up to the last entry
+  bool progress = true;
+  bool header_bytes = false;          // read the first bytes of each stream
+  std::uint32_t header_length = 0;    // bytes
+  bool record_offset = false;         // -filerecord_offset
+  bool csv_per_path = false;
+  bool include_zone_info = false;
+  std::uint64_t future_limit = 0;     // FILETIME; run start plus one hour
+  const char* source_label = "";
+};
+
+class walk_run {
+ public:
+  walk_run(const walk_settings& settings, output::record_writer& writer, output::results_stream& stream,
+           selection_filter& filter, support::diagnostics_log* log)
+      : m_settings(settings), m_writer(writer), m_stream(stream), m_filter(filter), m_log(log) {}
+
+  const walk_settings& settings() const { return m_settings; }
+  output::record_writer& writer() { return m_writer; }
+  output::results_stream& stream() { return m_stream; }
+  selection_filter& filter() { return m_filter; }
+  support::diagnostics_log* log() { return m_log; }
+
+  // Opens the source once; later calls return at once while it is open.
+  bool open_source();
+  bool source_ready() const { return m_mft_file.is_open(); }
+  void close_source();
+  bool bare_mft_source() const { return true; }
+  std::uint64_t source_size_bytes() const { return m_mft_file.file_size_bytes(); }
+
+  ntfs::record_context& records() { return m_records; }
+  ntfs::path_cache& paths() { return m_paths; }
+
+  // Directories seen by the walk, by full reference.
+  std::unordered_set<std::uint64_t>& directory_map() { return m_directories; }
+
+ private:
+  const walk_settings& m_settings;
+  output::record_writer& m_writer;
+  output::results_stream& m_stream;
+  selection_filter& m_filter;
+  support::diagnostics_log* m_log;
+
+  ntfs::mft_file_source m_mft_file;
+  ntfs::record_context m_records;
+  ntfs::path_cache m_paths;
+  std::unordered_set<std::uint64_t> m_directories;
+};
+
+}  // namespace walk
