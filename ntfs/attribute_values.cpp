@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "support/byte_reader.h"
+#include "support/number_text.h"
 
 namespace ntfs {
 
@@ -52,30 +53,15 @@ bool parse_file_name(std::span<const std::uint8_t> value, file_name_entry& out) 
   return uni::utf16_decode(name_bytes, &out.name, &out.name_utf8);
 }
 
-namespace {
-
-// Lower-case hexadecimal, zero-filled to at least `width` digits.
-void append_hex(std::string& out, std::uint64_t value, int width) {
-  char digits[17];
-  int count = 0;
-  do {
-    digits[count++] = "0123456789abcdef"[value & 0xF];
-    value >>= 4;
-  } while (value != 0);
-  for (int i = count; i < width; ++i) out.push_back('0');
-  while (count > 0) out.push_back(digits[--count]);
-}
-
-}  // namespace
 
 void make_link_text(file_name_entry& name, entry_number entry) {
   std::string& text = name.link_text;
   text.clear();
-  append_hex(text, name.parent.entry(), 8);
+  support::append_hex_digits(text, name.parent.entry(), 8);
   text.push_back('_');
   text.append(name.name_utf8);
   text.push_back('_');
-  append_hex(text, entry, 8);
+  support::append_hex_digits(text, entry, 8);
 }
 
 time_anomaly check_time_anomaly(const four_times& times, std::uint64_t future_limit) {

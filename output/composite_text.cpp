@@ -1,8 +1,14 @@
 #include "output/composite_text.h"
 
-#include "output/number_text.h"
+#include "support/number_text.h"
 
 namespace output {
+
+using support::append_decimal;
+using support::append_hex;
+using support::append_hex_digits;
+using support::append_column_number;
+using support::append_note_number;
 
 std::string_view extension_of(std::string_view name) {
   const std::size_t dot = name.rfind('.');

@@ -1,8 +1,14 @@
 #include "output/line_builder.h"
 
-#include "output/number_text.h"
+#include "support/number_text.h"
 
 namespace output {
+
+using support::append_decimal;
+using support::append_hex;
+using support::append_hex_digits;
+using support::append_column_number;
+using support::append_note_number;
 
 void append_escaped(std::string& out, std::string_view value, char separator_char, char replacement,
                     bool line_markers) {

@@ -1,10 +1,16 @@
 #include "output/per_path_writer.h"
 
 #include "output/composite_text.h"
-#include "output/number_text.h"
+#include "support/number_text.h"
 #include "ntfs/attribute_values.h"
 
 namespace output {
+
+using support::append_decimal;
+using support::append_hex;
+using support::append_hex_digits;
+using support::append_column_number;
+using support::append_note_number;
 
 namespace {
 

@@ -1,9 +1,15 @@
 #include "output/record_dump_writer.h"
 
 #include "ntfs/attribute_values.h"
-#include "output/number_text.h"
+#include "support/number_text.h"
 
 namespace output {
+
+using support::append_decimal;
+using support::append_hex;
+using support::append_hex_digits;
+using support::append_column_number;
+using support::append_note_number;
 
 void append_hex_dump(std::string& out, std::span<const std::uint8_t> bytes, const char* indent) {
   for (std::size_t line = 0; line < bytes.size(); line += 16) {

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-namespace output {
+namespace support {
 
 // Decimal digits.
 inline void append_decimal(std::string& out, std::uint64_t value) {
@@ -49,4 +49,4 @@ inline void append_note_number(std::string& out, std::uint64_t value, bool hexad
   append_hex(out, value, width);
 }
 
-}  // namespace output
+}  // namespace support

@@ -1,0 +1,65 @@
+#!/usr/bin/env bash
+# Times brindle on the 100,000-file bench volume and prints, for one run on
+# one volume: records per second for -csv, -filepath_only and the default
+# layout, peak resident memory, and beside them the time of reading the $MFT
+# with cat and of listing the volume with fls.
+#
+# Usage: bench/run-bench.sh BRINDLE [BENCH_DIR]
+# The volume is built by bench/make-bench-volume.sh (as root) when missing.
+set -euo pipefail
+
+brindle=$(realpath "$1")
+dir=${2:-/tmp/brindle-bench}
+here=$(dirname "$0")
+
+if [[ ! -f $dir/bench.mft || ! -f $dir/bench.img ]]; then
+    echo "building the bench volume in $dir (needs root, about a minute)"
+    bash "$here/make-bench-volume.sh" "$dir"
+fi
+
+python3 - "$brindle" "$dir" <<'PY'
+import os, resource, subprocess, sys, time
+
+brindle, folder = sys.argv[1], sys.argv[2]
+mft = os.path.join(folder, "bench.mft")
+img = os.path.join(folder, "bench.img")
+with open(mft, "rb") as f:
+    head = f.read(8)
+record_size = (int.from_bytes(head[6:8], "little") - 1) * 512
+records = os.path.getsize(mft) // record_size
+
+def timed(command, repeats=3):
+    """Best wall time of `repeats` runs and the peak RSS of the children."""
+    best = None
+    for _ in range(repeats):
+        start = time.perf_counter()
+        subprocess.run(command, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
+        elapsed = time.perf_counter() - start
+        best = elapsed if best is None else min(best, elapsed)
+    return best
+
+def peak_rss_kib(command):
+    pid = os.fork()
+    if pid == 0:
+        devnull = os.open(os.devnull, os.O_WRONLY)
+        os.dup2(devnull, 1)
+        os.dup2(devnull, 2)
+        os.execv(command[0], command)
+    _, status, usage = os.wait4(pid, 0)
+    return usage.ru_maxrss
+
+print(f"volume: {records:,} MFT records of {record_size} bytes ({os.path.getsize(mft) / 2**20:.0f} MiB $MFT)")
+subprocess.run(["cat", mft], stdout=subprocess.DEVNULL)  # warm the page cache
+t = timed(["cat", mft])
+print(f"{'cat $MFT > /dev/null':32} {t:7.3f} s")
+if subprocess.run(["which", "fls"], stdout=subprocess.DEVNULL).returncode == 0:
+    t = timed(["fls", "-r", "-m", "/", img], repeats=1)
+    print(f"{'fls -r -m / (whole volume)':32} {t:7.3f} s   {records / t:12,.0f} records/s")
+for label, extra in (("-csv", ["-csv"]), ("-filepath_only", ["-filepath_only"]), ("default layout", [])):
+    command = [brindle, "-mftfile", mft, "-quiet"] + extra
+    t = timed(command)
+    rss = peak_rss_kib(command)
+    budget = 64 * 1024 + records * 100 / 1024
+    print(f"{'brindle ' + label:32} {t:7.3f} s   {records / t:12,.0f} records/s   peak RSS {rss / 1024:6.1f} MiB"
+          f" (budget {budget / 1024:.1f} MiB)")
+PY
