@@ -5,7 +5,6 @@
 #include <cstring>
 
 #include "support/byte_reader.h"
-#include "support/number_text.h"
 
 namespace ntfs {
 
@@ -27,6 +26,24 @@ void parse_standard_information(std::span<const std::uint8_t> value, std_info_en
   out.quota_charged = r.le64(56);
   out.update_sequence_number = r.le64(64);
 }
+
+namespace {
+
+// Lower-case hexadecimal, at least eight digits; returns the count written.
+std::size_t hex_digits(char* out, std::uint64_t value) {
+  char reversed[16];
+  std::size_t count = 0;
+  do {
+    reversed[count++] = "0123456789abcdef"[value & 0xF];
+    value >>= 4;
+  } while (value != 0);
+  std::size_t written = 0;
+  for (std::size_t i = count; i < 8; ++i) out[written++] = '0';
+  while (count > 0) out[written++] = reversed[--count];
+  return written;
+}
+
+}  // namespace
 
 bool parse_file_name(std::span<const std::uint8_t> value, file_name_entry& out) {
   support::byte_reader r(value);
@@ -55,13 +72,20 @@ bool parse_file_name(std::span<const std::uint8_t> value, file_name_entry& out) 
 
 
 void make_link_text(file_name_entry& name, entry_number entry) {
+  char parent_hex[24];
+  char entry_hex[24];
+  const std::size_t parent_length = hex_digits(parent_hex, name.parent.entry());
+  const std::size_t entry_length = hex_digits(entry_hex, entry);
   std::string& text = name.link_text;
-  text.clear();
-  support::append_hex_digits(text, name.parent.entry(), 8);
-  text.push_back('_');
-  text.append(name.name_utf8);
-  text.push_back('_');
-  support::append_hex_digits(text, entry, 8);
+  text.resize(parent_length + entry_length + name.name_utf8.size() + 2);
+  char* out = text.data();
+  std::memcpy(out, parent_hex, parent_length);
+  out += parent_length;
+  *out++ = '_';
+  std::memcpy(out, name.name_utf8.data(), name.name_utf8.size());
+  out += name.name_utf8.size();
+  *out++ = '_';
+  std::memcpy(out, entry_hex, entry_length);
 }
 
 time_anomaly check_time_anomaly(const four_times& times, std::uint64_t future_limit) {

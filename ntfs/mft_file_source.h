@@ -12,7 +12,7 @@ namespace ntfs {
 class mft_file_source final : public record_source {
  public:
   // Bytes read at a time during a sequential walk.
-  static constexpr std::size_t window_bytes = 2 * 1024 * 1024;
+  static constexpr std::size_t window_bytes = 256 * 1024;
 
   bool open(const uni::wide_string& path);
   void close();

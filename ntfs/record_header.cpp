@@ -42,9 +42,10 @@ bool passes_file_signature_test(const record_header& header) {
          header.update_sequence_count <= 9 && header.first_attribute_offset <= 0x48;
 }
 
-fixup_result apply_fixups(std::span<std::uint8_t> record) {
+fixup_result apply_fixups(std::span<std::uint8_t> record, record_header* parsed) {
   if (record.empty()) return fixup_result::rejected;
   const record_header header = parse_record_header(record);
+  if (parsed) *parsed = header;
   if (!passes_file_signature_test(header) && header.kind != record_kind::index) {
     return header.kind == record_kind::baad ? fixup_result::bad_record : fixup_result::rejected;
   }

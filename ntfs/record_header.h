@@ -76,6 +76,7 @@ enum class fixup_result { applied, bad_record, rejected };
 // each stride i the last two bytes are replaced by array entry i; the value
 // found there is not compared with the sequence number, so a torn write is
 // not detected here. "INDX" blocks are accepted without the header test.
-fixup_result apply_fixups(std::span<std::uint8_t> record);
+// `parsed`, when given, receives the header as read before the fixups.
+fixup_result apply_fixups(std::span<std::uint8_t> record, record_header* parsed = nullptr);
 
 }  // namespace ntfs

@@ -331,12 +331,12 @@ void set_root_counts(mft_record& record) {
 }  // namespace
 
 bool read_raw_record(std::vector<std::uint8_t>& buffer, bool& bad, record_context& context, entry_number entry,
-                     read_intent intent) {
+                     read_intent intent, record_header* header) {
   bad = false;
   if (!context.source || !context.ensure_record_size()) return false;
   buffer.resize(context.record_size);
   if (!context.source->read_record(entry, buffer, intent)) return false;
-  switch (apply_fixups(buffer)) {
+  switch (apply_fixups(buffer, header)) {
     case fixup_result::applied:
       return true;
     case fixup_result::bad_record:
@@ -356,9 +356,10 @@ bool parse_attribute(mft_record& record, record_context& context, entry_number e
 }
 
 std::uint32_t parse_record_bytes(mft_record& record, record_context& context, entry_number entry,
-                                 std::span<const std::uint8_t> bytes, bool keep_resident) {
+                                 std::span<const std::uint8_t> bytes, bool keep_resident,
+                                 const record_header* header) {
   record.entry = entry;
-  record.header = parse_record_header(bytes);
+  record.header = header ? *header : parse_record_header(bytes);
   record.header_bytes.fill(0);
   std::memcpy(record.header_bytes.data(), bytes.data(), std::min(bytes.size(), record.header_bytes.size()));
   record.sequence = record.header.sequence_number;
@@ -393,7 +394,8 @@ bool read_file_record(mft_record& record, record_context& context, entry_number 
                       read_intent intent) {
   record.reset();
   bool bad = false;
-  if (!read_raw_record(record.raw, bad, context, entry, intent) || record.raw.empty()) {
+  record_header header;
+  if (!read_raw_record(record.raw, bad, context, entry, intent, &header) || record.raw.empty()) {
     if (context.log) context.log->write("err: mftfixup %llx", static_cast<unsigned long long>(entry));
     return false;
   }
@@ -401,7 +403,7 @@ bool read_file_record(mft_record& record, record_context& context, entry_number 
     if (context.log) context.log->write("err: recd bad %llx", static_cast<unsigned long long>(entry));
     return false;
   }
-  parse_record_bytes(record, context, entry, record.raw, keep_resident);
+  parse_record_bytes(record, context, entry, record.raw, keep_resident, &header);
   return true;
 }
 

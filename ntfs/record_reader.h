@@ -46,7 +46,7 @@ struct record_context {
 // applies the fixups. Sets `bad` for a "BAAD" record (still true). False on a
 // read failure or a failed signature test.
 bool read_raw_record(std::vector<std::uint8_t>& buffer, bool& bad, record_context& context, entry_number entry,
-                     read_intent intent = read_intent::random);
+                     read_intent intent = read_intent::random, record_header* header = nullptr);
 
 // Resets `record` and fills it from entry `entry`. `keep_resident` keeps
 // copies of resident values. False on a read failure, a failed signature
@@ -56,8 +56,10 @@ bool read_file_record(mft_record& record, record_context& context, entry_number 
 
 // Fills `record` from bytes already read and fixed up (the walk's path).
 // Returns the number of attributes filed.
+// `header` is the record's header when the caller has already read it.
 std::uint32_t parse_record_bytes(mft_record& record, record_context& context, entry_number entry,
-                                 std::span<const std::uint8_t> bytes, bool keep_resident);
+                                 std::span<const std::uint8_t> bytes, bool keep_resident,
+                                 const record_header* header = nullptr);
 
 // Files the attribute that starts at `offset` of `record_bytes`. Sets
 // `is_list` for an attribute list. False when the attribute is unusable

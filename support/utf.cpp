@@ -93,22 +93,54 @@ bool utf16_decode(std::span<const std::uint8_t> utf16le, wide_string* wide_out, 
   if (utf8_out) utf8_out->clear();
   if (utf16le.size() < 2) return false;
   const std::size_t units = utf16le.size() / 2;
-  if (utf8_out) utf8_out->reserve(units + 256);
-  auto unit_at = [&](std::size_t i) -> char32_t {
-    return static_cast<char32_t>(utf16le[2 * i] | (utf16le[2 * i + 1] << 8));
-  };
+  // Sized for the worst case up front (three UTF-8 bytes per unit; a pair of
+  // units takes four), then trimmed: names are decoded for every record.
+  char32_t* wide = nullptr;
+  char* utf8 = nullptr;
+  if (wide_out) {
+    wide_out->resize(units);
+    wide = wide_out->data();
+  }
+  if (utf8_out) {
+    utf8_out->resize(units * 3);
+    utf8 = utf8_out->data();
+  }
+  std::size_t wide_count = 0;
+  std::size_t utf8_count = 0;
+  const std::uint8_t* bytes = utf16le.data();
   for (std::size_t i = 0; i < units; ++i) {
-    char32_t c = unit_at(i);
+    char32_t c = static_cast<char32_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
     if (c >= 0xD800 && c <= 0xDBFF) {
-      if (i + 1 >= units) return false;
-      const char32_t low = unit_at(i + 1);
-      if (low < 0xDC00 || low > 0xDFFF) return false;
+      const char32_t low =
+          i + 1 < units ? static_cast<char32_t>(bytes[2 * i + 2] | (bytes[2 * i + 3] << 8)) : char32_t{0};
+      if (low < 0xDC00 || low > 0xDFFF) {
+        if (wide_out) wide_out->clear();
+        if (utf8_out) utf8_out->clear();
+        return false;
+      }
       c = ((c - 0xD800) << 10) + (low - 0xDC00) + 0x10000;
       ++i;
     }
-    if (wide_out) wide_out->push_back(c);
-    if (utf8_out) put_utf8(*utf8_out, c);
+    if (wide) wide[wide_count++] = c;
+    if (!utf8) continue;
+    if (c < 0x80) {
+      utf8[utf8_count++] = static_cast<char>(c);
+    } else if (c < 0x800) {
+      utf8[utf8_count++] = static_cast<char>(0xC0 | (c >> 6));
+      utf8[utf8_count++] = static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+      utf8[utf8_count++] = static_cast<char>(0xE0 | (c >> 12));
+      utf8[utf8_count++] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      utf8[utf8_count++] = static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+      utf8[utf8_count++] = static_cast<char>(0xF0 | (c >> 18));
+      utf8[utf8_count++] = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+      utf8[utf8_count++] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      utf8[utf8_count++] = static_cast<char>(0x80 | (c & 0x3F));
+    }
   }
+  if (wide_out) wide_out->resize(wide_count);
+  if (utf8_out) utf8_out->resize(utf8_count);
   return true;
 }
 

@@ -11,12 +11,12 @@ void register_directory(walk_run& run, const ntfs::mft_record& record) {
   run.paths().remember_directory(record);
 }
 
-bool analyze_entry(walk_run& run, ntfs::mft_record& record, output::entry_result& result, ntfs::entry_number entry) {
+bool analyze_entry(walk_run& run, ntfs::mft_record& record, output::entry_result& result, ntfs::entry_number entry,
+                   const ntfs::record_header& header) {
   result.reset();
   result.record = &record;
   result.source_label = run.settings().source_label;
   const std::span<const std::uint8_t> bytes = record.raw;
-  const ntfs::record_header header = ntfs::parse_record_header(bytes);
   if (bytes.empty() || header.first_attribute_offset > bytes.size()) return false;
 
   selection_filter& filter = run.filter();
@@ -29,7 +29,7 @@ bool analyze_entry(walk_run& run, ntfs::mft_record& record, output::entry_result
 
   // The smallest usable record: the header plus one attribute header.
   if (std::size_t{header.first_attribute_offset} + 72 > bytes.size()) return false;
-  if (ntfs::parse_record_bytes(record, run.records(), entry, bytes, false) == 0) return false;
+  if (ntfs::parse_record_bytes(record, run.records(), entry, bytes, false, &header) == 0) return false;
 
   register_directory(run, record);
 

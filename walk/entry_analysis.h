@@ -13,7 +13,9 @@ namespace walk {
 // `record` holds the entry's fixed-up bytes in `record.raw` (already reset
 // otherwise). Fills the record model and `result`; true when the entry is to
 // be reported.
-bool analyze_entry(walk_run& run, ntfs::mft_record& record, output::entry_result& result, ntfs::entry_number entry);
+// `header` is the record's header as read with the record.
+bool analyze_entry(walk_run& run, ntfs::mft_record& record, output::entry_result& result, ntfs::entry_number entry,
+                   const ntfs::record_header& header);
 
 // Registers a directory record with the run's directory map and the path
 // cache, so that its children resolve without reading it again.

@@ -44,9 +44,10 @@ void dispatch(walk_run& run, output::entry_result& result, ntfs::entry_number en
 }
 
 // Reads one entry into `record.raw`; false when it cannot be read.
-bool read_entry(walk_run& run, ntfs::mft_record& record, ntfs::entry_number entry, bool& bad) {
+bool read_entry(walk_run& run, ntfs::mft_record& record, ntfs::entry_number entry, bool& bad,
+                ntfs::record_header& header) {
   record.reset();
-  if (!ntfs::read_raw_record(record.raw, bad, run.records(), entry, ntfs::read_intent::sequential) ||
+  if (!ntfs::read_raw_record(record.raw, bad, run.records(), entry, ntfs::read_intent::sequential, &header) ||
       record.raw.empty()) {
     if (run.log()) run.log()->write("err: mftfixup %llx", static_cast<unsigned long long>(entry));
     return false;
@@ -81,13 +82,14 @@ bool mft_range_walk(walk_run& run) {
                              static_cast<unsigned long long>(plan.entry_count));
     }
     bool bad = false;
-    if (!read_entry(run, record, entry, bad)) {
+    ntfs::record_header header;
+    if (!read_entry(run, record, entry, bad, header)) {
       // Past the end of the MFT nothing more can be read.
       if (entry >= plan.entry_count) break;
       continue;
     }
     if (bad && log) log->write("mft entry %llu has bad filerecord", static_cast<unsigned long long>(entry));
-    if (analyze_entry(run, record, result, entry)) dispatch(run, result, entry);
+    if (analyze_entry(run, record, result, entry, header)) dispatch(run, result, entry);
   }
   run.stream().flush();
   run.close_source();
