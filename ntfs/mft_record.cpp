@@ -40,6 +40,18 @@ const attr_record* mft_record::unnamed_data() const {
   return nullptr;
 }
 
+void build_names_table(mft_record& record) {
+  record.names.clear();
+  for (const auto& name : record.file_names) {
+    if (name.is_dos_name) continue;
+    name_index_entry& index = record.names.begin_insert();
+    index.lower_name = name.name;
+    uni::to_lower(index.lower_name);
+    index.link_text = name.link_text;
+    record.names.commit();
+  }
+}
+
 const file_name_entry* best_file_name(const mft_record& record, entry_number entry) {
   if (record.file_names.size() == 1) return record.file_names.first();
   if (record.file_names.empty()) return nullptr;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <span>
 #include <cstdint>
 #include <string>
 #include <utility>
@@ -85,10 +86,10 @@ struct file_name_entry {
   std::uint32_t root_count = 1;
 };
 
+// One per directory the record is linked into; the names themselves are in
+// the $FILE_NAME table.
 struct parent_link {
   file_reference parent;
-  uni::wide_string name;
-  std::string name_utf8;
   std::string parent_path;  // UTF-8, filled by path resolution; ends with "\"
   bool path_corrupted = false;
 };
@@ -139,7 +140,10 @@ struct attr_record {
   uni::wide_string name;
   std::string name_utf8;
   const char* label = "";
-  std::vector<std::uint8_t> raw;  // header and resident value of the first extent
+  // Header and resident value of the first extent: a view into the record's
+  // own bytes, or into `raw_copy` for an attribute from an extension record.
+  std::span<const std::uint8_t> raw;
+  std::vector<std::uint8_t> raw_copy;
   std::string description;
   bool named_stream = false;
   bool data_attribute = false;
@@ -191,6 +195,8 @@ class mft_record {
   support::ordered_table<std_info_entry, detail::key_of_attr> std_info;
   support::ordered_table<file_name_entry, detail::key_of_link_text> file_names;
   support::ordered_table<parent_link, detail::key_of_parent> parents;
+  // Lower-cased non-DOS names; filled by build_names_table() for the name
+  // filters, not by every parse.
   support::ordered_table<name_index_entry, detail::key_of_lower_name> names;
   support::ordered_table<object_id_entry, detail::key_of_attr> object_ids;
   support::ordered_table<volume_name_entry, detail::key_of_attr> volume_names;
@@ -210,6 +216,10 @@ class mft_record {
   const std_info_entry* standard_information() const { return std_info.first(); }
   const attr_record* unnamed_data() const;
 };
+
+// Fills `record.names` from its $FILE_NAME table: each non-DOS name in lower
+// case, mapped to its link text; the first of two equal names is kept.
+void build_names_table(mft_record& record);
 
 // The name shown for a directory: its only name; else the first non-DOS name
 // read under `entry`; else the first non-DOS name at all; else empty.

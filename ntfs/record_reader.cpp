@@ -86,13 +86,26 @@ void parse_zone_text(std::span<const std::uint8_t> text, std::vector<zone_pair>&
   }
 }
 
-void fill_attr_record(attr_record& slot, const parsed_attribute& a, bool keep_resident) {
+// Attributes of the record itself are viewed in place; those read from an
+// extension record (whose buffer is reused) are copied.
+void keep_bytes(const mft_record& record, attr_record& slot, std::span<const std::uint8_t> bytes) {
+  const std::uint8_t* begin = record.raw.data();
+  const std::uint8_t* end = begin + record.raw.size();
+  if (bytes.data() >= begin && bytes.data() + bytes.size() <= end) {
+    slot.raw = bytes;
+    return;
+  }
+  slot.raw_copy.assign(bytes.begin(), bytes.end());
+  slot.raw = slot.raw_copy;
+}
+
+void fill_attr_record(const mft_record& record, attr_record& slot, const parsed_attribute& a, bool keep_resident) {
   slot.key = a.key;
   slot.header = a.header;
   slot.name = *a.name;
   slot.name_utf8 = *a.name_utf8;
   slot.label = attribute_label(a.header.type, !a.name->empty());
-  slot.raw.assign(a.bytes.begin(), a.bytes.end());
+  keep_bytes(record, slot, a.bytes);
   slot.description.clear();
   slot.named_stream = a.header.type == attribute_type::data && !a.name->empty();
   slot.data_attribute = a.header.type == attribute_type::data;
@@ -131,13 +144,13 @@ attr_record* file_attribute(mft_record& record, const parsed_attribute& a, bool 
       // its header and bytes whichever extent arrived first.
       if (a.header.first_vcn == 0 && existing->header.first_vcn != 0) {
         existing->header = a.header;
-        existing->raw.assign(a.bytes.begin(), a.bytes.end());
+        keep_bytes(record, *existing, a.bytes);
       }
     }
     return existing;
   }
   attr_record& slot = record.attributes.begin_insert();
-  fill_attr_record(slot, a, keep_resident);
+  fill_attr_record(record, slot, a, keep_resident);
   return record.attributes.commit().first;
 }
 
@@ -169,17 +182,9 @@ void file_file_name(mft_record& record, record_context& context, const parsed_at
 
   parent_link& link = record.parents.begin_insert();
   link.parent = name->parent;
-  link.name = name->name;
-  link.name_utf8 = name->name_utf8;
   link.parent_path.clear();
   link.path_corrupted = false;
   record.parents.commit();
-
-  name_index_entry& index = record.names.begin_insert();
-  index.lower_name = name->name;
-  uni::to_lower(index.lower_name);
-  index.link_text = name->link_text;
-  record.names.commit();
 }
 
 void file_object_id(mft_record& record, const parsed_attribute& a, attr_record* filed) {

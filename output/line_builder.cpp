@@ -1,91 +1,145 @@
 #include "output/line_builder.h"
 
-#include "support/number_text.h"
+#include <cstring>
 
 namespace output {
 
-using support::append_decimal;
-using support::append_hex;
-using support::append_hex_digits;
-using support::append_column_number;
-using support::append_note_number;
+namespace {
 
-void append_escaped(std::string& out, std::string_view value, char separator_char, char replacement,
-                    bool line_markers) {
-  std::size_t plain_start = 0;
-  for (std::size_t i = 0; i < value.size(); ++i) {
-    const char c = value[i];
-    const bool is_separator = separator_char != 0 && c == separator_char;
-    const bool is_break = line_markers && (c == '\r' || c == '\n');
-    if (!is_separator && !is_break) continue;
-    out.append(value.substr(plain_start, i - plain_start));
-    if (is_separator) {
-      out.push_back(replacement);
-    } else {
-      const bool pair = i + 1 < value.size() && (value[i + 1] == '\r' || value[i + 1] == '\n') && value[i + 1] != c;
-      if (c == '\r') {
-        out.append(pair ? "[CRLF]" : "[CR]");
-      } else {
-        out.append(pair ? "[LFCR]" : "[LF]");
-      }
-      if (pair) ++i;
-    }
-    plain_start = i + 1;
+// Writes the replacement for the separator character or the marker for a
+// line break at value[i]; returns the new output position and advances `i`
+// past a two-byte line break (CR LF or LF CR).
+char* escape_one(char* out, std::string_view value, std::size_t& i, char separator_char, char replacement) {
+  const char c = value[i];
+  if (separator_char != 0 && c == separator_char) {
+    *out++ = replacement;
+    return out;
   }
-  out.append(value.substr(plain_start));
+  const bool pair = i + 1 < value.size() && (value[i + 1] == '\r' || value[i + 1] == '\n') && value[i + 1] != c;
+  const char* marker = c == '\r' ? (pair ? "[CRLF]" : "[CR]") : (pair ? "[LFCR]" : "[LF]");
+  const std::size_t length = pair ? 6 : 4;
+  std::memcpy(out, marker, length);
+  if (pair) ++i;
+  return out + length;
 }
 
-void line_builder::separator() {
-  if (!m_first) m_out->append(m_settings->separator);
+}  // namespace
+
+line_builder::line_builder(const output_settings& settings)
+    : m_settings(&settings),
+      m_separator(settings.separator),
+      m_padding(settings.padding),
+      m_quote(settings.quoted_fields) {
+  const auto add = [this](char c) {
+    if (m_special[static_cast<unsigned char>(c)]) return;
+    m_special[static_cast<unsigned char>(c)] = true;
+    m_special_chars[m_special_count++] = c;
+  };
+  if (settings.separator_char != 0) add(settings.separator_char);
+  if (settings.csv) {
+    add('\r');
+    add('\n');
+  }
+  if (m_quote) add('"');
+}
+
+char* line_builder::separator(char* at) {
+  if (!m_first) {
+    std::memcpy(at, m_separator.data(), m_separator.size());
+    at += m_separator.size();
+  }
   m_first = false;
+  return at;
 }
 
-void line_builder::pad_from(std::size_t start, std::size_t width) {
-  if (!m_settings->padding) return;
+char* line_builder::pad(char* at, const char* value_start, std::size_t width) const {
+  if (!m_padding) return at;
   // Width counts characters, not UTF-8 bytes.
   std::size_t characters = 0;
-  for (std::size_t i = start; i < m_out->size(); ++i) {
-    if ((static_cast<unsigned char>((*m_out)[i]) & 0xC0) != 0x80) ++characters;
+  for (const char* p = value_start; p < at; ++p) characters += (static_cast<unsigned char>(*p) & 0xC0) != 0x80;
+  if (characters >= width) return at;
+  std::memset(at, ' ', width - characters);
+  return at + (width - characters);
+}
+
+std::size_t line_builder::first_special(const char* bytes, std::size_t length) const {
+  // Eight bytes at a time: a byte equal to one of the special characters
+  // becomes zero after the XOR, and the classic has-zero-byte test finds it.
+  constexpr std::uint64_t ones = 0x0101010101010101ULL;
+  constexpr std::uint64_t highs = 0x8080808080808080ULL;
+  std::size_t i = 0;
+  for (; i + 8 <= length; i += 8) {
+    std::uint64_t word;
+    std::memcpy(&word, bytes + i, sizeof word);
+    std::uint64_t hit = 0;
+    for (std::size_t k = 0; k < m_special_count; ++k) {
+      const std::uint64_t x = word ^ (ones * static_cast<unsigned char>(m_special_chars[k]));
+      hit |= (x - ones) & ~x & highs;
+    }
+    if (hit) break;
   }
-  if (characters < width) m_out->append(width - characters, ' ');
+  for (; i < length; ++i) {
+    if (m_special[static_cast<unsigned char>(bytes[i])]) return i;
+  }
+  return length;
 }
 
 void line_builder::text(std::string_view value, std::size_t width) {
-  separator();
-  const std::size_t start = m_out->size();
-  const bool quote = m_settings->quoted_fields && !(value.size() >= 2 && value[0] == '{' && value[1] == '"');
-  if (quote) {
-    m_out->push_back('"');
-    // A double quote inside a quoted value is doubled, as CSV readers expect.
-    std::size_t plain = 0;
-    for (std::size_t i = 0; i < value.size(); ++i) {
-      if (value[i] != '"') continue;
-      append_escaped(*m_out, value.substr(plain, i + 1 - plain), m_settings->separator_char,
-                     m_settings->replacement_char, m_settings->csv);
-      m_out->push_back('"');
-      plain = i + 1;
+  // Worst case: every byte becomes a four-byte marker, plus two quotes.
+  char* at = reserve(m_separator.size() + value.size() * 4 + 2 + width);
+  at = separator(at);
+  char* const value_start = at;
+  const bool quote = m_quote && !(value.size() >= 2 && value[0] == '{' && value[1] == '"');
+  if (quote) *at++ = '"';
+  const char separator_char = m_settings->separator_char;
+  const char replacement = m_settings->replacement_char;
+  std::size_t i = 0;
+  while (i < value.size()) {
+    const std::size_t plain = m_special_count ? first_special(value.data() + i, value.size() - i) : value.size() - i;
+    std::memcpy(at, value.data() + i, plain);
+    at += plain;
+    i += plain;
+    if (i == value.size()) break;
+    const char c = value[i];
+    if (c == '"') {
+      // A double quote inside a quoted value is doubled, as CSV readers expect.
+      *at++ = '"';
+      if (quote) *at++ = '"';
+    } else {
+      at = escape_one(at, value, i, separator_char, replacement);
     }
-    append_escaped(*m_out, value.substr(plain), m_settings->separator_char, m_settings->replacement_char,
-                   m_settings->csv);
-    m_out->push_back('"');
-  } else {
-    append_escaped(*m_out, value, m_settings->separator_char, m_settings->replacement_char, m_settings->csv);
+    ++i;
   }
-  pad_from(start, width);
+  if (quote) *at++ = '"';
+  finish(pad(at, value_start, width));
 }
 
 void line_builder::number(std::uint64_t value, int bits, std::size_t width) {
-  separator();
-  const std::size_t start = m_out->size();
-  append_column_number(*m_out, value, bits, m_settings->hexadecimal);
-  pad_from(start, width);
-}
-
-void line_builder::verbatim(std::string_view value, std::size_t width) {
-  separator();
-  const std::size_t start = m_out->size();
-  m_out->append(value);
-  pad_from(start, width);
+  char* at = reserve(m_separator.size() + 24 + width);
+  at = separator(at);
+  char* const value_start = at;
+  if (m_settings->hexadecimal) {
+    const int fill = bits >= 32 ? 8 : bits == 16 ? 4 : 2;
+    char reversed[16];
+    int count = 0;
+    do {
+      reversed[count++] = "0123456789abcdef"[value & 0xF];
+      value >>= 4;
+    } while (value != 0);
+    *at++ = '0';
+    *at++ = 'x';
+    for (int i = count; i < fill; ++i) *at++ = '0';
+    while (count > 0) *at++ = reversed[--count];
+  } else {
+    char reversed[20];
+    int count = 0;
+    do {
+      reversed[count++] = static_cast<char>('0' + value % 10);
+      value /= 10;
+    } while (value != 0);
+    while (count > 0) *at++ = reversed[--count];
+  }
+  finish(pad(at, value_start, width));
 }
 
 }  // namespace output

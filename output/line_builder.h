@@ -3,43 +3,62 @@
 // replacement, CSV line-break markers, optional quoting).
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 
 #include "output/output_settings.h"
+#include "output/text_buffer.h"
 
 namespace output {
 
 class line_builder {
  public:
-  explicit line_builder(const output_settings& settings) : m_settings(&settings) {}
+  explicit line_builder(const output_settings& settings);
 
-  void begin(std::string& out) {
+  void begin(text_buffer& out) {
     m_out = &out;
     m_first = true;
   }
-  // A text value: escaped, optionally quoted, padded to `width`.
+  // A text value: escaped, optionally quoted, padded to `width` characters.
   void text(std::string_view value, std::size_t width);
   // A number column in the run's number base.
   void number(std::uint64_t value, int bits, std::size_t width);
-  // A value written as it stands (already formatted digits, dates).
-  void verbatim(std::string_view value, std::size_t width);
+  // Continues a line whose first columns are already in `out`.
+  void resume(text_buffer& out) {
+    m_out = &out;
+    m_first = false;
+  }
+  // Appends pre-rendered columns (which start without a separator).
+  void columns(std::string_view rendered) {
+    char* at = separator(reserve(m_separator.size() + rendered.size()));
+    std::memcpy(at, rendered.data(), rendered.size());
+    finish(at + rendered.size());
+  }
   void end() { m_out->push_back('\n'); }
 
  private:
-  void separator();
-  void pad_from(std::size_t start, std::size_t width);
+  // Room for `bytes` more at the end of the line; finish() keeps what was
+  // written.
+  char* reserve(std::size_t bytes) { return m_out->room(bytes); }
+  void finish(const char* end) { m_out->commit(end); }
+  char* separator(char* at);
+  char* pad(char* at, const char* value_start, std::size_t width) const;
+  std::size_t first_special(const char* bytes, std::size_t length) const;
 
   const output_settings* m_settings;
-  std::string* m_out = nullptr;
+  std::string_view m_separator;
+  bool m_padding;
+  bool m_quote;
+  // Bytes that cannot be copied as they are: the separator character, line
+  // breaks in CSV, double quotes when quoting.
+  std::array<bool, 256> m_special{};
+  std::array<char, 4> m_special_chars{};
+  std::size_t m_special_count = 0;
+  text_buffer* m_out = nullptr;
   bool m_first = true;
 };
-
-// Appends `value` with the separator character replaced and, when
-// `line_markers` is set, CR LF / LF CR / LF / CR replaced by "[CRLF]",
-// "[LFCR]", "[LF]" and "[CR]".
-void append_escaped(std::string& out, std::string_view value, char separator_char, char replacement,
-                    bool line_markers);
 
 }  // namespace output

@@ -11,14 +11,15 @@ void path_list_writer::write(const entry_result& result, results_stream& stream)
   if (record.is_extension || result.unallocated) return;
   if (!record.header.in_use() || record.header.is_directory()) return;
   static const std::size_t root_length = std::strlen(ntfs::path_root_text);
-  std::string& out = stream.buffer();
+  text_buffer& out = stream.buffer();
   for (const auto& name : record.file_names) {
     if (name.is_dos_name) continue;
     const ntfs::parent_link* link = record.parents.find(name.parent.value);
     if (!link || link->path_corrupted) continue;
     const std::string& path = link->parent_path;
     if (path.find(ntfs::path_corrupted_text) != std::string::npos) continue;
-    out.append(path, path.compare(0, root_length, ntfs::path_root_text) == 0 ? root_length : 0);
+    const std::size_t skip = path.compare(0, root_length, ntfs::path_root_text) == 0 ? root_length : 0;
+    out.append(std::string_view(path).substr(skip));
     out.append(name.name_utf8);
     out.push_back('\n');
     stream.line_done();

@@ -27,7 +27,8 @@ bool is_zero(std::span<const std::uint8_t> bytes) {
 
 }  // namespace
 
-per_path_writer::per_path_writer(const output_settings& settings) : m_settings(settings), m_line(settings) {}
+per_path_writer::per_path_writer(const output_settings& settings)
+    : m_settings(settings), m_line(settings), m_times(settings.datetime) {}
 
 void per_path_writer::write_header(results_stream& stream) {
   static constexpr const char* paired_names[8] = {"SI modify-UTC", "SI access-UTC", "SI MFTchanged-UTC",
@@ -41,7 +42,7 @@ void per_path_writer::write_header(results_stream& stream) {
                                                 "FN8.3 created-UTC"};
   static constexpr const char* split_dos[8] = {"8.3 mdate", "mtime-UTC", "8.3 adate", "atime-UTC",
                                                "8.3 cdate", "ctime-UTC", "8.3 bdate", "btime-UTC"};
-  std::string& out = stream.buffer();
+  text_buffer& out = stream.buffer();
   m_line.begin(out);
   m_line.text("MFT entry", 10);
   m_line.text("mft seqnum", 10);
@@ -80,8 +81,7 @@ void per_path_writer::write_header(results_stream& stream) {
 void per_path_writer::write_times(const ntfs::four_times& times) {
   const std::uint64_t ordered[4] = {times.modification, times.access, times.mft_change, times.creation};
   for (std::uint64_t filetime : ordered) {
-    cv::filetime_text when;
-    cv::format_filetime(filetime, m_settings.datetime, when);
+    const cv::filetime_text& when = m_times.get(filetime);
     const std::string_view date(when.date, when.date_length);
     const std::string_view time(when.time, when.time_length);
     if (m_settings.pair_datetime) {
@@ -184,7 +184,7 @@ void per_path_writer::write_line(const entry_result& result, const ntfs::file_na
   }
   const ntfs::attr_record* data = record.unnamed_data();
 
-  std::string& out = stream.buffer();
+  text_buffer& out = stream.buffer();
   m_line.begin(out);
   m_line.number(name ? name->read_under_entry : record.entry, 64, 10);
   m_line.number(record.sequence, 16, 10);

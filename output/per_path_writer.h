@@ -7,6 +7,7 @@
 
 #include "output/line_builder.h"
 #include "output/record_writer.h"
+#include "output/time_text_cache.h"
 
 namespace output {
 
@@ -29,6 +30,7 @@ class per_path_writer final : public record_writer {
   std::string m_streams;
   std::string m_zone;
   std::string m_scratch;
+  time_text_cache m_times;
 };
 
 }  // namespace output

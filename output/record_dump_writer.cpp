@@ -154,7 +154,8 @@ void record_dump_writer::write_attribute(std::string& out, const ntfs::attr_reco
 
 void record_dump_writer::write(const entry_result& result, results_stream& stream) {
   const ntfs::mft_record& record = *result.record;
-  std::string& out = stream.buffer();
+  std::string& out = m_text;
+  out.clear();
 
   out.append("File Record: \n");
   out.append("  MFT entry: ");
@@ -211,6 +212,7 @@ void record_dump_writer::write(const entry_result& result, results_stream& strea
   }
 
   for (const auto& attribute : record.attributes) write_attribute(out, attribute);
+  stream.append(out);
   stream.line_done();
 }
 

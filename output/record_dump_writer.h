@@ -19,6 +19,7 @@ class record_dump_writer final : public record_writer {
   void write_attribute(std::string& out, const ntfs::attr_record& attribute);
 
   const output_settings& m_settings;
+  std::string m_text;
 };
 
 // Sixteen bytes per line: offset, hex bytes and printable characters.

@@ -4,8 +4,9 @@
 
 #include <cstdint>
 #include <ostream>
-#include <string>
 #include <string_view>
+
+#include "output/text_buffer.h"
 
 namespace output {
 
@@ -13,12 +14,12 @@ class results_stream {
  public:
   static constexpr std::size_t flush_threshold_bytes = 1 << 20;
 
-  explicit results_stream(std::ostream& target) : m_target(&target) { m_buffer.reserve(flush_threshold_bytes + 65536); }
+  explicit results_stream(std::ostream& target) : m_target(&target) { m_buffer.room(flush_threshold_bytes + 65536); }
   ~results_stream() { flush(); }
   results_stream(const results_stream&) = delete;
   results_stream& operator=(const results_stream&) = delete;
 
-  std::string& buffer() { return m_buffer; }
+  text_buffer& buffer() { return m_buffer; }
   void append(std::string_view text) { m_buffer.append(text); }
   void put(char c) { m_buffer.push_back(c); }
 
@@ -40,7 +41,7 @@ class results_stream {
 
  private:
   std::ostream* m_target;
-  std::string m_buffer;
+  text_buffer m_buffer;
 };
 
 }  // namespace output

@@ -21,10 +21,11 @@ constexpr char role_letters[4] = {'m', 'a', 'c', 'b'};
 
 }  // namespace
 
-timeline_writer::timeline_writer(const output_settings& settings) : m_settings(settings), m_line(settings) {}
+timeline_writer::timeline_writer(const output_settings& settings)
+    : m_settings(settings), m_line(settings), m_column_line(settings), m_times(settings.datetime) {}
 
 void timeline_writer::write_header(results_stream& stream) {
-  std::string& out = stream.buffer();
+  text_buffer& out = stream.buffer();
   m_line.begin(out);
   m_line.text("mft entry", 10);
   m_line.text("mft seqnum", 10);
@@ -113,6 +114,7 @@ void timeline_writer::write(const entry_result& result, results_stream& stream) 
 
   m_names.clear();
   m_group_count = 0;
+  m_column_count = 0;
   if (record.file_names.empty()) {
     m_names.push_back(nullptr);
     add_times(info->times, kind::si, 0, false);
@@ -156,23 +158,19 @@ void timeline_writer::flush_groups(const entry_result& result, results_stream& s
   }
 }
 
-void timeline_writer::write_line(const entry_result& result, const time_group& group,
-                                 const ntfs::file_name_entry* name, bool dos_line, results_stream& stream) {
+const timeline_writer::name_columns& timeline_writer::columns_for(const entry_result& result,
+                                                                  const ntfs::file_name_entry* name, bool dos_line) {
+  for (std::size_t i = 0; i < m_column_count; ++i) {
+    if (m_columns[i].name == name && m_columns[i].dos_line == dos_line) return m_columns[i];
+  }
+  if (m_column_count == m_columns.size()) m_columns.emplace_back();
+  name_columns& columns = m_columns[m_column_count++];
+  columns.name = name;
+  columns.dos_line = dos_line;
+  columns.before_time.clear();
+  columns.after_time.clear();
+
   const ntfs::mft_record& record = *result.record;
-
-  m_macb.clear();
-  if (group.si_set) {
-    m_macb.append("si:[").append(group.si.data(), 4).push_back(']');
-  }
-  const bool name_part = dos_line ? group.fn83_set : group.fn_set;
-  if (name_part) {
-    if (!m_macb.empty()) m_macb.append("; ");
-    m_macb.append(dos_line ? "fn8.3[" : "fn:[").append((dos_line ? group.fn83 : group.fn).data(), 4).push_back(']');
-  }
-
-  m_other_info.clear();
-  append_other_info(m_other_info, result, name, m_settings);
-
   std::uint64_t parent_entry = ntfs::root_directory_entry;
   std::uint64_t parent_sequence = 0;
   const std::string* path = nullptr;
@@ -182,26 +180,53 @@ void timeline_writer::write_line(const entry_result& result, const time_group& g
     if (const ntfs::parent_link* link = record.parents.find(name->parent.value)) path = &link->parent_path;
   }
 
-  std::string& out = stream.buffer();
-  m_line.begin(out);
-  m_line.number(record.entry, 64, 10);
-  m_line.number(record.sequence, 16, 10);
-  m_line.number(parent_entry, 64, 10);
-  m_line.number(parent_sequence, 16, 10);
+  line_builder& line = m_column_line;
+  line.begin(columns.before_time);
+  line.number(record.entry, 64, 10);
+  line.number(record.sequence, 16, 10);
+  line.number(parent_entry, 64, 10);
+  line.number(parent_sequence, 16, 10);
   if (dos_line) {
     m_scratch.assign(m_type).append(" (FN 8.3)");
-    m_line.text(m_scratch, 7);
+    line.text(m_scratch, 7);
   } else {
-    m_line.text(m_type, 7);
+    line.text(m_type, 7);
   }
-  m_line.text(record_extension(record), 9);
-  m_line.number(record.header.link_count, 16, 3);
-  if (!m_settings.plain_run) m_line.number(0, 64, 10);
+  line.text(record_extension(record), 9);
+  line.number(record.header.link_count, 16, 3);
+  if (!m_settings.plain_run) line.number(0, 64, 10);
 
-  cv::filetime_text when;
-  cv::format_filetime(group.filetime, m_settings.datetime, when);
+  m_other_info.clear();
+  append_other_info(m_other_info, result, name, m_settings);
+  line.begin(columns.after_time);
+  if (!m_settings.plain_run) line.text("", 14);
+  line.text(m_other_info, 14);
+  line.text(name ? std::string_view(name->name_utf8) : std::string_view(no_name_text), 15);
+  line.text(name ? (path ? std::string_view(*path) : std::string_view()) : std::string_view(no_path_text), 60);
+  line.text(m_stream_text, m_settings.cluster_info && !m_settings.plain_run ? 80 : 100);
+  return columns;
+}
+
+void timeline_writer::write_line(const entry_result& result, const time_group& group,
+                                 const ntfs::file_name_entry* name, bool dos_line, results_stream& stream) {
+  m_macb.clear();
+  if (group.si_set) {
+    m_macb.append("si:[").append(group.si.data(), 4).push_back(']');
+  }
+  const bool name_part = dos_line ? group.fn83_set : group.fn_set;
+  if (name_part) {
+    if (!m_macb.empty()) m_macb.append("; ");
+    m_macb.append(dos_line ? "fn8.3[" : "fn:[").append((dos_line ? group.fn83 : group.fn).data(), 4).push_back(']');
+  }
+  const name_columns& columns = columns_for(result, name, dos_line);
+
+  const cv::filetime_text& when = m_times.get(group.filetime);
   const std::string_view date(when.date, when.date_length);
   const std::string_view time(when.time, when.time_length);
+
+  text_buffer& out = stream.buffer();
+  out.append(columns.before_time.view());
+  m_line.resume(out);
   if (m_settings.pair_datetime) {
     m_scratch.assign(date).append(" ").append(time);
     m_line.text(m_scratch, m_settings.date_width + m_settings.time_width + 1);
@@ -210,11 +235,7 @@ void timeline_writer::write_line(const entry_result& result, const time_group& g
     m_line.text(time, m_settings.time_width);
   }
   m_line.text(m_macb, 33);
-  if (!m_settings.plain_run) m_line.text("", 14);
-  m_line.text(m_other_info, 14);
-  m_line.text(name ? std::string_view(name->name_utf8) : std::string_view(no_name_text), 15);
-  m_line.text(name ? (path ? std::string_view(*path) : std::string_view()) : std::string_view(no_path_text), 60);
-  m_line.text(m_stream_text, m_settings.cluster_info && !m_settings.plain_run ? 80 : 100);
+  m_line.columns(columns.after_time.view());
   m_line.end();
   stream.line_done();
 }

@@ -9,6 +9,7 @@
 
 #include "output/line_builder.h"
 #include "output/record_writer.h"
+#include "output/time_text_cache.h"
 
 namespace output {
 
@@ -36,6 +37,15 @@ class timeline_writer final : public record_writer {
   void add_time(std::uint64_t filetime, kind k, int role, std::uint32_t name_index, bool dos);
   void add_times(const ntfs::four_times& times, kind k, std::uint32_t name_index, bool dos);
   void flush_groups(const entry_result& result, results_stream& stream);
+  // The columns of a line that depend only on its name: rendered once per
+  // record and name, copied into every line of that name.
+  struct name_columns {
+    const ntfs::file_name_entry* name = nullptr;
+    bool dos_line = false;
+    text_buffer before_time;  // entry .. ref
+    text_buffer after_time;   // other info .. stream text
+  };
+  const name_columns& columns_for(const entry_result& result, const ntfs::file_name_entry* name, bool dos_line);
   void write_line(const entry_result& result, const time_group& group, const ntfs::file_name_entry* name,
                   bool dos_line, results_stream& stream);
 
@@ -51,6 +61,10 @@ class timeline_writer final : public record_writer {
   std::string m_macb;
   std::string m_type;
   std::string m_scratch;
+  std::vector<name_columns> m_columns;
+  std::size_t m_column_count = 0;
+  line_builder m_column_line;
+  time_text_cache m_times;
 };
 
 }  // namespace output

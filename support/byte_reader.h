@@ -10,7 +10,9 @@
 //     if (!r.ok()) return false;
 #pragma once
 
+#include <bit>
 #include <cstddef>
+#include <cstring>
 #include <cstdint>
 #include <span>
 
@@ -66,9 +68,16 @@ class byte_reader {
   template <typename T, std::size_t Width>
   T read(std::size_t offset) {
     if (!fits(offset, Width)) return fail<T>();
-    T value = 0;
-    for (std::size_t i = 0; i < Width; ++i) value |= static_cast<T>(T{m_bytes[offset + i]} << (8 * i));
-    return value;
+    if constexpr (Width == sizeof(T) && std::endian::native == std::endian::little) {
+      // One unaligned load once the bounds are known.
+      T value;
+      std::memcpy(&value, m_bytes.data() + offset, sizeof value);
+      return value;
+    } else {
+      T value = 0;
+      for (std::size_t i = 0; i < Width; ++i) value |= static_cast<T>(T{m_bytes[offset + i]} << (8 * i));
+      return value;
+    }
   }
 
   std::span<const std::uint8_t> m_bytes;
