@@ -30,7 +30,24 @@ void parse_standard_information(std::span<const std::uint8_t> value, std_info_en
 namespace {
 
 // Lower-case hexadecimal, at least eight digits; returns the count written.
+// Values that fit in 32 bits (nearly all entry numbers) take the table path.
 std::size_t hex_digits(char* out, std::uint64_t value) {
+  static constexpr char pairs[] =
+      "000102030405060708090a0b0c0d0e0f101112131415161718191a1b1c1d1e1f"
+      "202122232425262728292a2b2c2d2e2f303132333435363738393a3b3c3d3e3f"
+      "404142434445464748494a4b4c4d4e4f505152535455565758595a5b5c5d5e5f"
+      "606162636465666768696a6b6c6d6e6f707172737475767778797a7b7c7d7e7f"
+      "808182838485868788898a8b8c8d8e8f909192939495969798999a9b9c9d9e9f"
+      "a0a1a2a3a4a5a6a7a8a9aaabacadaeafb0b1b2b3b4b5b6b7b8b9babbbcbdbebf"
+      "c0c1c2c3c4c5c6c7c8c9cacbcccdcecfd0d1d2d3d4d5d6d7d8d9dadbdcdddedf"
+      "e0e1e2e3e4e5e6e7e8e9eaebecedeeeff0f1f2f3f4f5f6f7f8f9fafbfcfdfeff";
+  if (value <= 0xFFFFFFFFu) {
+    for (int i = 3; i >= 0; --i) {
+      std::memcpy(out + 2 * i, pairs + 2 * (value & 0xFF), 2);
+      value >>= 8;
+    }
+    return 8;
+  }
   char reversed[16];
   std::size_t count = 0;
   do {
@@ -38,7 +55,6 @@ std::size_t hex_digits(char* out, std::uint64_t value) {
     value >>= 4;
   } while (value != 0);
   std::size_t written = 0;
-  for (std::size_t i = count; i < 8; ++i) out[written++] = '0';
   while (count > 0) out[written++] = reversed[--count];
   return written;
 }
@@ -63,11 +79,10 @@ bool parse_file_name(std::span<const std::uint8_t> value, file_name_entry& out) 
   out.is_dos_name = out.name_space == namespace_dos;
   out.root_count = 1;
   if (out.name_length == 0) {
-    out.name.clear();
     out.name_utf8.clear();
     return true;
   }
-  return uni::utf16_decode(name_bytes, &out.name, &out.name_utf8);
+  return uni::utf16_to_utf8(name_bytes, out.name_utf8);
 }
 
 

@@ -10,7 +10,9 @@ namespace ntfs {
 
 bool mft_file_source::open(const uni::wide_string& path) {
   close();
-  return m_file.open(path, false);
+  if (!m_file.open(path, false)) return false;
+  m_file.advise_sequential();
+  return true;
 }
 
 void mft_file_source::close() {

@@ -45,7 +45,7 @@ void build_names_table(mft_record& record) {
   for (const auto& name : record.file_names) {
     if (name.is_dos_name) continue;
     name_index_entry& index = record.names.begin_insert();
-    index.lower_name = name.name;
+    uni::utf8_to_wide(name.name_utf8, index.lower_name);
     uni::to_lower(index.lower_name);
     index.link_text = name.link_text;
     record.names.commit();

@@ -7,6 +7,7 @@
 #include <span>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -75,7 +76,8 @@ struct file_name_entry {
   std::uint32_t reparse_word = 0;
   std::uint8_t name_length = 0;  // UTF-16 units
   std::uint8_t name_space = 0;
-  uni::wide_string name;
+  // The name, decoded from UTF-16 once into UTF-8 (whose byte order is the
+  // code point order, so names sort the same either way).
   std::string name_utf8;
   std::uint16_t attribute_id = 0;
   bool is_dos_name = false;
@@ -90,7 +92,9 @@ struct file_name_entry {
 // the $FILE_NAME table.
 struct parent_link {
   file_reference parent;
-  std::string parent_path;  // UTF-8, filled by path resolution; ends with "\"
+  // UTF-8, ends with "\"; filled by path resolution and owned by its cache,
+  // which outlives the record.
+  std::string_view parent_path;
   bool path_corrupted = false;
 };
 
@@ -137,8 +141,7 @@ struct index_root_entry {
 struct attr_record {
   attr_key key = 0;
   attribute_header header;
-  uni::wide_string name;
-  std::string name_utf8;
+  std::string name_utf8;  // the attribute's own name
   const char* label = "";
   // Header and resident value of the first extent: a view into the record's
   // own bytes, or into `raw_copy` for an attribute from an extension record.

@@ -47,11 +47,17 @@ bool read_directory_node(entry_number entry, record_context& context, path_cache
 }
 
 bool resolve_parent_path(std::string& path_out, file_reference parent, record_context& context, path_cache& cache) {
-  path_out.clear();
-  if (parent.is_none()) return false;
+  bool ok = false;
+  path_out = resolved_parent_path(parent, context, cache, ok);
+  return ok;
+}
+
+std::string_view resolved_parent_path(file_reference parent, record_context& context, path_cache& cache, bool& ok) {
+  ok = false;
+  if (parent.is_none()) return {};
   if (auto found = cache.m_resolved.find(parent.value); found != cache.m_resolved.end()) {
-    path_out = found->second.text;
-    return found->second.ok;
+    ok = found->second.ok;
+    return found->second.text;
   }
 
   static const std::string corrupted = path_corrupted_text;
@@ -61,7 +67,8 @@ bool resolve_parent_path(std::string& path_out, file_reference parent, record_co
   visited.clear();
 
   file_reference current = parent;
-  bool ok = true;
+  ok = true;
+  std::string path_out;
   while (current.entry() != root_directory_entry) {
     const file_reference previous = current;
     auto hit = cache.m_nodes.find(current.value);
@@ -113,8 +120,8 @@ bool resolve_parent_path(std::string& path_out, file_reference parent, record_co
     if (part.empty() || part == ".") continue;
     path_out.append(part).push_back('\\');
   }
-  cache.m_resolved.emplace(parent.value, path_cache::resolved_path{path_out, ok});
-  return ok;
+  auto [kept, added] = cache.m_resolved.emplace(parent.value, path_cache::resolved_path{std::move(path_out), ok});
+  return kept->second.text;
 }
 
 }  // namespace ntfs

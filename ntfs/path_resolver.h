@@ -40,6 +40,7 @@ class path_cache {
 
  private:
   friend bool resolve_parent_path(std::string&, file_reference, record_context&, path_cache&);
+  friend std::string_view resolved_parent_path(file_reference, record_context&, path_cache&, bool&);
   friend bool read_directory_node(entry_number, record_context&, path_cache&, path_cache_node&);
 
   struct resolved_path {
@@ -57,6 +58,9 @@ class path_cache {
 // trailing "\". On failure the text holds "<path corrupted>" where the chain
 // broke and the result is false. A reference of all ones is refused at once.
 bool resolve_parent_path(std::string& path_out, file_reference parent, record_context& context, path_cache& cache);
+
+// The same path, kept by the cache: valid until the cache is cleared.
+std::string_view resolved_parent_path(file_reference parent, record_context& context, path_cache& cache, bool& ok);
 
 // Reads directory record `entry`: its display name, header flags, sequence
 // number and the parents of its non-DOS names. False when the record cannot

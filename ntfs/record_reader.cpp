@@ -65,8 +65,7 @@ struct parsed_attribute {
   attribute_header header;
   std::span<const std::uint8_t> bytes;  // the whole attribute
   std::span<const std::uint8_t> value;  // resident value, empty when none or out of bounds
-  uni::wide_string* name = nullptr;     // decoded name (scratch)
-  std::string* name_utf8 = nullptr;
+  std::string* name_utf8 = nullptr;    // decoded name (scratch)
   attr_key key = 0;
   entry_number recorded_entry = 0;
   entry_number holder_entry = 0;
@@ -102,12 +101,11 @@ void keep_bytes(const mft_record& record, attr_record& slot, std::span<const std
 void fill_attr_record(const mft_record& record, attr_record& slot, const parsed_attribute& a, bool keep_resident) {
   slot.key = a.key;
   slot.header = a.header;
-  slot.name = *a.name;
   slot.name_utf8 = *a.name_utf8;
-  slot.label = attribute_label(a.header.type, !a.name->empty());
+  slot.label = attribute_label(a.header.type, !a.name_utf8->empty());
   keep_bytes(record, slot, a.bytes);
   slot.description.clear();
-  slot.named_stream = a.header.type == attribute_type::data && !a.name->empty();
+  slot.named_stream = a.header.type == attribute_type::data && !a.name_utf8->empty();
   slot.data_attribute = a.header.type == attribute_type::data;
   slot.extents.clear();
   if (a.header.non_resident) decode_extents(a.bytes, slot.extents);
@@ -125,7 +123,7 @@ void fill_attr_record(const mft_record& record, attr_record& slot, const parsed_
 attr_record* file_attribute(mft_record& record, const parsed_attribute& a, bool keep_resident,
                             extent_list& scratch) {
   attr_record* existing = record.attributes.find(a.key);
-  const bool unnamed_data = a.header.type == attribute_type::data && a.name->empty();
+  const bool unnamed_data = a.header.type == attribute_type::data && a.name_utf8->empty();
   if (!existing && unnamed_data && record.has_unnamed_data) {
     for (const auto& candidate : record.attributes) {
       if (candidate.data_attribute && !candidate.named_stream) {
@@ -135,7 +133,19 @@ attr_record* file_attribute(mft_record& record, const parsed_attribute& a, bool 
     }
   }
   if (existing) {
-    if (existing->name != *a.name) return nullptr;
+    if (existing->name_utf8 != *a.name_utf8) {
+      // Attribute ids are unique only within one record, so an attribute of
+      // an extension record can share type and id with a different one
+      // already filed. Give it a key that also carries the holding record
+      // (bits 32-47 are free: types are 32 bits); an extent of the same
+      // attribute has the same name and is merged below instead.
+      constexpr attr_key holder_bits = 0xFFFFULL << 32;
+      if (a.holder_entry == record.entry || (a.key & holder_bits) != 0) return nullptr;
+      parsed_attribute own = a;
+      const std::uint64_t holder_tag = (a.holder_entry & 0xFFFF) != 0 ? (a.holder_entry & 0xFFFF) : 0xFFFF;
+      own.key = a.key | (holder_tag << 32);
+      return file_attribute(record, own, keep_resident, scratch);
+    }
     if (a.header.non_resident) {
       scratch.clear();
       decode_extents(a.bytes, scratch);
@@ -182,7 +192,7 @@ void file_file_name(mft_record& record, record_context& context, const parsed_at
 
   parent_link& link = record.parents.begin_insert();
   link.parent = name->parent;
-  link.parent_path.clear();
+  link.parent_path = {};
   link.path_corrupted = false;
   record.parents.commit();
 }
@@ -201,10 +211,10 @@ void file_object_id(mft_record& record, const parsed_attribute& a, attr_record* 
 void file_volume_name(mft_record& record, const parsed_attribute& a, attr_record* filed) {
   volume_name_entry& slot = record.volume_names.begin_insert();
   slot.key = a.key;
-  slot.name = *a.name;
+  slot.name = uni::utf8_to_wide(*a.name_utf8);
   record.volume_names.commit();
   if (!filed) return;
-  if (!a.name->empty()) {
+  if (!a.name_utf8->empty()) {
     filed->description = *a.name_utf8;
   } else if (!a.value.empty()) {
     uni::utf16_to_utf8(a.value, filed->description);
@@ -228,7 +238,7 @@ void file_volume_information(mft_record& record, const parsed_attribute& a, attr
 void file_index_root(mft_record& record, const parsed_attribute& a) {
   if (a.value.empty()) return;
   index_root_entry& slot = record.index_roots.begin_insert();
-  slot.index_name = *a.name;
+  slot.index_name = uni::utf8_to_wide(*a.name_utf8);
   slot.bytes.fill(0);
   std::memcpy(slot.bytes.data(), a.value.data(), std::min(a.value.size(), slot.bytes.size()));
   support::byte_reader r(slot.bytes);
@@ -264,15 +274,11 @@ bool parse_attribute_as(mft_record& record, record_context& context, entry_numbe
   a.holder_entry = holder_entry;
 
   attribute_scratch& s = context.scratch;
-  s.wide.clear();
   s.utf8.clear();
-  a.name = &s.wide;
   a.name_utf8 = &s.utf8;
   if (a.header.has_name() &&
       std::size_t{a.header.name_offset} + std::size_t{a.header.name_length} * 2 <= a.header.length) {
-    if (!uni::utf16_decode(a.bytes.subspan(a.header.name_offset, std::size_t{a.header.name_length} * 2), &s.wide,
-                           &s.utf8)) {
-      s.wide.clear();
+    if (!uni::utf16_to_utf8(a.bytes.subspan(a.header.name_offset, std::size_t{a.header.name_length} * 2), s.utf8)) {
       s.utf8.clear();
     }
   }
@@ -303,7 +309,7 @@ bool parse_attribute_as(mft_record& record, record_context& context, entry_numbe
       return true;
     case attribute_type::data: {
       file_attribute(record, a, keep_resident, s.extents);
-      if (a.name->empty()) {
+      if (a.name_utf8->empty()) {
         record.has_unnamed_data = true;
       } else if (context.include_zone_info && *a.name_utf8 == "Zone.Identifier" && !a.header.non_resident) {
         parse_zone_text(a.value, record.zone);

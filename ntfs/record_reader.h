@@ -15,7 +15,6 @@ namespace ntfs {
 
 // Buffers reused for every attribute, so parsing does not allocate.
 struct attribute_scratch {
-  uni::wide_string wide;
   std::string utf8;
   uni::wide_string reparse_wide;
   std::string reparse_utf8;

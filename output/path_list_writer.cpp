@@ -16,10 +16,10 @@ void path_list_writer::write(const entry_result& result, results_stream& stream)
     if (name.is_dos_name) continue;
     const ntfs::parent_link* link = record.parents.find(name.parent.value);
     if (!link || link->path_corrupted) continue;
-    const std::string& path = link->parent_path;
+    const std::string_view path = link->parent_path;
     if (path.find(ntfs::path_corrupted_text) != std::string::npos) continue;
     const std::size_t skip = path.compare(0, root_length, ntfs::path_root_text) == 0 ? root_length : 0;
-    out.append(std::string_view(path).substr(skip));
+    out.append(path.substr(skip));
     out.append(name.name_utf8);
     out.push_back('\n');
     stream.line_done();

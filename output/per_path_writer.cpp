@@ -178,7 +178,7 @@ void per_path_writer::write_line(const entry_result& result, const ntfs::file_na
     m_symlink.append("DOS_name [").append(dos->name_utf8).push_back(']');
   }
 
-  const std::string* path = nullptr;
+  const std::string_view* path = nullptr;
   if (name) {
     if (const ntfs::parent_link* link = record.parents.find(name->parent.value)) path = &link->parent_path;
   }
@@ -197,7 +197,7 @@ void per_path_writer::write_line(const entry_result& result, const ntfs::file_na
   m_line.number(data ? stream_size(*data) : 0, 64, 10);
   if (m_settings.record_offset) m_line.number(result.record_offset, 64, 10);
   m_line.text(name ? std::string_view(name->name_utf8) : std::string_view("<no filename attribute>"), 30);
-  m_line.text(name ? (path ? std::string_view(*path) : std::string_view()) : std::string_view("<no path>"), 80);
+  m_line.text(name ? (path ? *path : std::string_view()) : std::string_view("<no path>"), 80);
   m_line.text(m_symlink, 0);
   m_line.text(m_object_ids, 36);
   m_line.text(m_streams, 0);

@@ -146,7 +146,7 @@ void timeline_writer::flush_groups(const entry_result& result, results_stream& s
             [this](std::uint32_t a, std::uint32_t b) { return m_groups[a].filetime < m_groups[b].filetime; });
   const auto by_name = [this](std::uint32_t a, std::uint32_t b) {
     if (!m_names[a] || !m_names[b]) return m_names[a] == nullptr && m_names[b] != nullptr;
-    return m_names[a]->name < m_names[b]->name;
+    return m_names[a]->name_utf8 < m_names[b]->name_utf8;
   };
   for (std::uint32_t index : m_order) {
     time_group& group = m_groups[index];
@@ -173,7 +173,7 @@ const timeline_writer::name_columns& timeline_writer::columns_for(const entry_re
   const ntfs::mft_record& record = *result.record;
   std::uint64_t parent_entry = ntfs::root_directory_entry;
   std::uint64_t parent_sequence = 0;
-  const std::string* path = nullptr;
+  const std::string_view* path = nullptr;
   if (name) {
     parent_entry = name->parent.entry();
     parent_sequence = name->parent.sequence();
@@ -202,7 +202,7 @@ const timeline_writer::name_columns& timeline_writer::columns_for(const entry_re
   if (!m_settings.plain_run) line.text("", 14);
   line.text(m_other_info, 14);
   line.text(name ? std::string_view(name->name_utf8) : std::string_view(no_name_text), 15);
-  line.text(name ? (path ? std::string_view(*path) : std::string_view()) : std::string_view(no_path_text), 60);
+  line.text(name ? (path ? *path : std::string_view()) : std::string_view(no_path_text), 60);
   line.text(m_stream_text, m_settings.cluster_info && !m_settings.plain_run ? 80 : 100);
   return columns;
 }

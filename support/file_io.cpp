@@ -88,6 +88,10 @@ bool fileio::seek(std::int64_t offset, origin from) {
   return true;
 }
 
+void fileio::advise_sequential() const {
+  if (m_descriptor >= 0) ::posix_fadvise(m_descriptor, 0, 0, POSIX_FADV_SEQUENTIAL);
+}
+
 std::int64_t fileio::read(void* buffer, std::size_t length) {
   const std::int64_t got = read_at(m_position, buffer, length);
   if (got > 0) m_position += static_cast<std::uint64_t>(got);

@@ -45,6 +45,9 @@ class fileio {
   std::uint64_t position() const { return m_position; }
   std::int64_t read(void* buffer, std::size_t length);
 
+  // Tells the system the file will be read front to back (larger read-ahead).
+  void advise_sequential() const;
+
  private:
   wide_string m_path;
   int m_descriptor = -1;

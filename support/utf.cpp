@@ -145,7 +145,15 @@ bool utf16_decode(std::span<const std::uint8_t> utf16le, wide_string* wide_out, 
 }
 
 bool utf16_to_utf8(std::span<const std::uint8_t> utf16le, std::string& out) {
-  return utf16_decode(utf16le, nullptr, &out);
+  // Most names are plain ASCII: one byte per unit, no encoding work.
+  const std::size_t units = utf16le.size() / 2;
+  bool ascii = units > 0;
+  for (std::size_t i = 0; i < units && ascii; ++i) ascii = utf16le[2 * i + 1] == 0 && utf16le[2 * i] < 0x80;
+  if (!ascii) return utf16_decode(utf16le, nullptr, &out);
+  out.resize(units);
+  char* text = out.data();
+  for (std::size_t i = 0; i < units; ++i) text[i] = static_cast<char>(utf16le[2 * i]);
+  return true;
 }
 
 std::string latin1_to_utf8(std::string_view text) {

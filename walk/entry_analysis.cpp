@@ -38,7 +38,9 @@ bool analyze_entry(walk_run& run, ntfs::mft_record& record, output::entry_result
   // Every name gets the path of its own parent directory.
   for (const auto& link : record.parents) {
     auto& writable = const_cast<ntfs::parent_link&>(link);
-    writable.path_corrupted = !ntfs::resolve_parent_path(writable.parent_path, link.parent, run.records(), run.paths());
+    bool ok = false;
+    writable.parent_path = ntfs::resolved_parent_path(link.parent, run.records(), run.paths(), ok);
+    writable.path_corrupted = !ok;
   }
 
   bool filter_hit = false;
