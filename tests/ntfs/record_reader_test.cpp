@@ -1,0 +1,353 @@
+// Reading whole records into the record model. Real records of the basic
+// volume are checked against what istat, fls and fsntfsinfo report for them;
+// cases no tool wrote (a resident attribute list pointing at its own record,
+// impossible times) are made by patching or building records in memory.
+#include "ntfs/record_reader.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <map>
+#include <set>
+#include <string>
+
+#include "ntfs/mft_file_source.h"
+#include "tests/common/ntfs_record_builder.h"
+#include "tests/common/test_support.h"
+
+using namespace testing_support;
+
+namespace {
+
+constexpr std::uint64_t k_mft = 0;
+constexpr std::uint64_t k_volume = 3;
+constexpr std::uint64_t k_long_file_name = 88;
+constexpr std::uint64_t k_hard_link = 92;
+constexpr std::uint64_t k_win_symlink = 94;
+constexpr std::uint64_t k_junction = 95;
+constexpr std::uint64_t k_many_streams = 302;
+constexpr std::uint64_t k_holes = 307;
+constexpr std::uint64_t k_zero_filetime = 336;
+constexpr std::uint64_t k_far_future = 337;
+
+// FILETIME of "now plus one hour", the limit a run uses for $FILE_NAME.
+std::uint64_t run_future_limit() {
+  const auto seconds =
+      std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch()).count();
+  return filetime_of_unix(seconds + 3600);
+}
+
+class BasicVolumeRecords : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(m_file.open(uni::to_wide(fixture_path("basic.mft"))));
+    m_context.source = &m_file;
+    m_context.future_limit = run_future_limit();
+  }
+
+  const ntfs::mft_record& read(std::uint64_t entry) {
+    EXPECT_TRUE(ntfs::read_file_record(m_record, m_context, entry, false)) << entry;
+    return m_record;
+  }
+
+  ntfs::mft_file_source m_file;
+  ntfs::record_context m_context;
+  ntfs::mft_record m_record;
+};
+
+std::set<std::string> names_of(const ntfs::mft_record& record) {
+  std::set<std::string> names;
+  for (const auto& name : record.file_names) names.insert(name.name_utf8);
+  return names;
+}
+
+TEST_F(BasicVolumeRecords, ADosTwinIsTwoFileNamesButOneLinkAndOneIndexedName) {
+  // istat 88: LONGFI~1.TXT (DOS) and Long File Name.txt (Win32), both in
+  // the root; fls lists only the long name.
+  const auto& record = read(k_long_file_name);
+  EXPECT_EQ(names_of(record), (std::set<std::string>{"LONGFI~1.TXT", "Long File Name.txt"}));
+  ASSERT_EQ(record.file_names.size(), 2u);
+  for (const auto& name : record.file_names) {
+    EXPECT_EQ(name.is_dos_name, name.name_utf8 == "LONGFI~1.TXT");
+    EXPECT_EQ(name.parent, ntfs::file_reference::make(5, 5));
+  }
+  EXPECT_EQ(record.non_dos_name_count(), 1u);
+  ASSERT_EQ(record.parents.size(), 1u);
+  EXPECT_EQ(record.parents.first()->parent, ntfs::file_reference::make(5, 5));
+  ntfs::build_names_table(m_record);
+  ASSERT_EQ(record.names.size(), 1u);
+  EXPECT_EQ(uni::wide_to_utf8(record.names.first()->lower_name), "long file name.txt");
+  EXPECT_EQ(ntfs::best_file_name(record, k_long_file_name)->name_utf8, "Long File Name.txt");
+}
+
+TEST_F(BasicVolumeRecords, AHardLinkHasOneParentLinkPerDirectory) {
+  // istat 92: original.txt under 90 (/links/a) and hardlink.txt under 91
+  // (/links/b), both parent sequence 1.
+  const auto& record = read(k_hard_link);
+  std::set<std::uint64_t> links;
+  for (const auto& link : record.parents) links.insert(link.parent.value);
+  EXPECT_EQ(links, (std::set<std::uint64_t>{reference_of(90, 1), reference_of(91, 1)}));
+  std::map<std::uint64_t, std::string> names;
+  for (const auto& name : record.file_names) names[name.parent.value] = name.name_utf8;
+  EXPECT_EQ(names, (std::map<std::uint64_t, std::string>{{reference_of(90, 1), "original.txt"},
+                                                         {reference_of(91, 1), "hardlink.txt"}}));
+  ntfs::build_names_table(m_record);
+  EXPECT_EQ(record.names.size(), 2u);
+}
+
+// fls lines "…|/attrlist/many_streams.txt:stream|302-128-N|…|size|…".
+std::map<std::string, std::uint64_t> fls_streams_of(std::uint64_t entry) {
+  std::map<std::string, std::uint64_t> streams;
+  for (const std::string& line : split_lines(read_file(source_fixture_path("basic.fls.txt")))) {
+    const std::vector<std::string> fields = split_fields(line, "|");
+    if (fields.size() < 11) continue;
+    const std::size_t n = fields.size();
+    if (fields[n - 9].rfind(std::to_string(entry) + "-128-", 0) != 0) continue;
+    std::string name = fields[1];
+    for (std::size_t i = 2; i + 9 < n; ++i) name += "|" + fields[i];
+    const auto colon = name.rfind(':');
+    if (colon == std::string::npos || name.find('/', colon) != std::string::npos) continue;
+    streams[name.substr(colon + 1)] = std::stoull(fields[n - 5]);
+  }
+  return streams;
+}
+
+TEST_F(BasicVolumeRecords, ExtensionRecordsOfANonResidentListAreFoundByTheirBaseReference) {
+  const auto expected = fls_streams_of(k_many_streams);
+  ASSERT_EQ(expected.size(), 40u);
+
+  for (const bool per_path : {false, true}) {
+    m_context.csv_per_path = per_path;
+    const auto& record = read(k_many_streams);
+    EXPECT_TRUE(record.has_attribute_list);
+    EXPECT_TRUE(record.has_nonresident_attribute_list);
+    std::map<std::string, std::uint64_t> found;
+    std::map<std::uint64_t, int> per_holder;
+    for (const auto& attribute : record.attributes) {
+      if (!attribute.named_stream) continue;
+      found[attribute.name_utf8] = attribute.header.stream_size();
+      ++per_holder[attribute.read_under_entry];
+    }
+    EXPECT_EQ(found, expected);
+    // istat's attribute list: six streams in 302 itself, then 10, 10, 10
+    // and 4 in the extension records 303 to 306.
+    if (per_path) {
+      EXPECT_EQ(per_holder, (std::map<std::uint64_t, int>{{302, 6}, {303, 10}, {304, 10}, {305, 10}, {306, 4}}));
+    } else {
+      EXPECT_EQ(per_holder, (std::map<std::uint64_t, int>{{302, 40}}));
+    }
+    ASSERT_NE(record.unnamed_data(), nullptr);
+    EXPECT_EQ(record.unnamed_data()->header.stream_size(), 10u);
+  }
+}
+
+TEST_F(BasicVolumeRecords, ADataStreamSplitOverTwoRecordsIsMergedAndItsNameFound) {
+  // istat 307: $FILE_NAME in extension 308, $DATA VCN 0-1016 in 307 and
+  // 1017-2392 in 309; size 9801728 (2393 clusters), 300 clusters with data.
+  const auto& record = read(k_holes);
+  ASSERT_EQ(record.file_names.size(), 1u) << "one name, found in 307 and again in 308";
+  EXPECT_EQ(record.file_names.first()->name_utf8, "holes.bin");
+  EXPECT_EQ(record.file_names.first()->parent, ntfs::file_reference::make(301, 1));
+  ASSERT_EQ(record.parents.size(), 1u);
+
+  int unnamed = 0;
+  for (const auto& attribute : record.attributes) unnamed += attribute.data_attribute && !attribute.named_stream;
+  EXPECT_EQ(unnamed, 1);
+  const ntfs::attr_record* data = record.unnamed_data();
+  ASSERT_NE(data, nullptr);
+  EXPECT_EQ(data->header.first_vcn, 0u);
+  EXPECT_EQ(data->header.real_size, 9801728u);
+  std::uint64_t next_vcn = 0;
+  for (const auto& extent : data->extents) {
+    EXPECT_EQ(extent.vcn, next_vcn);
+    next_vcn = extent.vcn + extent.count;
+  }
+  EXPECT_EQ(next_vcn, 2393u);
+  EXPECT_EQ(ntfs::extents_byte_size(data->extents, 4096, true), 300u * 4096);
+
+  const auto& extension = read(309);
+  EXPECT_TRUE(extension.is_extension);
+  EXPECT_EQ(extension.base_reference.entry(), k_holes);
+}
+
+TEST_F(BasicVolumeRecords, ReparsePointTargetsAreThePrintNames) {
+  // fsntfsinfo -E 94 / -E 95 print names.
+  const auto& symlink = read(k_win_symlink);
+  ASSERT_EQ(symlink.reparse_points.size(), 1u);
+  EXPECT_EQ(symlink.reparse_points.first()->target_utf8, "..\\Long File Name.txt");
+  bool described = false;
+  for (const auto& attribute : symlink.attributes) {
+    if (attribute.header.type != 0xC0) continue;
+    EXPECT_EQ(attribute.description, "..\\Long File Name.txt");
+    EXPECT_STREQ(attribute.label, "reparse point");
+    described = true;
+  }
+  EXPECT_TRUE(described);
+
+  const auto& junction = read(k_junction);
+  ASSERT_EQ(junction.reparse_points.size(), 1u);
+  EXPECT_EQ(junction.reparse_points.first()->target_utf8, "C:\\Windows");
+}
+
+TEST_F(BasicVolumeRecords, VolumeInformationOfEntry3IsVersion31) {
+  // fsntfsinfo: Version 3.1; fsstat: Windows XP.
+  const auto& record = read(k_volume);
+  ASSERT_EQ(record.volume_information.size(), 1u);
+  const auto& info = *record.volume_information.first();
+  EXPECT_EQ(info.major_version, 3);
+  EXPECT_EQ(info.minor_version, 1);
+  EXPECT_EQ(info.version_text, "ver: 3:1 (WinXP)");
+  bool described = false;
+  for (const auto& attribute : record.attributes) {
+    if (attribute.header.type != 0x70) continue;
+    EXPECT_EQ(attribute.description, "ver: 3:1 (WinXP)");
+    described = true;
+  }
+  EXPECT_TRUE(described);
+}
+
+TEST_F(BasicVolumeRecords, StandardInformationTimesAreOnlyEverNull) {
+  // istat 0: all four $STANDARD_INFORMATION times are FILETIME 0.
+  EXPECT_STREQ(read(k_mft).standard_information()->anomaly.text, "null");
+  // fsntfsinfo 336: created FILETIME 0.
+  EXPECT_STREQ(read(k_zero_filetime).standard_information()->anomaly.text, "null");
+  // istat 337: modified and accessed in 2100, long after any limit; a
+  // future $STANDARD_INFORMATION time is not an anomaly. Its $FILE_NAME
+  // times (2024) are plain.
+  const auto& future = read(k_far_future);
+  EXPECT_FALSE(future.standard_information()->anomaly.flagged);
+  EXPECT_GT(future.standard_information()->times.access, m_context.future_limit);
+  ASSERT_EQ(future.file_names.size(), 1u);
+  EXPECT_FALSE(future.file_names.first()->anomaly.flagged);
+}
+
+// --- records patched or built in memory -------------------------------------
+
+class PatchedRecords : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    m_image = mft_image(read_bytes(fixture_path("basic.mft")));
+    ASSERT_GT(m_image.record_count(), k_far_future);
+    m_context.source = &m_source;
+  }
+
+  // Changes a record of the basic volume in its in-memory form.
+  template <typename Patch>
+  void patch(std::uint64_t entry, Patch change) {
+    rewrite_record(m_image.record(entry), change);
+  }
+
+  mft_image m_image;
+  memory_source m_source{m_image};
+  ntfs::record_context m_context;
+  ntfs::mft_record m_record;
+};
+
+TEST_F(PatchedRecords, FileNameTimesAreNullOrFutureAndNullWins) {
+  const std::uint64_t year_2100 = filetime_of_unix(4102444800);
+  struct times_case {
+    std::size_t slot;  // $FILE_NAME value offset of the time changed
+    std::uint64_t value;
+    std::size_t second_slot;
+    std::uint64_t second_value;
+    std::uint64_t limit;
+    const char* expected;
+  };
+  const std::uint64_t limit = run_future_limit();
+  const times_case cases[] = {
+      {32, 0, 0, 0, limit, "null"},                       // access time zero
+      {8, 0, 0, 0, 0, "null"},                            // creation zero, no limit set
+      {16, year_2100, 0, 0, limit, "future"},             // modified in 2100
+      {24, limit + 1, 0, 0, limit, "future"},             // one tick past the limit
+      {24, limit, 0, 0, limit, ""},                       // exactly at the limit
+      {16, year_2100, 32, 0, limit, "null"},              // both: null wins
+      {16, year_2100, 0, 0, 0, ""},                       // no limit, no future test
+  };
+  for (const times_case& c : cases) {
+    m_image = mft_image(read_bytes(fixture_path("basic.mft")));
+    patch(k_far_future, [&](std::span<std::uint8_t> record) {
+      const std::size_t value = value_offset_of(record, find_attribute(record, 0x30));
+      poke(record, value + c.slot, c.value, 8);
+      if (c.second_slot != 0) poke(record, value + c.second_slot, c.second_value, 8);
+    });
+    m_context.future_limit = c.limit;
+    ASSERT_TRUE(ntfs::read_file_record(m_record, m_context, k_far_future, false));
+    ASSERT_EQ(m_record.file_names.size(), 1u);
+    const auto& anomaly = m_record.file_names.first()->anomaly;
+    EXPECT_STREQ(anomaly.text, c.expected) << "slot " << c.slot << " value " << c.value;
+    EXPECT_EQ(anomaly.flagged, *c.expected != '\0') << "slot " << c.slot;
+  }
+}
+
+TEST_F(PatchedRecords, StandardInformationInTheFutureIsNoAnomalyWhateverTheLimit) {
+  patch(k_long_file_name, [](std::span<std::uint8_t> record) {
+    const std::size_t value = value_offset_of(record, find_attribute(record, 0x10));
+    for (int i = 0; i < 4; ++i) poke(record, value + 8 * i, filetime_of_unix(7258118400), 8);  // 2200
+  });
+  m_context.future_limit = run_future_limit();
+  ASSERT_TRUE(ntfs::read_file_record(m_record, m_context, k_long_file_name, false));
+  EXPECT_FALSE(m_record.standard_information()->anomaly.flagged);
+  EXPECT_STREQ(m_record.standard_information()->anomaly.text, "");
+}
+
+TEST(ResidentAttributeList, EntriesNamingTheBaseRecordAreNotReadAgain) {
+  // Base record 40 lists its own attributes, one stream in extension record
+  // 41, one in record 42 (which belongs to another file) and one in a record
+  // far past the end of the MFT.
+  mft_image image;
+  record_builder base;
+  base.entry(40).standard_information(filetime_of_unix(1709373600));
+  const std::uint16_t list_id = base.next_id();
+  base.attribute_list({
+      {0x10, 40, 1, 0, u""},
+      {0x20, 40, 1, list_id, u""},
+      {0x30, 40, 1, 2, u""},
+      {0x80, 40, 1, 3, u""},
+      {0x80, 41, 1, 0, u"extra"},
+      {0x80, 42, 1, 0, u"stranger"},
+      {0x80, 0x0000FFFFFFFFFFFFULL, 1, 0, u"gone"},
+  });
+  base.file_name(reference_of(5, 5), u"listed.txt").resident(0x80, byte_vector(10, 'x'));
+  image.set(40, base.build());
+  image.set(41, record_builder()
+                    .entry(41)
+                    .base(reference_of(40, 1))
+                    .resident(0x80, byte_vector(7, 'e'), u"extra")
+                    .resident(0x80, byte_vector(3, 'u'), u"unlisted")
+                    .build());
+  image.set(42, record_builder().entry(42).base(reference_of(50, 1)).resident(0x80, byte_vector(5, 's'), u"stranger").build());
+
+  memory_source source(image);
+  scratch_folder folder("resident-attribute-list");
+  support::diagnostics_log log;
+  ASSERT_TRUE(log.open(folder.file("diags.txt")));
+  for (const bool per_path : {false, true}) {
+    ntfs::record_context context;
+    context.source = &source;
+    context.log = &log;
+    context.csv_per_path = per_path;
+    source.forget_reads();
+    ntfs::mft_record record;
+    ASSERT_TRUE(ntfs::read_file_record(record, context, 40, false));
+
+    EXPECT_EQ(source.reads_of(40), 1) << "the base record is read once";
+    EXPECT_EQ(source.reads_of(41), 1);
+    EXPECT_TRUE(record.has_attribute_list);
+    EXPECT_FALSE(record.has_nonresident_attribute_list);
+    ASSERT_EQ(record.file_names.size(), 1u);
+    EXPECT_EQ(record.file_names.first()->name_utf8, "listed.txt");
+    std::map<std::string, ntfs::entry_number> streams;
+    for (const auto& attribute : record.attributes) {
+      if (attribute.named_stream) streams[attribute.name_utf8] = attribute.read_under_entry;
+    }
+    EXPECT_EQ(streams, (std::map<std::string, ntfs::entry_number>{{"extra", per_path ? 41 : 40}}));
+    ASSERT_NE(record.unnamed_data(), nullptr);
+    EXPECT_EQ(record.unnamed_data()->header.value_length, 10u);
+  }
+  log.close();
+  const std::string text = read_file(folder.file("diags.txt"));
+  EXPECT_NE(text.find("primary entry 40 pointing to ref entry 41\n"), std::string::npos) << text;
+  EXPECT_EQ(text.find("pointing to ref entry 40\n"), std::string::npos) << text;
+}
+
+}  // namespace

@@ -1,0 +1,162 @@
+// UTF-16LE (as NTFS stores names), UTF-8 and code point conversions at their
+// edges: two- and four-byte forms, surrogate pairs, lone surrogates, broken
+// UTF-8, and a round trip over random code points of every plane.
+#include "support/utf.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+using bytes = std::vector<std::uint8_t>;
+
+bytes units_le(std::initializer_list<std::uint16_t> units) {
+  bytes out;
+  for (std::uint16_t unit : units) {
+    out.push_back(static_cast<std::uint8_t>(unit & 0xFF));
+    out.push_back(static_cast<std::uint8_t>(unit >> 8));
+  }
+  return out;
+}
+
+std::string text_of(std::initializer_list<unsigned char> octets) { return std::string(octets.begin(), octets.end()); }
+
+// UTF-16LE of one code point, written out from the encoding rules.
+void put_utf16(bytes& out, char32_t c) {
+  auto unit = [&](std::uint32_t u) {
+    out.push_back(static_cast<std::uint8_t>(u & 0xFF));
+    out.push_back(static_cast<std::uint8_t>(u >> 8));
+  };
+  if (c < 0x10000) {
+    unit(c);
+  } else {
+    const std::uint32_t v = c - 0x10000;
+    unit(0xD800 | (v >> 10));
+    unit(0xDC00 | (v & 0x3FF));
+  }
+}
+
+// Both UTF-16 entry points must agree; returns the UTF-8 and the code points.
+struct decoded {
+  bool ok = false;
+  std::string utf8;
+  uni::wide_string wide;
+};
+decoded decode(const bytes& utf16le) {
+  decoded d;
+  d.utf8 = "stale";
+  d.wide = U"stale";
+  d.ok = uni::utf16_decode(utf16le, &d.wide, &d.utf8);
+  std::string alone = "stale";
+  EXPECT_EQ(uni::utf16_to_utf8(utf16le, alone), d.ok);
+  if (d.ok) {
+    EXPECT_EQ(alone, d.utf8);
+  }
+  return d;
+}
+
+TEST(Utf, CodePointsToUtf8UseTheShortestForm) {
+  EXPECT_EQ(uni::wide_to_utf8(U"\u00e9"), text_of({0xC3, 0xA9}));
+  EXPECT_EQ(uni::wide_to_utf8(U"\U0001F600"), text_of({0xF0, 0x9F, 0x98, 0x80}));
+  EXPECT_EQ(uni::wide_to_utf8(U"\u65e5"), text_of({0xE6, 0x97, 0xA5}));
+  EXPECT_EQ(uni::wide_to_utf8(U"\u007f\u0080\u07ff\u0800\uffff"),
+            text_of({0x7F, 0xC2, 0x80, 0xDF, 0xBF, 0xE0, 0xA0, 0x80, 0xEF, 0xBF, 0xBF}));
+  EXPECT_EQ(uni::wide_to_utf8(U"\U0010FFFF"), text_of({0xF4, 0x8F, 0xBF, 0xBF}));
+  // Past the last code point the conversion stops, keeping what came before.
+  uni::wide_string beyond = U"ab";
+  beyond.push_back(0x110000);
+  beyond.push_back(U'c');
+  EXPECT_EQ(uni::wide_to_utf8(beyond), "ab");
+}
+
+TEST(Utf, Utf16PairsAndLoneSurrogates) {
+  const decoded smile = decode(units_le({0xD83D, 0xDE00}));
+  ASSERT_TRUE(smile.ok);
+  EXPECT_EQ(smile.utf8, text_of({0xF0, 0x9F, 0x98, 0x80}));
+  EXPECT_EQ(smile.wide, U"\U0001F600");
+
+  // "smile_😀.txt" as the basic volume stores it.
+  const decoded name = decode(units_le({'s', 'm', 'i', 'l', 'e', '_', 0xD83D, 0xDE00, '.', 't', 'x', 't'}));
+  ASSERT_TRUE(name.ok);
+  EXPECT_EQ(name.utf8, "smile_\xF0\x9F\x98\x80.txt");
+
+  // A high surrogate with nothing after it, or followed by anything but a
+  // low surrogate, cannot be decoded.
+  EXPECT_FALSE(decode(units_le({0xD83D})).ok);
+  EXPECT_FALSE(decode(units_le({'a', 0xD83D})).ok);
+  EXPECT_FALSE(decode(units_le({0xD83D, 'a'})).ok);
+  EXPECT_FALSE(decode(units_le({0xD83D, 0xD83D, 0xDE00})).ok);
+
+  // A lone low surrogate is kept as its own code point.
+  const decoded lone = decode(units_le({0xDE00}));
+  ASSERT_TRUE(lone.ok);
+  EXPECT_EQ(lone.utf8, text_of({0xED, 0xB8, 0x80}));
+  EXPECT_EQ(lone.wide, uni::wide_string(1, char32_t{0xDE00}));
+  const decoded lone_inside = decode(units_le({'x', 0xDFFF, 'y'}));
+  ASSERT_TRUE(lone_inside.ok);
+  EXPECT_EQ(lone_inside.utf8, text_of({'x', 0xED, 0xBF, 0xBF, 'y'}));
+
+  // Fewer than two bytes is no name at all.
+  EXPECT_FALSE(decode({}).ok);
+  EXPECT_FALSE(decode({0x41}).ok);
+}
+
+TEST(Utf, OutputsAreReplacedNotAppended) {
+  // Plain ASCII and text that needs encoding both start from empty outputs.
+  for (const bytes& input : {units_le({'A', 'b'}), units_le({0x00E9})}) {
+    std::string utf8 = "previous";
+    uni::wide_string wide = U"previous";
+    ASSERT_TRUE(uni::utf16_decode(input, &wide, &utf8));
+    EXPECT_EQ(utf8.find("previous"), std::string::npos);
+    EXPECT_EQ(wide.size(), input.size() / 2);
+    std::string only = "previous";
+    ASSERT_TRUE(uni::utf16_to_utf8(input, only));
+    EXPECT_EQ(only, utf8);
+  }
+}
+
+TEST(Utf, BrokenUtf8DoesNotConvert) {
+  EXPECT_TRUE(uni::utf8_to_wide(text_of({0xC3, 0x28})).empty());
+  uni::wide_string out = U"stale";
+  EXPECT_FALSE(uni::utf8_to_wide(text_of({0xC3, 0x28}), out));
+  EXPECT_TRUE(out.empty());
+  EXPECT_FALSE(uni::utf8_to_wide(text_of({'a', 0xE2, 0x82}), out));  // cut short
+  EXPECT_FALSE(uni::utf8_to_wide(text_of({0x80, 'a'}), out));        // continuation first
+  EXPECT_FALSE(uni::utf8_to_wide(text_of({0xFF}), out));             // no such lead byte
+  EXPECT_TRUE(out.empty());
+
+  EXPECT_EQ(uni::utf8_to_wide(text_of({0xC3, 0xA9})), U"\u00e9");
+  EXPECT_EQ(uni::utf8_to_wide(text_of({0xF0, 0x9F, 0x98, 0x80})), U"\U0001F600");
+  // Text typed by a user that is not UTF-8 is read as Latin-1.
+  EXPECT_EQ(uni::to_wide(text_of({'c', 'a', 'f', 0xE9})), U"caf\u00e9");
+}
+
+TEST(Utf, RandomCodePointsSurviveUtf16ToUtf8ToCodePoints) {
+  std::mt19937 generator(20240302);
+  std::uniform_int_distribution<std::uint32_t> plane(0, 16);
+  std::uniform_int_distribution<std::uint32_t> within(0, 0xFFFF);
+  for (int round = 0; round < 500; ++round) {
+    uni::wide_string original;
+    bytes utf16le;
+    const int length = 1 + round % 40;
+    while (static_cast<int>(original.size()) < length) {
+      // Half from the Basic Multilingual Plane, half from any plane.
+      const std::uint32_t high = generator() % 2 ? 0 : plane(generator);
+      const char32_t c = static_cast<char32_t>((high << 16) | within(generator));
+      if (c >= 0xD800 && c <= 0xDFFF) continue;
+      original.push_back(c);
+      put_utf16(utf16le, c);
+    }
+    const decoded d = decode(utf16le);
+    ASSERT_TRUE(d.ok) << round;
+    EXPECT_EQ(d.wide, original) << round;
+    EXPECT_EQ(uni::utf8_to_wide(d.utf8), original) << round;
+    EXPECT_EQ(uni::wide_to_utf8(original), d.utf8) << round;
+  }
+}
+
+}  // namespace
