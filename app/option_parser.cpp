@@ -5,7 +5,9 @@
 #include <system_error>
 #include <unistd.h>
 
+#include "app/filter_options.h"
 #include "app/option_values.h"
+#include "app/script_file.h"
 #include "output/cv_time.h"
 
 namespace app {
@@ -84,6 +86,7 @@ bool parse_shared_options(mft_entries_ctx& options, argument_list& arguments) {
   if (!take_number(arguments, "-cpu", count, present)) return false;
   if (present) options.instance_count = static_cast<std::uint32_t>(count);
 
+  options.append = arguments.flag("-append");
   if (arguments.value("-outfile", value) || arguments.value("-out", value)) {
     options.results_path = slashes_forward(value);
     options.results_named = true;
@@ -93,6 +96,7 @@ bool parse_shared_options(mft_entries_ctx& options, argument_list& arguments) {
     }
   }
   options.profile = arguments.flag("-profile");
+  options.pipe = arguments.flag("-pipe");
   if (arguments.flag("-base10")) options.hexadecimal = false;
   if (arguments.value("-csv_separator", value)) options.separator = value;
   if (arguments.flag("-no_whitespace")) options.no_whitespace = true;
@@ -159,6 +163,10 @@ bool parse_program_options(mft_entries_ctx& options, argument_list& arguments) {
   }
   if (!take_number(arguments, "-mftrange", number, present)) return false;
   if (present) options.entry_count = number;
+  if (arguments.flag("-filter_deleted_files")) {
+    options.filters.deleted_only = true;
+    options.filters.and_logic = true;
+  }
 
   if (options.csv) {
     options.per_path_csv = false;
@@ -176,7 +184,7 @@ bool parse_program_options(mft_entries_ctx& options, argument_list& arguments) {
     options.results_full_path = uni::to_wide(full.lexically_normal().string());
   }
 
-  options.record_offset = arguments.flag("-filerecord_offset");
+  if (!parse_filter_options(options, arguments)) return false;
   if (!take_number(arguments, "-find_mft", number, present)) return false;
   if (present) {
     options.detailed_dump = true;
@@ -224,17 +232,33 @@ int parse_options(mft_entries_ctx& options, argument_list& arguments, const std:
   options.start_filetime = cv::current_filetime();
   options.anomaly_ceiling = options.start_filetime + 36000000000ULL;
 
+  // Options from a script file go after those of the command line, so that
+  // an option given in both places is taken from the command line.
+  argument_list working = arguments;
+  std::string script;
+  if (working.value("-script", script)) {
+    for (std::string& argument : read_script_file(script)) working.append(std::move(argument));
+  }
+  arguments = working;
+
   // The results folder is made before anything is written.
   {
-    argument_list working = arguments;
+    argument_list copy = working;
     std::string path;
-    if (working.value("-outfile", path) || working.value("-out", path)) {
-      create_parent_folder(slashes_forward(path));
-    }
+    if (copy.value("-outfile", path) || copy.value("-out", path)) create_parent_folder(slashes_forward(path));
   }
+  // The signature list is kept out of the shared options' reach and put back
+  // for this program's own.
+  std::string signatures;
+  const bool has_signatures = working.value("-filter_sig", signatures);
+  if (has_signatures) arguments.remove_with_value("-filter_sig");
 
   if (!parse_shared_options(options, arguments)) return parse_bad_command_line;
   argument_list program_arguments = arguments;
+  if (has_signatures) {
+    program_arguments.append("-filter_sig");
+    program_arguments.append(signatures);
+  }
   if (!parse_program_options(options, program_arguments)) return parse_failed_reported;
   arguments = program_arguments;
 

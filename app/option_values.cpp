@@ -51,6 +51,18 @@ bool parse_number(std::string_view text, std::uint64_t& value) {
   return digits_in_base(digits, 10, value);
 }
 
+bool parse_size(std::string_view text, std::uint64_t& value) {
+  std::string lower = trim(text);
+  if (lower.empty() || lower.size() > 31) return false;
+  for (char& c : lower) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+  }
+  std::string_view digits = lower;
+  if (digits.substr(0, 2) == "0x") return digits.size() - 2 <= 16 && digits_in_base(digits.substr(2), 16, value);
+  if (digits.substr(0, 1) == "x") return digits.size() - 1 <= 16 && digits_in_base(digits.substr(1), 16, value);
+  return digits_in_base(digits, 10, value);
+}
+
 std::vector<std::string> split_list(std::string_view text) {
   char separator = ';';
   if (text.find('|') != std::string_view::npos) {

@@ -13,6 +13,10 @@ namespace app {
 // are ignored. False when no digits follow or the value overflows.
 bool parse_number(std::string_view text, std::uint64_t& value);
 
+// Sizes in bytes: decimal, or hexadecimal after "0x" or "x" (at most 16
+// digits); no blanks inside, at most 31 characters.
+bool parse_size(std::string_view text, std::uint64_t& value);
+
 // Splits a list at one separator character: '|' when the text holds one,
 // else ',' when it holds one, else ';'. Pieces are trimmed; empty ones are
 // dropped.

@@ -11,6 +11,7 @@
 #include "output/cv_time.h"
 #include "support/diagnostics_log.h"
 #include "support/utf.h"
+#include "walk/filter_settings.h"
 
 namespace app {
 
@@ -89,6 +90,13 @@ class mft_entries_ctx : public cmd_params {
   std::uint32_t header_offset = 0;
   std::uint32_t header_length = 0;  // bytes
   bool time_anomaly_check = true;
+
+  // Selection (filters and which scans run).
+  walk::filter_settings filters;
+  bool unallocated_scan = false;    // -filter_unalloc_clusters
+  bool deleted_all_scan = false;    // -filter_deleted_files_all
+  bool all_clusters_scan = false;   // -filter_all_clusters
+  bool pipe = false;
 
   // Run state.
   uni::wide_string run_description;

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
+#include <set>
 #include <system_error>
 
 #include "app/argument_list.h"
@@ -13,6 +14,7 @@
 #include "support/console.h"
 #include "support/file_io.h"
 #include "walk/mft_walk.h"
+#include "walk/record_filters.h"
 
 namespace app {
 
@@ -29,14 +31,61 @@ bool help_requested(const std::vector<std::string>& arguments) {
   return false;
 }
 
-// Runs the scans the options ask for into `stream`.
+// The inode-set walk answers a -filter_inode question unless another
+// filter that can select other entries is given beside it.
+bool inode_set_scan(const mft_entries_ctx& options) {
+  const walk::filter_settings& filters = options.filters;
+  bool pattern = false;
+  for (const auto& item : filters.content) pattern = pattern || item.kind == walk::content_kind::pattern;
+  return !filters.inodes.empty() && filters.directory_inodes.empty() && filters.names.empty() &&
+         filters.extensions.empty() && filters.wildcards.empty() && !pattern && !filters.deleted_only &&
+         !options.deleted_all_scan;
+}
+
+// Runs the scans the options ask for into `stream`: the MFT records (all,
+// or the inode set), then, when asked, the volume's free clusters.
 void run_scans(mft_entries_ctx& options, output::results_stream& stream) {
   const output::output_settings settings = make_output_settings(options);
-  const walk::walk_settings walk_settings = make_walk_settings(options);
+  walk::walk_settings walk_settings = make_walk_settings(options);
   const auto writer = output::make_record_writer(settings);
-  walk::select_all filter;
+  walk::record_filters filter(options.filters, options.source_kind == 36, options.hexadecimal);
   walk::walk_run run(walk_settings, *writer, stream, filter, options.diagnostics.get());
-  walk::mft_range_walk(run);
+  const uni::wide_string from_mft = uni::to_wide("\n- scanning MFT records from $MFT");
+  const char* finished = "finished scanning MFT records from $MFT... proceeding to unallocated clusters\n";
+
+  bool unallocated_next = false;
+  if (inode_set_scan(options)) {
+    std::set<ntfs::entry_number> entries;
+    for (const auto& [entry, item] : options.filters.inodes) entries.insert(entry);
+    walk::inode_set_walk(run, entries);
+  } else if (options.all_clusters_scan) {
+    options.filters.deleted_only = false;
+    options.filters.and_logic = false;
+    options.run_description += from_mft;
+    walk::mft_range_walk(run);
+    if (options.progress) support::console_message("%s", finished);
+    unallocated_next = true;
+  } else if (options.deleted_all_scan) {
+    options.filters.deleted_only = true;
+    options.filters.and_logic = true;
+    options.run_description += from_mft;
+    walk::mft_range_walk(run);
+    if (options.progress) support::console_message("%s", finished);
+    options.filters.deleted_only = false;
+    unallocated_next = true;
+  } else if (options.unallocated_scan) {
+    unallocated_next = true;
+  } else {
+    walk::mft_range_walk(run);
+  }
+  if (unallocated_next) {
+    options.unallocated_scan = true;
+    options.filters.and_logic = true;
+    options.run_description = uni::to_wide("- scanning MFT records from unallocated space");
+    options.source_label = "NTFS:UNALLOC";
+    walk_settings.source_label = options.source_label.c_str();
+    walk::unallocated_cluster_walk(run);
+  }
   stream.flush();
 }
 
@@ -90,6 +139,8 @@ output::output_settings make_output_settings(const mft_entries_ctx& options) {
   settings.hide_dos_times = options.hide_dos_times;
   settings.record_offset = options.record_offset;
   settings.bare_mft_source = options.source_kind == 36;
+  settings.window_start = options.filters.window_start;
+  settings.window_stop = options.filters.window_stop;
   return settings;
 }
 
@@ -149,9 +200,15 @@ int run_program(const std::vector<std::string>& arguments) {
     std::fputs("Need to specify an output file to put the merged results in [-out <file>]\n", stderr);
     return exit_failure;
   }
+  if (options.instance_count > 1 &&
+      (options.unallocated_scan || options.deleted_all_scan || options.all_clusters_scan)) {
+    std::fputs("The -cpu option only supports MFT analysis\n", stderr);
+    return exit_failure;
+  }
 
   if (options.results_named) {
-    uni::ofstream file(options.results_full_path, std::ios::out | std::ios::trunc | std::ios::binary);
+    const auto mode = std::ios::out | std::ios::binary | (options.append ? std::ios::app : std::ios::trunc);
+    uni::ofstream file(options.results_full_path, mode);
     if (!file.is_open()) {
       std::fprintf(stderr, "prob opening file %s for output, aborting\n ",
                    uni::wide_to_utf8(options.results_full_path).c_str());

@@ -196,6 +196,35 @@ void ascii_to_lower(std::string& text) {
   }
 }
 
+void utf8_to_lower(std::string_view text, std::string& out) {
+  out.resize(text.size());
+  bool ascii = true;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    char c = text[i];
+    if (static_cast<unsigned char>(c) >= 0x80) {
+      ascii = false;
+      break;
+    }
+    out[i] = (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
+  }
+  if (ascii) return;
+  out.clear();
+  std::size_t i = 0;
+  while (i < text.size()) {
+    const auto lead = static_cast<std::uint8_t>(text[i]);
+    std::size_t length = lead < 0x80 ? 1 : (lead & 0xE0) == 0xC0 ? 2 : (lead & 0xF0) == 0xE0 ? 3 : (lead & 0xF8) == 0xF0 ? 4 : 1;
+    if (length > text.size() - i) length = 1;
+    wide_string one;
+    if (length > 1 && utf8_to_wide(text.substr(i, length), one) && one.size() == 1) {
+      put_utf8(out, to_lower(one[0]));
+    } else {
+      out.push_back(lead < 0x80 && lead >= 'A' && lead <= 'Z' ? static_cast<char>(lead + 32) : text[i]);
+      length = 1;
+    }
+    i += length;
+  }
+}
+
 wide_string to_wide(std::string_view text) {
   wide_string out;
   if (utf8_to_wide(text, out)) return out;

@@ -39,6 +39,10 @@ char32_t to_lower(char32_t c);
 void to_lower(wide_string& text);
 void ascii_to_lower(std::string& text);
 
+// Lower-cases UTF-8 text into `out` (reused), with the same folding as
+// to_lower(); ASCII is handled without decoding.
+void utf8_to_lower(std::string_view text, std::string& out);
+
 // Narrow (ASCII/UTF-8) text to wide code points; invalid UTF-8 falls back to
 // Latin-1 so that a path typed by the user is never lost.
 wide_string to_wide(std::string_view text);

@@ -1,5 +1,7 @@
 #include "walk/mft_walk.h"
 
+#include <algorithm>
+
 #include "ntfs/record_reader.h"
 #include "support/console.h"
 #include "walk/entry_analysis.h"
@@ -19,7 +21,8 @@ std::uint64_t mft_data_size(walk_run& run, ntfs::mft_record& record) {
 }
 
 struct walk_plan {
-  std::uint64_t entry_count = 0;  // entries the MFT holds
+  std::uint64_t entry_count = 0;      // entries the MFT's own $DATA holds
+  std::uint64_t source_entries = 0;   // entries the source file holds (extracted $MFT)
 };
 
 // Opens the source, empties the directory map and path cache, and counts
@@ -32,9 +35,7 @@ bool prepare(walk_run& run, ntfs::mft_record& record, walk_plan& plan) {
   if (data_size == 0) return false;
   const std::uint32_t record_size = run.records().record_size;
   plan.entry_count = data_size / record_size;
-  // An extracted file may be shorter or longer than its own $DATA says;
-  // walk what the file holds.
-  if (run.bare_mft_source()) plan.entry_count = run.source_size_bytes() / record_size;
+  plan.source_entries = run.bare_mft_source() ? run.source_size_bytes() / record_size : plan.entry_count;
   return true;
 }
 
@@ -45,11 +46,11 @@ void dispatch(walk_run& run, output::entry_result& result, ntfs::entry_number en
 
 // Reads one entry into `record.raw`; false when it cannot be read.
 bool read_entry(walk_run& run, ntfs::mft_record& record, ntfs::entry_number entry, bool& bad,
-                ntfs::record_header& header) {
+                ntfs::record_header& header, bool log_failure = true) {
   record.reset();
   if (!ntfs::read_raw_record(record.raw, bad, run.records(), entry, ntfs::read_intent::sequential, &header) ||
       record.raw.empty()) {
-    if (run.log()) run.log()->write("err: mftfixup %llx", static_cast<unsigned long long>(entry));
+    if (log_failure && run.log()) run.log()->write("err: mftfixup %llx", static_cast<unsigned long long>(entry));
     return false;
   }
   return true;
@@ -65,6 +66,9 @@ bool mft_range_walk(walk_run& run) {
     run.close_source();
     return false;
   }
+  // An extracted file may be shorter or longer than its own $DATA says;
+  // walk what the file holds.
+  plan.entry_count = plan.source_entries;
   const walk_settings& settings = run.settings();
   const std::uint64_t start = settings.start_entry;
   const std::uint64_t end = settings.entry_count == 0 ? plan.entry_count : start + settings.entry_count;
@@ -95,6 +99,45 @@ bool mft_range_walk(walk_run& run) {
   run.close_source();
   if (settings.progress) support::clear_progress_line();
   return !run.directory_map().empty();
+}
+
+bool inode_set_walk(walk_run& run, const std::set<ntfs::entry_number>& entries) {
+  ntfs::mft_record record;
+  output::entry_result result;
+  walk_plan plan;
+  if (!prepare(run, record, plan)) {
+    run.close_source();
+    return false;
+  }
+  const std::uint64_t count = std::min(plan.entry_count, plan.source_entries);
+  const walk_settings& settings = run.settings();
+  const std::uint64_t interval = settings.header_bytes ? 13 : 53;
+  for (const ntfs::entry_number entry : entries) {
+    if (entry >= count) break;  // ascending: nothing further can be read
+    if (settings.progress && entry % interval == 0) {
+      support::progress_line("analyzing entry %llu of %llu", static_cast<unsigned long long>(entry),
+                             static_cast<unsigned long long>(count));
+    }
+    bool bad = false;
+    ntfs::record_header header;
+    if (!read_entry(run, record, entry, bad, header, false)) continue;
+    if (analyze_entry(run, record, result, entry, header)) {
+      result.record_offset = entry * run.records().record_size;
+      run.writer().write(result, run.stream());
+    }
+  }
+  run.stream().flush();
+  run.close_source();
+  if (settings.progress) support::clear_progress_line();
+  return !run.directory_map().empty();
+}
+
+bool unallocated_cluster_walk(walk_run& run) {
+  if (!run.open_source() || !run.source_ready()) return false;
+  run.directory_map().clear();
+  // Only a volume has a cluster bitmap; the source here is an extracted $MFT.
+  run.close_source();
+  return false;
 }
 
 std::uint64_t mft_entry_count(walk_run& run) {

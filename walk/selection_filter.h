@@ -33,17 +33,4 @@ class selection_filter {
   virtual void anomaly_check(const ntfs::mft_record& record, output::entry_result& result) = 0;
 };
 
-// Selects every entry.
-class select_all final : public selection_filter {
- public:
-  primary_verdict primary_test(const ntfs::record_header&, ntfs::entry_number) override { return {}; }
-  bool has_or_filters() const override { return false; }
-  bool has_content_items() const override { return false; }
-  bool and_logic() const override { return false; }
-  bool time_window_test(const ntfs::mft_record&, output::entry_result&) override { return true; }
-  bool path_test(const ntfs::mft_record&, output::entry_result&) override { return true; }
-  bool content_test(const ntfs::mft_record&, output::entry_result&) override { return true; }
-  void anomaly_check(const ntfs::mft_record&, output::entry_result&) override {}
-};
-
 }  // namespace walk

@@ -1,0 +1,120 @@
+#include "app/script_file.h"
+
+#include <filesystem>
+#include <fstream>
+
+namespace app {
+
+namespace {
+
+enum class line_end { none, crlf, lf, cr, lfcr, mixed };
+
+line_end find_line_end(std::string_view text) {
+  const std::string_view head = text.substr(0, 1024);
+  line_end found = line_end::none;
+  for (std::size_t i = 0; i < head.size(); ++i) {
+    line_end here;
+    if (head[i] == '\r') {
+      here = i + 1 < head.size() && head[i + 1] == '\n' ? line_end::crlf : line_end::cr;
+    } else if (head[i] == '\n') {
+      here = i + 1 < head.size() && head[i + 1] == '\r' ? line_end::lfcr : line_end::lf;
+    } else {
+      continue;
+    }
+    if (here == line_end::crlf || here == line_end::lfcr) ++i;
+    if (found == line_end::none) {
+      found = here;
+    } else if (found != here) {
+      return line_end::mixed;
+    }
+  }
+  return found;
+}
+
+std::string_view trimmed(std::string_view line) {
+  const auto first = line.find_first_not_of(" \t\r\n");
+  if (first == std::string_view::npos) return {};
+  const auto last = line.find_last_not_of(" \t\r\n");
+  return line.substr(first, last - first + 1);
+}
+
+void append_words(std::string_view line, std::vector<std::string>& out) {
+  std::string quoted;
+  bool in_quotes = false;
+  std::size_t i = 0;
+  while (i < line.size()) {
+    while (i < line.size() && (line[i] == ' ' || line[i] == '\t')) ++i;
+    if (i >= line.size()) break;
+    std::size_t end = i;
+    while (end < line.size() && line[end] != ' ' && line[end] != '\t') ++end;
+    std::string_view word = line.substr(i, end - i);
+    i = end;
+    if (!in_quotes && word.front() == '"') {
+      word.remove_prefix(1);
+      in_quotes = true;
+      quoted.clear();
+    } else if (in_quotes) {
+      quoted.push_back(' ');
+    }
+    if (!in_quotes) {
+      out.emplace_back(word);
+      continue;
+    }
+    if (!word.empty() && word.back() == '"') {
+      word.remove_suffix(1);
+      quoted.append(word);
+      out.push_back(quoted);
+      in_quotes = false;
+    } else {
+      quoted.append(word);
+    }
+  }
+  // An unclosed quote keeps what it gathered.
+  if (in_quotes) out.push_back(quoted);
+}
+
+}  // namespace
+
+std::vector<std::string> script_arguments(std::string_view text) {
+  std::vector<std::string> arguments;
+  const line_end style = find_line_end(text);
+  if (style == line_end::none || style == line_end::mixed) return arguments;
+  std::string copy(text);
+  std::string_view separator = "\n";
+  switch (style) {
+    case line_end::crlf: separator = "\r\n"; break;
+    case line_end::cr: separator = "\r"; break;
+    case line_end::lfcr:
+      for (char& c : copy) {
+        if (c == '\n') c = ' ';
+      }
+      separator = "\r";
+      break;
+    default: break;
+  }
+  std::size_t start = 0;
+  while (start <= copy.size()) {
+    std::size_t end = copy.find(separator, start);
+    if (end == std::string::npos) end = copy.size();
+    const std::string_view line = trimmed(std::string_view(copy).substr(start, end - start));
+    if (!line.empty() && line.substr(0, 2) != "//") append_words(line, arguments);
+    start = end + separator.size();
+  }
+  return arguments;
+}
+
+std::vector<std::string> read_script_file(const std::string& path) {
+  // Only regular files, and only their first megabyte: a device or a
+  // runaway file given by mistake must not hang the run.
+  constexpr std::size_t limit_bytes = 1 << 20;
+  std::error_code error;
+  if (!std::filesystem::is_regular_file(path, error)) return {};
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return {};
+  std::string text(limit_bytes, '\0');
+  in.read(text.data(), static_cast<std::streamsize>(text.size()));
+  text.resize(static_cast<std::size_t>(in.gcount()));
+  return script_arguments(text);
+}
+
+}  // namespace app
