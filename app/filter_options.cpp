@@ -194,7 +194,11 @@ bool parse_filter_options(mft_entries_ctx& options, argument_list& arguments) {
     std::uint64_t number = 0;
     if (arguments.value("-scanstart", value) && parse_number(value, number)) item.scan_start = number;
     if (arguments.value("-scansize", value) && parse_number(value, number)) item.scan_size = number;
-    raise_header_length(options, static_cast<std::uint32_t>(std::min<std::uint64_t>(item.scan_start + item.scan_size, 1u << 30)));
+    // Capped at 1 GiB; the sum is formed only below the cap so that it cannot wrap.
+    constexpr std::uint64_t cap_bytes = 1u << 30;
+    const std::uint64_t scan_end =
+        item.scan_start >= cap_bytes ? cap_bytes : item.scan_start + std::min(item.scan_size, cap_bytes - item.scan_start);
+    raise_header_length(options, static_cast<std::uint32_t>(scan_end));
     filters.content.push_back(std::move(item));
   }
   if (arguments.flag("-filter_unalloc_clusters")) {

@@ -14,10 +14,11 @@ line_end find_line_end(std::string_view text) {
   line_end found = line_end::none;
   for (std::size_t i = 0; i < head.size(); ++i) {
     line_end here;
+    // The second byte of a pair may lie just past the first 1024.
     if (head[i] == '\r') {
-      here = i + 1 < head.size() && head[i + 1] == '\n' ? line_end::crlf : line_end::cr;
+      here = i + 1 < text.size() && text[i + 1] == '\n' ? line_end::crlf : line_end::cr;
     } else if (head[i] == '\n') {
-      here = i + 1 < head.size() && head[i + 1] == '\r' ? line_end::lfcr : line_end::lf;
+      here = i + 1 < text.size() && text[i + 1] == '\r' ? line_end::lfcr : line_end::lf;
     } else {
       continue;
     }
@@ -38,15 +39,19 @@ std::string_view trimmed(std::string_view line) {
   return line.substr(first, last - first + 1);
 }
 
+// A line end of another style than the file's (past the first 1024 bytes)
+// separates words like a blank.
+bool is_white(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
 void append_words(std::string_view line, std::vector<std::string>& out) {
   std::string quoted;
   bool in_quotes = false;
   std::size_t i = 0;
   while (i < line.size()) {
-    while (i < line.size() && (line[i] == ' ' || line[i] == '\t')) ++i;
+    while (i < line.size() && is_white(line[i])) ++i;
     if (i >= line.size()) break;
     std::size_t end = i;
-    while (end < line.size() && line[end] != ' ' && line[end] != '\t') ++end;
+    while (end < line.size() && !is_white(line[end])) ++end;
     std::string_view word = line.substr(i, end - i);
     i = end;
     if (!in_quotes && word.front() == '"') {

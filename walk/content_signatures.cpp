@@ -42,8 +42,9 @@ bool is_pe(std::span<const std::uint8_t> header, std::uint16_t wanted_magic) {
 
 bool pattern_found(const content_item& item, std::span<const std::uint8_t> data) {
   if (item.pattern.empty() || item.scan_start >= data.size()) return false;
-  const std::size_t end = static_cast<std::size_t>(std::min<std::uint64_t>(data.size(), item.scan_start + item.scan_size));
-  const auto window = data.subspan(static_cast<std::size_t>(item.scan_start), end - static_cast<std::size_t>(item.scan_start));
+  // Compared against what is left, so that a scan size near 2^64 cannot wrap.
+  const std::size_t start = static_cast<std::size_t>(item.scan_start);
+  const auto window = data.subspan(start, static_cast<std::size_t>(std::min<std::uint64_t>(data.size() - start, item.scan_size)));
   return std::search(window.begin(), window.end(), item.pattern.begin(), item.pattern.end()) != window.end();
 }
 
