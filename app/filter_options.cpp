@@ -191,9 +191,13 @@ bool parse_filter_options(mft_entries_ctx& options, argument_list& arguments) {
       std::fputs("Error: -filter_pattern option specified invalid argument, aborting\n", stderr);
       return false;
     }
-    std::uint64_t number = 0;
-    if (arguments.value("-scanstart", value) && parse_number(value, number)) item.scan_start = number;
-    if (arguments.value("-scansize", value) && parse_number(value, number)) item.scan_size = number;
+    for (const auto& [option, target] : {std::pair{"-scanstart", &item.scan_start}, std::pair{"-scansize", &item.scan_size}}) {
+      if (!arguments.value(option, value)) continue;
+      if (!parse_number(value, *target)) {
+        std::fprintf(stderr, "error: %s needs a number, not '%s'\n", option, value.c_str());
+        return false;
+      }
+    }
     // Capped at 1 GiB; the sum is formed only below the cap so that it cannot wrap.
     constexpr std::uint64_t cap_bytes = 1u << 30;
     const std::uint64_t scan_end =

@@ -71,7 +71,7 @@ bool parse_pattern(std::string_view argument, std::vector<std::uint8_t>& bytes) 
     }
   }
   if (separator == 0) {
-    const bool hex_form = argument.find('x') != std::string_view::npos && argument.size() < 5;
+    const bool hex_form = argument.find_first_of("xX") != std::string_view::npos && argument.size() < 5;
     if (!hex_form && argument.size() != 2) return false;
   }
   std::size_t start = 0;
