@@ -228,20 +228,30 @@ bool record_filters::object_id_test(const ntfs::mft_record& record) {
 }
 
 bool record_filters::path_test(const ntfs::mft_record& record, output::entry_result& result) {
+  // OR logic: the first test that matches decides. AND logic: every test
+  // given must match.
+  const bool all = m_settings.and_logic;
   bool matched = !m_has_or_filters;
-  if (!matched && m_settings.min_ads_size_set) matched = stream_size_test(record);
-  if (!matched && (m_settings.min_size_set || m_settings.max_size_set)) matched = size_test(record);
-  if (!matched && !m_settings.wildcards.empty()) matched = wildcard_test(record);
-  if (!matched && !m_settings.names.empty()) matched = name_test(record);
-  if (!matched && !m_settings.directory_inodes.empty()) matched = directory_inode_test(record);
-  if (!matched && (!m_settings.directories.empty() || !m_settings.files.empty())) {
-    matched = directory_path_test(record);
-  }
-  if (!matched && !m_settings.inodes.empty()) matched = inode_test(record);
-  if (!matched && !m_settings.extensions.empty()) matched = extension_test(record);
-  if (!matched && m_settings.object_id_set) matched = object_id_test(record);
+  bool failed = false;
+  const auto test = [&](bool given, auto&& check) {
+    if (!given || failed || (matched && !all)) return;
+    if ((this->*check)(record)) {
+      matched = true;
+    } else if (all) {
+      failed = true;
+    }
+  };
+  test(m_settings.min_ads_size_set, &record_filters::stream_size_test);
+  test(m_settings.min_size_set || m_settings.max_size_set, &record_filters::size_test);
+  test(!m_settings.wildcards.empty(), &record_filters::wildcard_test);
+  test(!m_settings.names.empty(), &record_filters::name_test);
+  test(!m_settings.directory_inodes.empty(), &record_filters::directory_inode_test);
+  test(!m_settings.directories.empty() || !m_settings.files.empty(), &record_filters::directory_path_test);
+  test(!m_settings.inodes.empty(), &record_filters::inode_test);
+  test(!m_settings.extensions.empty(), &record_filters::extension_test);
+  test(m_settings.object_id_set, &record_filters::object_id_test);
   compose_notes(result);
-  return matched;
+  return matched && !failed;
 }
 
 bool record_filters::content_test(const ntfs::mft_record& record, output::entry_result& result) {

@@ -8,6 +8,7 @@
 #include <set>
 
 #include "tests/common/test_support.h"
+#include "tests/common/tsk_listing.h"
 
 using namespace testing_support;
 
@@ -19,11 +20,8 @@ namespace {
 // shows for one of our 100 ns texts.
 std::string as_istat_prints(const std::string& ours) {
   if (ours.empty()) return "";
-  std::tm calendar{};
-  if (!strptime(ours.c_str(), "%Y-%m-%d %H:%M:%S", &calendar)) return "unparsable " + ours;
-  const std::int64_t unix_seconds = timegm(&calendar);
-  const std::uint64_t ticks = std::stoull(ours.substr(20));
-  const std::uint64_t filetime = static_cast<std::uint64_t>(unix_seconds + 11644473600LL) * 10000000ULL + ticks;
+  const std::uint64_t filetime = filetime_of(ours);
+  if (filetime == 0) return "unparsable " + ours;
   const auto shown_seconds =
       static_cast<std::time_t>(static_cast<std::uint32_t>((filetime - 116444736000000000ULL) / 10000000ULL));
   std::tm shown{};
@@ -36,95 +34,6 @@ std::string as_istat_prints(const std::string& ours) {
 // FILETIMEs in the first days of 1601, which brindle does not print.
 bool istat_shows_early_1601(const std::string& istat_text) {
   return istat_text.rfind("2076-11-29 08:54:3", 0) == 0;
-}
-
-struct fls_line {
-  std::string path;   // "/dir/name", stream part removed
-  std::string stream; // after ':' in the last component, empty for the main stream
-  std::uint64_t entry = 0;
-  std::uint32_t type = 0;  // attribute type, 0 when fls gives none
-  std::uint64_t size = 0;
-  bool deleted = false;
-  bool file_name_times = false;  // the "($FILE_NAME)" twin line
-  char kind = '?';               // first letter of the mode: r, d, l, -, V
-};
-
-// fls -m lines: "0|name|entry-type-id|mode|uid|gid|size|atime|mtime|ctime|crtime".
-// Names may hold '|', so the fixed fields are taken from the right.
-std::vector<fls_line> read_fls(const std::string& volume) {
-  std::vector<fls_line> lines;
-  for (const std::string& text : split_lines(read_file(source_fixture_path(volume + ".fls.txt")))) {
-    std::vector<std::string> fields = split_fields(text, "|");
-    if (fields.size() < 11) continue;
-    const std::size_t n = fields.size();
-    std::string name = fields[1];
-    for (std::size_t i = 2; i + 9 < n; ++i) name += "|" + fields[i];
-    fls_line line;
-    const std::string& address = fields[n - 9];
-    line.entry = std::stoull(address);
-    if (const auto dash = address.find('-'); dash != std::string::npos) {
-      line.type = static_cast<std::uint32_t>(std::stoul(address.substr(dash + 1)));
-    }
-    line.kind = fields[n - 8].empty() ? '?' : fields[n - 8][0];
-    line.size = std::stoull(fields[n - 5]);
-    for (const char* suffix : {" (deleted)", " (realloc)"}) {
-      const std::string s = suffix;
-      if (name.size() > s.size() && name.compare(name.size() - s.size(), s.size(), s) == 0) {
-        line.deleted = true;
-        name.resize(name.size() - s.size());
-      }
-    }
-    const std::string twin = " ($FILE_NAME)";
-    if (name.size() > twin.size() && name.compare(name.size() - twin.size(), twin.size(), twin) == 0) {
-      line.file_name_times = true;
-      name.resize(name.size() - twin.size());
-    }
-    const auto slash = name.rfind('/');
-    const auto colon = name.find(':', slash == std::string::npos ? 0 : slash);
-    if (colon != std::string::npos) {
-      line.stream = name.substr(colon + 1);
-      name.resize(colon);
-    }
-    line.path = name;
-    lines.push_back(line);
-  }
-  return lines;
-}
-
-struct istat_entry {
-  std::uint16_t sequence = 0;
-  std::string si_times[4];  // modified, accessed, MFT modified, created: "yyyy-mm-dd hh:mm:ss.fffffff"
-};
-
-std::map<std::uint64_t, istat_entry> read_istat(const std::string& volume) {
-  std::map<std::uint64_t, istat_entry> entries;
-  istat_entry* current = nullptr;
-  bool in_standard_information = false;
-  for (const std::string& line : split_lines(read_file(source_fixture_path(volume + ".istat.txt")))) {
-    if (line.rfind("=== istat ", 0) == 0) {
-      current = &entries[std::stoull(line.substr(10))];
-      in_standard_information = false;
-    } else if (!current) {
-      continue;
-    } else if (line.rfind("Entry: ", 0) == 0) {
-      current->sequence = static_cast<std::uint16_t>(std::stoul(line.substr(line.find("Sequence: ") + 10)));
-    } else if (line.rfind("$STANDARD_INFORMATION", 0) == 0) {
-      in_standard_information = true;
-    } else if (line.empty()) {
-      in_standard_information = false;
-    } else if (in_standard_information) {
-      static const std::pair<const char*, int> labels[] = {
-          {"File Modified:\t", 0}, {"Accessed:\t", 1}, {"MFT Modified:\t", 2}, {"Created:\t", 3}};
-      for (const auto& [label, index] : labels) {
-        if (line.rfind(label, 0) != 0) continue;
-        std::string value = line.substr(std::string(label).size());
-        value = value.substr(0, value.find(" (UTC)"));
-        // Nine fraction digits; FILETIME resolution is seven.
-        current->si_times[index] = value.size() > 2 ? value.substr(0, value.size() - 2) : value;
-      }
-    }
-  }
-  return entries;
 }
 
 struct our_line {
