@@ -56,6 +56,23 @@ bool read_entry(walk_run& run, ntfs::mft_record& record, ntfs::entry_number entr
   return true;
 }
 
+void show_progress(const walk_settings& settings, std::uint64_t entry, std::uint64_t count) {
+  // Every 53 entries, or 13 when header bytes make each entry slower.
+  const std::uint64_t interval = settings.header_bytes ? 13 : 53;
+  if (!settings.progress || entry % interval != 0) return;
+  support::progress_line("analyzing entry %llu of %llu", static_cast<unsigned long long>(entry),
+                         static_cast<unsigned long long>(count));
+}
+
+// Ends a walk: results out, source closed (a later walk opens it afresh),
+// progress line cleared. True when a directory was seen.
+bool finish_walk(walk_run& run) {
+  run.stream().flush();
+  run.close_source();
+  if (run.settings().progress) support::clear_progress_line();
+  return !run.directory_map().empty();
+}
+
 }  // namespace
 
 bool mft_range_walk(walk_run& run) {
@@ -77,14 +94,9 @@ bool mft_range_walk(walk_run& run) {
     log->write("range of inodes to analyze: %llu -> %llu", static_cast<unsigned long long>(start),
                static_cast<unsigned long long>(end));
   }
-  const std::uint64_t interval = settings.header_bytes ? 13 : 53;
-
   for (std::uint64_t entry = start; entry < end; ++entry) {
     if (log) log->write("-------------------------------");
-    if (settings.progress && entry % interval == 0) {
-      support::progress_line("analyzing entry %llu of %llu", static_cast<unsigned long long>(entry),
-                             static_cast<unsigned long long>(plan.entry_count));
-    }
+    show_progress(settings, entry, plan.entry_count);
     bool bad = false;
     ntfs::record_header header;
     if (!read_entry(run, record, entry, bad, header)) {
@@ -95,10 +107,7 @@ bool mft_range_walk(walk_run& run) {
     if (bad && log) log->write("mft entry %llu has bad filerecord", static_cast<unsigned long long>(entry));
     if (analyze_entry(run, record, result, entry, header)) dispatch(run, result, entry);
   }
-  run.stream().flush();
-  run.close_source();
-  if (settings.progress) support::clear_progress_line();
-  return !run.directory_map().empty();
+  return finish_walk(run);
 }
 
 bool inode_set_walk(walk_run& run, const std::set<ntfs::entry_number>& entries) {
@@ -110,26 +119,19 @@ bool inode_set_walk(walk_run& run, const std::set<ntfs::entry_number>& entries) 
     return false;
   }
   const std::uint64_t count = std::min(plan.entry_count, plan.source_entries);
-  const walk_settings& settings = run.settings();
-  const std::uint64_t interval = settings.header_bytes ? 13 : 53;
   for (const ntfs::entry_number entry : entries) {
     if (entry >= count) break;  // ascending: nothing further can be read
-    if (settings.progress && entry % interval == 0) {
-      support::progress_line("analyzing entry %llu of %llu", static_cast<unsigned long long>(entry),
-                             static_cast<unsigned long long>(count));
-    }
+    show_progress(run.settings(), entry, count);
     bool bad = false;
     ntfs::record_header header;
     if (!read_entry(run, record, entry, bad, header, false)) continue;
     if (analyze_entry(run, record, result, entry, header)) {
+      // The set walk always reports where each record lies.
       result.record_offset = entry * run.records().record_size;
       run.writer().write(result, run.stream());
     }
   }
-  run.stream().flush();
-  run.close_source();
-  if (settings.progress) support::clear_progress_line();
-  return !run.directory_map().empty();
+  return finish_walk(run);
 }
 
 bool unallocated_cluster_walk(walk_run& run) {
