@@ -123,6 +123,23 @@ bool parse_shared_options(mft_entries_ctx& options, argument_list& arguments) {
   return true;
 }
 
+// -image: the path made absolute, then the volume chosen on it.
+bool take_image(mft_entries_ctx& options, const std::string& path) {
+  std::error_code error;
+  const auto full = std::filesystem::absolute(path, error);
+  if (error || path.empty()) {
+    std::fprintf(stderr, "prob reading: %s, aborting\n,", path.c_str());
+    return false;
+  }
+  const uni::wide_string absolute = uni::to_wide(full.lexically_normal().string());
+  if (!options.offset_given || options.volume_offset == 0) {
+    options.volume_image_path = absolute;
+  } else {
+    options.disk_image_path = absolute;
+  }
+  return true;
+}
+
 void clear_table_modes(mft_entries_ctx& options) {
   options.per_path_csv = false;
   options.file_path_only = false;
@@ -138,6 +155,13 @@ bool parse_program_options(mft_entries_ctx& options, argument_list& arguments) {
     options.mft_file_path = uni::to_wide(value);
     options.source_kind = 36;
   }
+  std::uint64_t offset = 0;
+  bool offset_given = false;
+  if (!take_number(arguments, "-offset", offset, offset_given)) return false;
+  options.volume_offset = offset;
+  options.offset_given = offset_given;
+  options.ignore_image_size = arguments.flag("-ignore_image_size");
+  if (arguments.value("-image", value) && !take_image(options, value)) return false;
   options.hide_dos_times = arguments.flag("-hide_dos_fntimes");
   if (arguments.flag("-default_output")) {
     clear_table_modes(options);
@@ -262,7 +286,7 @@ int parse_options(mft_entries_ctx& options, argument_list& arguments, const std:
   if (!parse_program_options(options, program_arguments)) return parse_failed_reported;
   arguments = program_arguments;
 
-  if (options.mft_file_path.empty()) {
+  if (options.mft_file_path.empty() && options.volume_image_path.empty() && options.disk_image_path.empty()) {
     std::fprintf(stderr,
                  "error: need to specify at least an input source [-mftfile, -image, -drivenum, -partition, -vmdk]\n");
     return parse_no_source;

@@ -69,6 +69,11 @@ class mft_entries_ctx : public cmd_params {
 
   // Input source.
   uni::wide_string mft_file_path;
+  uni::wide_string volume_image_path;  // -image whose NTFS volume starts at offset 0
+  uni::wide_string disk_image_path;    // -image of a disk holding the volume elsewhere
+  std::uint64_t volume_offset = 0;     // bytes
+  bool offset_given = false;
+  bool ignore_image_size = false;
   std::uint8_t source_kind = 255;  // 36: an extracted $MFT file
 
   std::uint32_t record_size = 1024;  // bytes

@@ -147,6 +147,8 @@ output::output_settings make_output_settings(const mft_entries_ctx& options) {
 walk::walk_settings make_walk_settings(const mft_entries_ctx& options) {
   walk::walk_settings settings;
   settings.mft_file_path = options.mft_file_path;
+  settings.volume_path = !options.volume_image_path.empty() ? options.volume_image_path : options.disk_image_path;
+  settings.volume_offset = options.volume_offset;
   settings.start_entry = options.start_entry;
   settings.entry_count = options.entry_count;
   settings.progress = options.progress;

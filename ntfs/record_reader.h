@@ -7,6 +7,7 @@
 #include <span>
 #include <vector>
 
+#include "ntfs/cluster_source.h"
 #include "ntfs/mft_record.h"
 #include "ntfs/record_source.h"
 #include "support/diagnostics_log.h"
@@ -20,11 +21,16 @@ struct attribute_scratch {
   std::string reparse_utf8;
   extent_list extents;
   std::vector<entry_number> extension_entries;
+  std::vector<std::uint8_t> list_bytes;
+  extent_list list_extents;
 };
 
 // What the reader needs from the run.
 struct record_context {
   record_source* source = nullptr;
+  // Cluster reads of the volume, for attribute lists stored outside the
+  // record; null for an extracted $MFT.
+  cluster_source* clusters = nullptr;
   std::uint32_t record_size = 1024;  // bytes; provisional until known
   bool record_size_known = false;
   std::uint64_t future_limit = 0;  // FILETIME; $FILE_NAME times past it are "future"

@@ -3,10 +3,24 @@
 namespace walk {
 
 bool walk_run::open_source() {
-  if (m_mft_file.is_open()) return true;
-  if (m_settings.mft_file_path.empty() || !m_mft_file.open(m_settings.mft_file_path)) return false;
+  if (source_ready()) return true;
   m_records = ntfs::record_context{};
-  m_records.source = &m_mft_file;
+  if (!m_settings.mft_file_path.empty()) {
+    if (!m_mft_file.open(m_settings.mft_file_path)) return false;
+    m_records.source = &m_mft_file;
+  } else if (!m_settings.volume_path.empty()) {
+    m_volume_bytes = std::make_unique<file_bytes>();
+    if (!m_volume_bytes->open(m_settings.volume_path)) return false;
+    m_volume = std::make_unique<ntfs::CNtfs>(*m_volume_bytes, m_settings.volume_offset, m_log);
+    if (!m_volume->validate()) {
+      m_volume.reset();
+      return false;
+    }
+    m_records.source = m_volume.get();
+    m_records.clusters = m_volume.get();
+  } else {
+    return false;
+  }
   m_records.future_limit = m_settings.future_limit;
   m_records.csv_per_path = m_settings.csv_per_path;
   m_records.include_zone_info = m_settings.include_zone_info;
@@ -16,7 +30,10 @@ bool walk_run::open_source() {
 
 void walk_run::close_source() {
   m_mft_file.close();
+  m_volume.reset();
+  m_volume_bytes.reset();
   m_records.source = nullptr;
+  m_records.clusters = nullptr;
   m_records.record_size_known = false;
   m_records.extension_entry = ~0ULL;
 }

@@ -10,6 +10,7 @@
 #include <unordered_set>
 
 #include "ntfs/mft_file_source.h"
+#include "ntfs/ntfs_volume.h"
 #include "ntfs/path_resolver.h"
 #include "ntfs/record_reader.h"
 #include "output/record_writer.h"
@@ -20,6 +21,8 @@ namespace walk {
 
 struct walk_settings {
   uni::wide_string mft_file_path;     // extracted $MFT source
+  uni::wide_string volume_path;       // image, device or partition holding the volume
+  std::uint64_t volume_offset = 0;    // bytes from the start of that source to the volume
   std::uint64_t start_entry = 0;
   std::uint64_t entry_count = 0;      // 0: up to the last entry
   bool progress = true;
@@ -30,6 +33,19 @@ struct walk_settings {
   bool include_zone_info = false;
   std::uint64_t future_limit = 0;     // FILETIME; run start plus one hour
   const char* source_label = "";
+};
+
+// An image or device file as the bytes under a volume, opened read-only.
+class file_bytes final : public ntfs::byte_source {
+ public:
+  bool open(const uni::wide_string& path) { return m_file.open(path, false); }
+  std::int64_t read_at(std::uint64_t offset, void* buffer, std::size_t length) override {
+    return m_file.read_at(offset, buffer, length);
+  }
+  std::uint64_t size_bytes() const override { return m_file.size(); }
+
+ private:
+  uni::fileio m_file;
 };
 
 class walk_run {
@@ -46,10 +62,13 @@ class walk_run {
 
   // Opens the source once; later calls return at once while it is open.
   bool open_source();
-  bool source_ready() const { return m_mft_file.is_open(); }
+  bool source_ready() const { return m_mft_file.is_open() || (m_volume && m_volume->is_validated()); }
   void close_source();
-  bool bare_mft_source() const { return true; }
+  // An extracted $MFT: no clusters behind the records.
+  bool bare_mft_source() const { return !m_volume; }
   std::uint64_t source_size_bytes() const { return m_mft_file.file_size_bytes(); }
+  // The open volume, or null for an extracted $MFT.
+  ntfs::CNtfs* volume() { return m_volume.get(); }
 
   ntfs::record_context& records() { return m_records; }
   ntfs::path_cache& paths() { return m_paths; }
@@ -65,6 +84,8 @@ class walk_run {
   support::diagnostics_log* m_log;
 
   ntfs::mft_file_source m_mft_file;
+  std::unique_ptr<file_bytes> m_volume_bytes;
+  std::unique_ptr<ntfs::CNtfs> m_volume;
   ntfs::record_context m_records;
   ntfs::path_cache m_paths;
   std::unordered_set<std::uint64_t> m_directories;
