@@ -4,6 +4,9 @@
 
 #include <cstdint>
 #include <span>
+#include <vector>
+
+#include "ntfs/run_list.h"
 
 namespace ntfs {
 
@@ -19,5 +22,11 @@ class cluster_source {
   // cluster past the end of the volume.
   virtual bool read_clusters(std::uint64_t lcn, std::span<std::uint8_t> out) = 0;
 };
+
+// Reads the first `size_bytes` bytes of an uncompressed stream from its
+// extents (sparse extents read as zeros) into `out`. Stops at the first
+// failed read; returns false when fewer than `size_bytes` bytes were read.
+bool read_plain_stream(cluster_source& clusters, const extent_list& extents, std::uint64_t size_bytes,
+                       std::vector<std::uint8_t>& out);
 
 }  // namespace ntfs

@@ -447,24 +447,10 @@ void follow_attribute_list(mft_record& record, record_context& context, entry_nu
     extent_list& extents = context.scratch.list_extents;
     std::vector<std::uint8_t>& bytes = context.scratch.list_bytes;
     decode_extents(record_bytes.subspan(offset, header.length), extents);
-    const std::uint32_t cluster = context.clusters->cluster_size();
     // An attribute list describes at most a few thousand attributes; a size
     // beyond 16 MiB is damage, not data.
-    if (cluster == 0 || header.real_size == 0 || header.real_size > (16u << 20)) return;
-    bytes.clear();
-    for (const auto& extent : extents) {
-      if (bytes.size() >= header.real_size) break;
-      const std::size_t start = bytes.size();
-      const std::uint64_t length = std::min<std::uint64_t>(std::uint64_t{extent.count} * cluster,
-                                                           (header.real_size + cluster - 1) / cluster * cluster - start);
-      bytes.resize(start + static_cast<std::size_t>(length));
-      if (extent.sparse) continue;
-      if (!context.clusters->read_clusters(extent.lcn, std::span<std::uint8_t>(bytes).subspan(start))) {
-        bytes.resize(start);
-        break;
-      }
-    }
-    bytes.resize(std::min<std::size_t>(bytes.size(), header.real_size));
+    if (header.real_size == 0 || header.real_size > (16u << 20)) return;
+    read_plain_stream(*context.clusters, extents, header.real_size, bytes);
     parse_attribute_list_entries(record, context, entry, bytes, keep_resident);
     return;
   }

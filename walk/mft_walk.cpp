@@ -1,6 +1,11 @@
 #include "walk/mft_walk.h"
 
 #include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "ntfs/cluster_source.h"
+#include "support/byte_reader.h"
 
 #include "ntfs/record_reader.h"
 #include "support/console.h"
@@ -137,9 +142,76 @@ bool inode_set_walk(walk_run& run, const std::set<ntfs::entry_number>& entries) 
 bool unallocated_cluster_walk(walk_run& run) {
   if (!run.open_source() || !run.source_ready()) return false;
   run.directory_map().clear();
-  // Only a volume has a cluster bitmap; the source here is an extracted $MFT.
-  run.close_source();
-  return false;
+  run.paths().clear();
+  ntfs::CNtfs* volume = run.volume();
+  if (!volume) {
+    run.close_source();
+    return false;
+  }
+  // $Bitmap: bit n (least significant first) set means cluster n is in use.
+  std::vector<std::uint8_t> bitmap;
+  if (!ntfs::read_plain_stream(*volume, volume->get_bitmap_inode_runlist(), volume->bitmap_size_bytes(), bitmap) ||
+      bitmap.empty()) {
+    run.close_source();
+    return false;
+  }
+  const walk_settings& settings = run.settings();
+  const std::uint64_t cluster_bytes = volume->cluster_size();
+  const std::uint32_t record_size = volume->get_mft_record_size();
+  const std::uint64_t per_cluster = cluster_bytes / record_size;
+  const std::uint64_t cluster_count = std::uint64_t{bitmap.size()} * 8;
+  const auto in_use = [&](std::uint64_t cluster) { return (bitmap[cluster / 8] >> (cluster % 8)) & 1; };
+
+  // Free clusters are read in runs of up to 4 MiB, then scanned in memory.
+  constexpr std::uint64_t run_limit_bytes = 4u << 20;
+  const std::uint64_t run_limit = std::max<std::uint64_t>(1, run_limit_bytes / cluster_bytes);
+  std::vector<std::uint8_t> span_bytes;
+  ntfs::mft_record record;
+  output::entry_result result;
+  std::uint64_t cluster = 0;
+  while (per_cluster != 0 && cluster < cluster_count) {
+    if (in_use(cluster)) {
+      ++cluster;
+      continue;
+    }
+    std::uint64_t end = cluster + 1;
+    while (end < cluster_count && end - cluster < run_limit && !in_use(end)) ++end;
+    if (settings.progress) {
+      for (std::uint64_t c = cluster; c < end; ++c) {
+        if (c % 153 != 0) continue;
+        support::progress_line("analyzing entry %lld of %lld", static_cast<long long>(c),
+                               static_cast<long long>(cluster_count));
+        break;
+      }
+    }
+    span_bytes.resize(static_cast<std::size_t>((end - cluster) * cluster_bytes));
+    std::size_t got = span_bytes.size();
+    if (!volume->read_at(cluster * cluster_bytes, span_bytes.data(), got)) got = 0;
+    for (std::uint64_t slot = 0; slot + record_size <= got; slot += record_size) {
+      // Slots never straddle a cluster: records per cluster are whole.
+      if ((slot % cluster_bytes) / record_size >= per_cluster) continue;
+      const std::uint8_t* bytes = span_bytes.data() + slot;
+      const bool file = std::memcmp(bytes, "FILE", 4) == 0;
+      if (!file && std::memcmp(bytes, "BAAD", 4) != 0) continue;
+      record.reset();
+      record.raw.assign(bytes, bytes + record_size);
+      ntfs::record_header header;
+      if (ntfs::apply_fixups(record.raw, &header) == ntfs::fixup_result::rejected) continue;
+      support::byte_reader r(record.raw);
+      const std::uint32_t stored = r.le32(ntfs::record_offset::record_number);
+      const ntfs::entry_number entry = header.update_sequence_offset == 48 ? stored : ~0ULL;
+      if (analyze_entry(run, record, result, entry, header)) {
+        result.unallocated = true;
+        result.source_label = "NTFS:UNALLOC";
+        result.record_offset =
+            settings.record_offset ? volume->volume_start() + cluster * cluster_bytes + slot : 0;
+        run.writer().write(result, run.stream());
+      }
+    }
+    cluster = end;
+  }
+  finish_walk(run);
+  return true;
 }
 
 std::uint64_t mft_entry_count(walk_run& run) {
