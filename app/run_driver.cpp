@@ -59,19 +59,19 @@ void run_scans(mft_entries_ctx& options, output::results_stream& stream) {
     for (const auto& [entry, item] : options.filters.inodes) entries.insert(entry);
     walk::inode_set_walk(run, entries);
   } else if (options.all_clusters_scan) {
-    options.filters.deleted_only = false;
-    options.filters.and_logic = false;
+    filter.set_deleted_only(false);
+    filter.set_and_logic(false);
     options.run_description += from_mft;
     walk::mft_range_walk(run);
     if (options.progress) support::console_message("%s", finished);
     unallocated_next = true;
   } else if (options.deleted_all_scan) {
-    options.filters.deleted_only = true;
-    options.filters.and_logic = true;
+    filter.set_deleted_only(true);
+    filter.set_and_logic(true);
     options.run_description += from_mft;
     walk::mft_range_walk(run);
     if (options.progress) support::console_message("%s", finished);
-    options.filters.deleted_only = false;
+    filter.set_deleted_only(false);
     unallocated_next = true;
   } else if (options.unallocated_scan) {
     unallocated_next = true;
@@ -80,7 +80,7 @@ void run_scans(mft_entries_ctx& options, output::results_stream& stream) {
   }
   if (unallocated_next) {
     options.unallocated_scan = true;
-    options.filters.and_logic = true;
+    filter.set_and_logic(true);
     options.run_description = uni::to_wide("- scanning MFT records from unallocated space");
     options.source_label = "NTFS:UNALLOC";
     walk_settings.source_label = options.source_label.c_str();

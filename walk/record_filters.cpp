@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "ntfs/attribute_values.h"
+#include "ntfs/directory_index.h"
 #include "ntfs/path_resolver.h"
 #include "output/composite_text.h"
 #include "support/number_text.h"
@@ -292,6 +293,46 @@ bool record_filters::content_test(const ntfs::mft_record& record, output::entry_
   }
   compose_notes(result);
   return matched;
+}
+
+void record_filters::volume_opened(ntfs::CNtfs& volume, ntfs::record_context& context) {
+  if (m_settings.directories.empty() && m_settings.files.empty()) return;
+  ntfs::directory_lookup lookup(volume, context);
+  ntfs::path_lookup found;
+  for (const auto& item : m_settings.directories) {
+    // The path without its "[root]" and trailing separator.
+    const std::string path = item.path.substr(6);
+    if (!lookup.find(path.empty() ? "\\" : path, found)) continue;
+    std::string text = item.text;
+    // Depth N: the directory and its subdirectories N - 1 levels down.
+    std::vector<ntfs::entry_number> level = {found.entry};
+    for (unsigned depth = 1; depth <= item.depth && !level.empty(); ++depth) {
+      std::vector<ntfs::entry_number> next;
+      for (const ntfs::entry_number directory : level) {
+        inode_item& added = m_settings.directory_inodes[directory];
+        added.whole_record = true;
+        if (added.path_text.empty()) added.path_text = text;
+        if (depth == item.depth) continue;
+        for (const auto& child : lookup.children(directory)) {
+          if (child.directory && child.reference.entry() != directory) next.push_back(child.reference.entry());
+        }
+      }
+      level = std::move(next);
+    }
+  }
+  for (const auto& item : m_settings.files) {
+    const std::string path = item.path.substr(6);
+    if (!lookup.find(path, found)) continue;
+    inode_item& added = m_settings.inodes[found.entry];
+    added.path_text = item.text;
+    if (item.stream.empty()) {
+      added.whole_record = true;
+    } else {
+      added.stream_names.insert(item.stream);
+    }
+  }
+  m_settings.directories.clear();
+  m_settings.files.clear();
 }
 
 void record_filters::anomaly_check(const ntfs::mft_record& record, output::entry_result& result) {

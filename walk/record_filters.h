@@ -26,6 +26,12 @@ class record_filters final : public selection_filter {
   bool path_test(const ntfs::mft_record& record, output::entry_result& result) override;
   bool content_test(const ntfs::mft_record& record, output::entry_result& result) override;
   void anomaly_check(const ntfs::mft_record& record, output::entry_result& result) override;
+  // Directory and file paths become directory-inode and inode items.
+  void volume_opened(ntfs::CNtfs& volume, ntfs::record_context& context) override;
+
+  // The scans switch these between walks.
+  void set_deleted_only(bool on) { m_settings.deleted_only = on; }
+  void set_and_logic(bool on) { m_settings.and_logic = on; }
 
  private:
   bool stream_size_test(const ntfs::mft_record& record) const;
@@ -41,7 +47,7 @@ class record_filters final : public selection_filter {
   std::string_view stream_named_in(const ntfs::mft_record& record, const inode_item& item);
   void compose_notes(output::entry_result& result) const;
 
-  const filter_settings& m_settings;
+  filter_settings m_settings;  // a copy: paths are turned into entries once a volume is open
   bool m_bare_mft_source;
   bool m_hexadecimal;
   bool m_has_or_filters;

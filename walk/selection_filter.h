@@ -3,6 +3,8 @@
 #pragma once
 
 #include "ntfs/mft_record.h"
+#include "ntfs/ntfs_volume.h"
+#include "ntfs/record_reader.h"
 #include "output/entry_result.h"
 
 namespace walk {
@@ -29,6 +31,9 @@ class selection_filter {
   virtual bool path_test(const ntfs::mft_record& record, output::entry_result& result) = 0;
   // Signatures and content patterns in the header bytes.
   virtual bool content_test(const ntfs::mft_record& record, output::entry_result& result) = 0;
+  // Called once the source is open, when it is a volume: paths given by the
+  // user can now be looked up in the directory indexes.
+  virtual void volume_opened(ntfs::CNtfs& volume, ntfs::record_context& context) = 0;
   // Timestamp plausibility notes; never rejects.
   virtual void anomaly_check(const ntfs::mft_record& record, output::entry_result& result) = 0;
 };

@@ -5,6 +5,10 @@ namespace walk {
 bool walk_run::open_source() {
   if (source_ready()) return true;
   m_records = ntfs::record_context{};
+  m_records.future_limit = m_settings.future_limit;
+  m_records.csv_per_path = m_settings.csv_per_path;
+  m_records.include_zone_info = m_settings.include_zone_info;
+  m_records.log = m_log;
   if (!m_settings.mft_file_path.empty()) {
     if (!m_mft_file.open(m_settings.mft_file_path)) return false;
     m_records.source = &m_mft_file;
@@ -18,13 +22,10 @@ bool walk_run::open_source() {
     }
     m_records.source = m_volume.get();
     m_records.clusters = m_volume.get();
+    m_filter.volume_opened(*m_volume, m_records);
   } else {
     return false;
   }
-  m_records.future_limit = m_settings.future_limit;
-  m_records.csv_per_path = m_settings.csv_per_path;
-  m_records.include_zone_info = m_settings.include_zone_info;
-  m_records.log = m_log;
   return true;
 }
 
