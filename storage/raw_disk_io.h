@@ -1,0 +1,86 @@
+// The byte source under every volume read from an image file or a device.
+//
+// Sources are opened read-only, always: an examiner's evidence must never be
+// written to, so no code path here asks the system for write access.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "ntfs/byte_source.h"
+#include "support/utf.h"
+
+namespace storage {
+
+// The Linux block device of physical drive `drive_number`: "/dev/sd" followed
+// by 'a' + N, for N below 20 ("/dev/sda" .. "/dev/sdt"); "" for any other N.
+std::string drive_device_path(std::uint32_t drive_number);
+
+// Tags that pick how a RAW_DISK_IO is opened.
+struct physical_drive {
+  std::uint32_t number = 0;
+};
+struct block_device {
+  std::string path;  // UTF-8, e.g. "/dev/sdb" or "/dev/loop0"
+};
+
+class RAW_DISK_IO : public ntfs::byte_source {
+ public:
+  enum class source_kind : std::uint32_t { file = 0, drive = 3, vmdk = 4, none = 8 };
+
+  // An image file (a "dd" capture of a disk or of one volume), or anything
+  // else given by path that reads like one, e.g. a partition device.
+  explicit RAW_DISK_IO(const uni::wide_string& path);
+  // Physical drive N through drive_device_path(N). A device that exists but
+  // cannot be opened prints "prob opening <path>, error <errno>" on standard
+  // error; drive numbers without a device fail quietly.
+  explicit RAW_DISK_IO(physical_drive drive);
+  // A device read like a physical drive: every transfer covers whole sectors.
+  explicit RAW_DISK_IO(const block_device& device);
+
+  virtual ~RAW_DISK_IO();
+  RAW_DISK_IO(const RAW_DISK_IO&) = delete;
+  RAW_DISK_IO& operator=(const RAW_DISK_IO&) = delete;
+
+  bool is_open() const { return m_opened; }
+  source_kind kind() const { return m_kind; }
+  const uni::wide_string& path() const { return m_wide_path; }
+  const std::string& narrow_path() const { return m_narrow_path; }
+  // -1 unless opened as a physical drive.
+  std::int32_t drive_number() const { return m_drive_number; }
+
+  // Total bytes of the source, fixed when it was opened; 0 when not open.
+  std::uint64_t get_size() const { return m_opened ? m_size_bytes : 0; }
+  std::uint32_t sector_size() const { return m_sector_size; }
+
+  // Reads up to `length` bytes at absolute byte `offset`. A read reaching
+  // past the end is cut at the end. False for a null buffer, a closed
+  // source, a length of 0, an offset at or past the end, or an I/O error;
+  // on success `length` holds the number of bytes delivered.
+  bool read(void* buffer, std::size_t& length, std::uint64_t offset);
+
+  // ntfs::byte_source
+  std::int64_t read_at(std::uint64_t offset, void* buffer, std::size_t length) override;
+  std::uint64_t size_bytes() const override { return get_size(); }
+
+ private:
+  bool open_descriptor(const std::string& utf8_path);
+  // pread until `length` bytes or the end; -1 when the first call fails.
+  std::int64_t read_fully(std::uint64_t offset, std::uint8_t* target, std::size_t length) const;
+  bool read_sectors(std::uint8_t* target, std::size_t& length, std::uint64_t offset);
+
+  uni::wide_string m_wide_path;
+  std::string m_narrow_path;
+  std::int32_t m_drive_number = -1;
+  int m_descriptor = -1;
+  std::uint32_t m_sector_size = 512;  // bytes
+  source_kind m_kind = source_kind::none;
+  bool m_opened = false;
+  std::uint64_t m_size_bytes = 0;
+  // Whole-sector staging for unaligned device reads; kept between calls.
+  std::vector<std::uint8_t> m_sector_buffer;
+};
+
+}  // namespace storage

@@ -1,0 +1,315 @@
+// Partition discovery and volume selection: crafted in-memory disks for the
+// damaged and odd cases, and two disks partitioned by sfdisk/sgdisk (see
+// tests/fixtures/make-partitions.sh) whose expected starts, lengths and names
+// are read from The Sleuth Kit's mmls output committed beside them.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <functional>
+#include <map>
+#include <regex>
+
+#include "storage/gpt_table.h"
+#include "storage/partition_table.h"
+#include "storage/partition_types.h"
+#include "storage/volume_selection.h"
+#include "tests/common/test_support.h"
+
+using namespace storage;
+using namespace testing_support;
+
+namespace {
+
+// A sparse disk in memory: bytes never written read as zeros.
+class memory_disk final : public ntfs::byte_source {
+ public:
+  explicit memory_disk(std::uint64_t size_bytes) : m_size(size_bytes) {}
+  std::int64_t read_at(std::uint64_t offset, void* buffer, std::size_t length) override {
+    if (offset >= m_size) return 0;
+    length = static_cast<std::size_t>(std::min<std::uint64_t>(length, m_size - offset));
+    auto* out = static_cast<std::uint8_t*>(buffer);
+    std::memset(out, 0, length);
+    for (auto it = m_bytes.lower_bound(offset); it != m_bytes.end() && it->first < offset + length; ++it)
+      out[it->first - offset] = it->second;
+    ++m_reads;
+    return static_cast<std::int64_t>(length);
+  }
+  std::uint64_t size_bytes() const override { return m_size; }
+  void le(std::uint64_t offset, std::uint64_t value, int width) {
+    for (int i = 0; i < width; ++i) m_bytes[offset + i] = static_cast<std::uint8_t>(value >> (8 * i));
+  }
+  void text(std::uint64_t offset, const std::string& text) {
+    for (std::size_t i = 0; i < text.size(); ++i) m_bytes[offset + i] = static_cast<std::uint8_t>(text[i]);
+  }
+  void sign(std::uint64_t sector) { le(sector * 512 + 510, 0xAA55, 2); }
+  // One 16-byte entry of the MBR or extended boot record at `sector`.
+  void slot(std::uint64_t sector, int index, std::uint8_t type, std::uint32_t start, std::uint32_t count) {
+    const std::uint64_t at = sector * 512 + 446 + 16 * index;
+    le(at + 4, type, 1), le(at + 8, start, 4), le(at + 12, count, 4), sign(sector);
+  }
+  void ntfs_boot(std::uint64_t sector, std::uint64_t total_sectors) {
+    text(sector * 512 + 3, "NTFS    ");
+    le(sector * 512 + 11, 512, 2), le(sector * 512 + 40, total_sectors, 8), sign(sector);
+  }
+  std::size_t m_reads = 0;
+
+ private:
+  std::uint64_t m_size;
+  std::map<std::uint64_t, std::uint8_t> m_bytes;
+};
+
+// "start+count type-name/file-system 'name'; " per entry.
+std::string rows_of(const partition_table& table) {
+  std::string rows;
+  for (const auto& e : table) {
+    rows += std::to_string(e.start_sector) + "+" + std::to_string(e.sector_count) + " " + partition_type_name(e.type) +
+            (e.file_system.empty() ? "" : "/" + e.file_system) + (e.name.empty() ? "" : " '" + e.name + "'") + "; ";
+  }
+  return rows;
+}
+
+constexpr std::uint64_t mib = 1024 * 1024;
+using filler = std::function<void(memory_disk&)>;
+
+// An NTFS partition at 1 MiB and a FAT32 one at 11 MiB.
+void primaries(memory_disk& d) {
+  d.slot(0, 0, 0x07, 2048, 20480);
+  d.ntfs_boot(2048, 20479);
+  d.slot(0, 1, 0x0C, 22528, 8192);
+  d.text(22528 * 512 + 82, "FAT32   ");
+}
+
+// Extended partition at 8192: a logical NTFS at 10240, a link to the second
+// record at 14336 (relative to the extended start), a Linux logical at 16384.
+void extended(memory_disk& d) {
+  d.slot(0, 0, 0x07, 2048, 4096);
+  d.slot(0, 1, 0x0F, 8192, 16384);
+  d.slot(0, 2, 0x07, 30000, 100);  // after the extended entry: not read
+  d.slot(8192, 0, 0x07, 2048, 2048);
+  d.ntfs_boot(10240, 2047);
+  d.slot(8192, 1, 0x05, 6144, 4096);
+  d.slot(14336, 0, 0x83, 2048, 2048);
+}
+
+const std::string extended_rows =
+    "2048+4096 ntfs or exfat; 8192+16384 exten; 10240+2048 ntfs or exfat/ntfs; 14336+4096 exten; 16384+2048 linux; ";
+
+TEST(PartitionMbr, TablesAndChains) {
+  struct test_case {
+    const char* what;
+    std::uint64_t size;
+    filler fill;
+    std::string expected;  // empty: the parse fails
+  };
+  const std::vector<test_case> cases = {
+      {"primaries; a known but unnamed type; an empty entry", 64 * mib,
+       [](memory_disk& d) { primaries(d), d.slot(0, 2, 0x42, 40000, 100), d.slot(0, 3, 0x83, 50000, 0); },
+       "2048+20480 ntfs or exfat/ntfs; 22528+8192 fat32/fat32; 40000+100 unk; "},
+      {"extended chain with two logicals", 64 * mib, extended, extended_rows},
+      {"chain looping back to its first record", 64 * mib,
+       [](memory_disk& d) { extended(d), d.slot(14336, 1, 0x05, 0, 4096); },
+       extended_rows + "8192+4096 exten; "},
+      {"entries and links past the disk", 16 * mib,
+       [](memory_disk& d) {
+         d.slot(0, 0, 0x07, 40000, 1000), d.slot(0, 1, 0x05, 2048, 1000);
+         d.slot(2048, 0, 0x07, 63, 10), d.slot(2048, 1, 0x05, 1000000, 10);
+       },
+       "40000+1000 ntfs or exfat; 2048+1000 exten; 2111+10 ntfs or exfat; 1002048+10 exten; "},
+      {"no boot signature", 64 * mib, [](memory_disk& d) { primaries(d), d.le(510, 0, 2); }, ""},
+      {"bare NTFS volume", 8 * mib, [](memory_disk& d) { d.ntfs_boot(0, 16383); }, "0+16383 ntfs or exfat/ntfs; "},
+      {"bare ext2 volume", 8 * mib, [](memory_disk& d) { d.le(1080, 0xEF53, 2); }, "0+0 linux/ext; "},
+      {"protective MBR without a GPT", 8 * mib, [](memory_disk& d) { d.slot(0, 0, 0xEE, 1, 16383); }, ""},
+  };
+  for (const auto& c : cases) {
+    memory_disk disk(c.size);
+    c.fill(disk);
+    partition_table table;
+    EXPECT_EQ(parse_partitions(disk, table, false, false), !c.expected.empty()) << c.what;
+    EXPECT_EQ(rows_of(table), c.expected) << c.what;
+  }
+}
+
+TEST(PartitionMbr, TypeNames) {
+  std::string names;
+  for (std::uint16_t type : {0x07, 0x97, 0x42, 0x8007, 0xEE, 0x8E, 0x0107}) names += partition_type_name(type) + "|";
+  EXPECT_EQ(names, "ntfs or exfat|hidden fat32|unk|ntfs or exfat [guess]|gpt|linux Logical Volume Mgr|unk|");
+  EXPECT_TRUE(is_known_mbr_type(0xFE) && !is_known_mbr_type(0x02));
+}
+
+struct gpt_partition {
+  std::uint64_t first, last;
+  std::u16string name;
+};
+
+memory_disk gpt_disk(std::uint64_t array_lba, std::uint32_t count, std::uint32_t entry_size,
+                     const std::vector<gpt_partition>& parts) {
+  memory_disk disk(8 * mib);
+  disk.slot(0, 0, 0xEE, 1, 16383);
+  disk.text(512, "EFI PART");
+  disk.le(512 + 24, 1, 8), disk.le(512 + 72, array_lba, 8);
+  disk.le(512 + 80, count, 4), disk.le(512 + 84, entry_size, 4);
+  for (std::size_t i = 0; i < parts.size(); ++i) {
+    const std::uint64_t at = array_lba * 512 + (i * 2) * entry_size;  // every other slot stays unused
+    disk.le(at, 0xEBD0A0A2B9E5443Bull, 8), disk.le(at + 16, 0x40 + i, 8);
+    disk.le(at + 32, parts[i].first, 8), disk.le(at + 40, parts[i].last, 8);
+    for (std::size_t c = 0; c < parts[i].name.size(); ++c) disk.le(at + 56 + 2 * c, parts[i].name[c], 2);
+    disk.ntfs_boot(parts[i].first, parts[i].last - parts[i].first);
+  }
+  return disk;
+}
+
+TEST(PartitionGpt, HeadersAndEntryArrays) {
+  // Past the 2 MiB that the largest accepted entry array can cover.
+  const std::vector<gpt_partition> two_ntfs = {{8192, 11263, u"Windows"}, {11264, 14335, u"Donn\u00e9es \U0001F600"}};
+  const std::string first = "8192+3072 ntfs or exfat/ntfs 'Windows'; ",
+                    both = first + "11264+3072 ntfs or exfat/ntfs 'Donn\u00e9es \U0001F600'; ";
+  struct test_case {
+    const char* what;
+    memory_disk disk;
+    std::string expected;
+  };
+  std::vector<test_case> cases;
+  cases.push_back({"two NTFS partitions", gpt_disk(2, 128, 128, two_ntfs), both});
+  cases.push_back({"header count larger than anything real", gpt_disk(2, 0xFFFFFFFF, 128, two_ntfs), both});
+  cases.push_back({"larger entries", gpt_disk(2, 128, 256, two_ntfs), both});
+  cases.push_back({"entry array past the disk", gpt_disk(1 << 20, 128, 128, two_ntfs), ""});
+  cases.push_back({"entry size too small", gpt_disk(2, 128, 64, two_ntfs), ""});
+  cases.push_back(
+      {"reversed range skipped", gpt_disk(2, 128, 128, {{11263, 8192, u"x"}, two_ntfs[1]}), both.substr(first.size())});
+  cases.push_back({"no signature", gpt_disk(2, 128, 128, two_ntfs), ""});
+  cases.back().disk.text(512, "EFI CART");
+  cases.push_back({"header not at LBA 1", gpt_disk(2, 128, 128, two_ntfs), ""});
+  cases.back().disk.le(512 + 24, 2, 8);
+  for (auto& c : cases) {
+    partition_table table;
+    EXPECT_EQ(parse_partitions(c.disk, table, false, false), !c.expected.empty()) << c.what;
+    EXPECT_EQ(rows_of(table), c.expected) << c.what;
+    EXPECT_LT(c.disk.m_reads, 200u) << c.what;
+    for (const auto& e : table) EXPECT_TRUE(e.gpt && e.sector_size == 512) << c.what;
+  }
+  partition_table table;
+  memory_disk disk = gpt_disk(2, 128, 128, two_ntfs);
+  ASSERT_TRUE(parse_gpt(disk, table, false));
+  EXPECT_TRUE(table[1].gpt_unique_id[0] == 0x41 && table[1].gpt_type_id[0] == 0x3B);
+}
+
+TEST(PartitionSelection, ReportsAndOffsetChecks) {
+  const std::string listing = "\nvolume offset [ 0x100000 ] : ntfs or exfat\nvolume offset [ 0xb00000 ] : fat32\n\n";
+  const std::string use = "use option [-offset 0x100000]\n";
+  struct test_case {
+    const char* what;
+    std::uint64_t size;
+    filler fill;
+    std::uint64_t requested;
+    bool ignore_size, accepted, found;
+    std::uint64_t offset_after;
+    std::string report;
+  };
+  const std::vector<test_case> cases = {
+      {"no offset: suggest the NTFS partition", 64 * mib, primaries, 0, false, false, true, 0x100000, listing + use},
+      {"the NTFS partition's offset", 64 * mib, primaries, 0x100000, false, true, true, 0x100000, ""},
+      {"the FAT32 partition's offset", 64 * mib, primaries, 0xb00000, false, false, true, 0x100000,
+       "volume offset selected 0xb00000 is not a NTFS partition, but [fat32]\n" + listing + use},
+      {"past the end", 64 * mib, primaries, 64 * mib + 1, false, false, false, 64 * mib + 1,
+       "volume offset 0x4000001 is not within image bounds\n"},
+      {"truncated image", 6 * mib, primaries, 0x100000, false, false, true, 0x100000,
+       "volume offset 0x100000 is a NTFS partition, however image size does not encapsulate entire volume\n"},
+      {"truncated image accepted", 6 * mib, primaries, 0x100000, true, true, true, 0x100000, ""},
+      {"NTFS partition past the end", mib, [](memory_disk& d) { d.slot(0, 0, 0x07, 4096, 8); }, 0, false, false,
+       true, 0x200000,
+       "volume offset 0x200000 is not within image bounds\n\nvolume offset [ 0x200000 ] : ntfs or exfat\n\n"
+       "use option [-offset 0x200000]\n"},
+      {"no partitions at all", mib, [](memory_disk&) {}, 0, false, false, false, 0,
+       "couldn't find any partitions on disk\n"},
+      {"table found by the lenient scan", 16 * mib, [](memory_disk& d) { d.slot(63, 0, 0x07, 2048, 100); }, 0, false,
+       false, true, 2111 * 512,
+       "disk is corrupted, partition info questionable\n\nvolume offset [ 0x107e00 ] : ntfs or exfat\n\n"
+       "use option [-offset 0x107e00]\n"},
+  };
+  for (const auto& c : cases) {
+    memory_disk disk(c.size);
+    c.fill(disk);
+    std::uint64_t offset = c.requested;
+    bool found = false;
+    std::string report;
+    EXPECT_EQ(select_volume(report, found, offset, disk, c.ignore_size), c.accepted) << c.what;
+    EXPECT_EQ(report, c.report) << c.what;
+    EXPECT_EQ(found, c.found) << c.what;
+    EXPECT_EQ(offset, c.offset_after) << c.what;
+  }
+}
+
+// Whole volumes made by mkntfs with 512- and 4096-byte sectors.
+TEST(PartitionSelection, BareVolumes) {
+  for (const char* name : {"basic.img", "sector4k.img", "no-such.img"}) {
+    RAW_DISK_IO image(uni::to_wide(fixture_path(name)));
+    std::string report;
+    bool found = false;
+    std::uint64_t offset = 0;
+    EXPECT_EQ(select_volume(report, found, offset, image, false), image.is_open()) << name << report;
+    EXPECT_EQ(found, image.is_open());
+    offset = 0x1000;
+    EXPECT_FALSE(select_volume(report, found, offset, image, false));
+    const char* listing = "\nvolume offset [ 0x0 ] : ntfs or exfat\n\nprob detecting ntfs partition\n";
+    EXPECT_EQ(report, image.is_open() ? listing : "") << name;
+    EXPECT_EQ(offset, 0x1000u);
+  }
+}
+
+// "start+length name; " for the mmls rows of partitions and extended tables
+// (or of the other table areas, `meta`), as the fixture script saved them.
+std::string mmls_rows(const std::string& file, bool meta) {
+  const std::regex line(R"(^\d{3}:\s+(\S+)\s+(\d+)\s+\d+\s+(\d+)\s+(.*)$)");
+  std::string rows;
+  for (const std::string& text : split_lines(read_file(source_fixture_path(file)))) {
+    std::smatch m;
+    if (!std::regex_match(text, m, line) || m[1] == "-------") continue;
+    const bool extended = m[4].str().rfind("DOS Extended", 0) == 0;
+    if ((m[1] == "Meta") != meta && !extended) continue;
+    rows += std::to_string(std::stoull(m[2])) + "+" + std::to_string(std::stoull(m[3])) + " " +
+            (file.find("gpt") != std::string::npos && !meta ? m[4].str() : "") + "; ";
+  }
+  return rows;
+}
+
+std::string our_rows(const partition_table& table, std::size_t count, bool names) {
+  std::string rows;
+  for (std::size_t i = 0; i < std::min(count, table.size()); ++i)
+    rows += std::to_string(table[i].start_sector) + "+" + std::to_string(table[i].sector_count) + " " +
+            (names ? table[i].name : "") + "; ";
+  return rows;
+}
+
+TEST(PartitionOracle, DisksPartitionedBySfdiskAndSgdisk) {
+  RAW_DISK_IO mbr(uni::to_wide(fixture_path("partitions-mbr.bin")));
+  RAW_DISK_IO gpt(uni::to_wide(fixture_path("partitions-gpt.bin")));
+  ASSERT_TRUE(mbr.is_open() && gpt.is_open());
+  partition_table table;
+  ASSERT_TRUE(parse_partitions(mbr, table, false, false));
+  EXPECT_EQ(our_rows(table, 99, false), mmls_rows("partitions-mbr.mmls.txt", false));
+  // The file systems that the fixture script put into the partitions.
+  EXPECT_EQ(rows_of(table), "2048+4096 ntfs or exfat/ntfs; 6144+6144 fat16/fat16; 12288+36864 exten; "
+                            "14336+4096 ntfs or exfat/ntfs; 18432+6144 exten; 20480+4096 linux; ");
+  ASSERT_TRUE(parse_partitions(gpt, table, false, false));
+  EXPECT_EQ(our_rows(table, 99, true), mmls_rows("partitions-gpt.mmls.txt", false));
+  EXPECT_EQ(rows_of(table), "2048+4096 ntfs or exfat/ntfs 'Basic data partition'; 6144+4096 linux/ext 'linux home'; "
+                            "10240+4096 ntfs or exfat/ntfs 'Donn\u00e9es \u2603'; ");
+  // The GPT's own areas; no gap between the three partitions.
+  ASSERT_TRUE(parse_partitions(gpt, table, false, true));
+  EXPECT_EQ(our_rows(table, 3, false), mmls_rows("partitions-gpt.mmls.txt", true));
+  EXPECT_EQ(table.back().file_system, "ntfs");
+
+  std::string report;
+  bool found = false;
+  std::uint64_t offset = 0;
+  EXPECT_FALSE(select_volume(report, found, offset, mbr, false));
+  EXPECT_EQ(report, "\nvolume offset [ 0x100000 ] : ntfs or exfat\nvolume offset [ 0x300000 ] : fat16\n"
+                    "volume offset [ 0x600000 ] : exten\nvolume offset [ 0x700000 ] : ntfs or exfat\n"
+                    "volume offset [ 0x900000 ] : exten\nvolume offset [ 0xa00000 ] : linux\n\n"
+                    "use option [-offset 0x700000]\n");
+  EXPECT_TRUE(select_volume(report, found, offset, mbr, false));
+  offset = 10240 * 512;
+  EXPECT_TRUE(select_volume(report, found, offset, gpt, false));
+}
+
+}  // namespace
