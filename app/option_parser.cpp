@@ -8,6 +8,8 @@
 #include "app/filter_options.h"
 #include "app/option_values.h"
 #include "app/script_file.h"
+#include "storage/raw_disk_io.h"
+#include "storage/volume_selection.h"
 #include "output/cv_time.h"
 
 namespace app {
@@ -123,19 +125,33 @@ bool parse_shared_options(mft_entries_ctx& options, argument_list& arguments) {
   return true;
 }
 
-// -image: the path made absolute, then the volume chosen on it.
+// -image: the path made absolute, the image opened read-only and the NTFS
+// volume chosen on it; a refusal prints the report of what the disk holds.
 bool take_image(mft_entries_ctx& options, const std::string& path) {
   std::error_code error;
-  const auto full = std::filesystem::absolute(path, error);
-  if (error || path.empty()) {
-    std::fprintf(stderr, "prob reading: %s, aborting\n,", path.c_str());
+  const auto full = path.empty() ? std::filesystem::path() : std::filesystem::absolute(path, error);
+  if (error || full.empty()) {
+    std::fprintf(stderr, "prob reading: %s, aborting\n", path.c_str());
     return false;
   }
-  const uni::wide_string absolute = uni::to_wide(full.lexically_normal().string());
-  if (!options.offset_given || options.volume_offset == 0) {
-    options.volume_image_path = absolute;
+  const std::string absolute = full.lexically_normal().string();
+  storage::RAW_DISK_IO reader(uni::to_wide(absolute));
+  if (!reader.is_open()) {
+    std::fprintf(stderr, "invalid image: %s\n", absolute.c_str());
+    return false;
+  }
+  std::string report;
+  bool found = false;
+  std::uint64_t offset = options.volume_offset;
+  if (!storage::select_volume(report, found, offset, reader, options.ignore_image_size && options.offset_given)) {
+    std::fprintf(stderr, "%s\n", report.c_str());
+    return false;
+  }
+  options.volume_offset = offset;
+  if (!options.offset_given && offset == 0) {
+    options.volume_image_path = uni::to_wide(absolute);
   } else {
-    options.disk_image_path = absolute;
+    options.disk_image_path = uni::to_wide(absolute);
   }
   return true;
 }

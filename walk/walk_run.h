@@ -11,6 +11,7 @@
 
 #include "ntfs/mft_file_source.h"
 #include "ntfs/ntfs_volume.h"
+#include "storage/raw_disk_io.h"
 #include "ntfs/path_resolver.h"
 #include "ntfs/record_reader.h"
 #include "output/record_writer.h"
@@ -33,19 +34,6 @@ struct walk_settings {
   bool include_zone_info = false;
   std::uint64_t future_limit = 0;     // FILETIME; run start plus one hour
   const char* source_label = "";
-};
-
-// An image or device file as the bytes under a volume, opened read-only.
-class file_bytes final : public ntfs::byte_source {
- public:
-  bool open(const uni::wide_string& path) { return m_file.open(path, false); }
-  std::int64_t read_at(std::uint64_t offset, void* buffer, std::size_t length) override {
-    return m_file.read_at(offset, buffer, length);
-  }
-  std::uint64_t size_bytes() const override { return m_file.size(); }
-
- private:
-  uni::fileio m_file;
 };
 
 class walk_run {
@@ -84,7 +72,7 @@ class walk_run {
   support::diagnostics_log* m_log;
 
   ntfs::mft_file_source m_mft_file;
-  std::unique_ptr<file_bytes> m_volume_bytes;
+  std::unique_ptr<storage::RAW_DISK_IO> m_volume_bytes;
   std::unique_ptr<ntfs::CNtfs> m_volume;
   ntfs::record_context m_records;
   ntfs::path_cache m_paths;
