@@ -45,6 +45,12 @@ bool select_volume(std::string& report, bool& found, std::uint64_t& volume_offse
       volume_offset = 0;
       return true;
     }
+    // No table at all, but the examiner named the offset of an NTFS boot
+    // sector (a volume carved out of a larger capture): take it.
+    if (requested != 0 && is_ntfs_at(source, requested)) {
+      found = true;
+      return true;
+    }
     if (!parse_partitions(source, table, true, false)) {
       report += "couldn't find any partitions on disk\n";
       return false;
