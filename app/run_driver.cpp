@@ -48,7 +48,7 @@ void run_scans(mft_entries_ctx& options, output::results_stream& stream) {
   const output::output_settings settings = make_output_settings(options);
   walk::walk_settings walk_settings = make_walk_settings(options);
   const auto writer = output::make_record_writer(settings);
-  walk::record_filters filter(options.filters, options.source_kind == 36, options.hexadecimal);
+  walk::record_filters filter(options.filters, options.hexadecimal);
   walk::walk_run run(walk_settings, *writer, stream, filter, options.diagnostics.get());
   const uni::wide_string from_mft = uni::to_wide("\n- scanning MFT records from $MFT");
   const char* finished = "finished scanning MFT records from $MFT... proceeding to unallocated clusters\n";

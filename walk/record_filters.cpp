@@ -4,6 +4,7 @@
 
 #include "ntfs/attribute_values.h"
 #include "ntfs/directory_index.h"
+#include "ntfs/stream_reader.h"
 #include "ntfs/path_resolver.h"
 #include "output/composite_text.h"
 #include "support/number_text.h"
@@ -35,11 +36,16 @@ std::span<const std::uint8_t> resident_data(const ntfs::attr_record& attribute) 
 
 }  // namespace
 
-record_filters::record_filters(const filter_settings& settings, bool bare_mft_source, bool hexadecimal)
+record_filters::record_filters(const filter_settings& settings, bool hexadecimal)
     : m_settings(settings),
-      m_bare_mft_source(bare_mft_source),
       m_hexadecimal(hexadecimal),
-      m_has_or_filters(settings.has_or_filters()) {}
+      m_has_or_filters(settings.has_or_filters()) {
+  for (const auto& item : settings.content) {
+    const std::uint64_t needed = item.kind == content_kind::pattern ? item.scan_start + std::min<std::uint64_t>(item.scan_size, 1u << 30)
+                                                                    : item.header_bytes;
+    m_header_bytes = static_cast<std::size_t>(std::max<std::uint64_t>(m_header_bytes, std::min<std::uint64_t>(needed, 1u << 30)));
+  }
+}
 
 primary_verdict record_filters::primary_test(const ntfs::record_header& header, ntfs::entry_number entry) {
   m_type_note.clear();
@@ -258,29 +264,40 @@ bool record_filters::path_test(const ntfs::mft_record& record, output::entry_res
 bool record_filters::content_test(const ntfs::mft_record& record, output::entry_result& result) {
   if (m_settings.content.empty()) return true;
   // Every data stream is examined, the unnamed one first: a downloaded
-  // executable carries its Zone.Identifier stream beside the code.
+  // executable carries its Zone.Identifier stream beside the code. The
+  // first bytes of each are read once for all items.
+  std::size_t streams = 0;
   bool unreadable = false;
+  for (int pass = 0; pass < 2; ++pass) {
+    for (const auto& attribute : record.attributes) {
+      if (!attribute.data_attribute || attribute.named_stream != (pass == 1)) continue;
+      if (streams == m_headers.size()) m_headers.emplace_back();
+      std::vector<std::uint8_t>& header = m_headers[streams];
+      header.clear();
+      if (!attribute.header.non_resident) {
+        const auto data = resident_data(attribute);
+        header.assign(data.begin(), data.begin() + std::min<std::size_t>(data.size(), m_header_bytes));
+      } else if (m_clusters) {
+        ntfs::read_stream_prefix(*m_clusters, attribute, m_header_bytes, header);
+      } else {
+        unreadable = true;  // data an extracted $MFT does not hold
+        continue;
+      }
+      ++streams;
+    }
+  }
   const auto test_item = [&](const content_item& item) {
-    for (int pass = 0; pass < 2; ++pass) {
-      for (const auto& attribute : record.attributes) {
-        if (!attribute.data_attribute || attribute.named_stream != (pass == 1)) continue;
-        if (attribute.header.non_resident) {
-          unreadable = unreadable || m_bare_mft_source;
-          continue;
-        }
-        std::string_view note;
-        if (content_matches(item, resident_data(attribute), note)) {
-          if (m_type_note.empty()) m_type_note = note;
-          return true;
-        }
+    for (std::size_t i = 0; i < streams; ++i) {
+      std::string_view note;
+      if (content_matches(item, m_headers[i], note)) {
+        if (m_type_note.empty()) m_type_note = note;
+        return true;
       }
     }
-    // Data an extracted $MFT does not hold cannot be ruled out.
     return unreadable;
   };
   bool matched = m_settings.and_logic;
   for (const auto& item : m_settings.content) {
-    unreadable = false;
     const bool item_matched = test_item(item);
     if (m_settings.and_logic && !item_matched) {
       matched = false;
@@ -296,6 +313,7 @@ bool record_filters::content_test(const ntfs::mft_record& record, output::entry_
 }
 
 void record_filters::volume_opened(ntfs::CNtfs& volume, ntfs::record_context& context) {
+  m_clusters = &volume;
   if (m_settings.directories.empty() && m_settings.files.empty()) return;
   ntfs::directory_lookup lookup(volume, context);
   ntfs::path_lookup found;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 #include <string_view>
 
 #include "walk/filter_settings.h"
@@ -13,10 +14,10 @@ namespace walk {
 
 class record_filters final : public selection_filter {
  public:
-  // `bare_mft_source`: non-resident data cannot be read, so content tests
-  // on it count as matched.
+  // Until a volume is opened (an extracted $MFT), non-resident data cannot
+  // be read and content tests on it count as matched.
   // `hexadecimal`: entry numbers in notes as "0x" hex, else decimal.
-  record_filters(const filter_settings& settings, bool bare_mft_source, bool hexadecimal);
+  record_filters(const filter_settings& settings, bool hexadecimal);
 
   primary_verdict primary_test(const ntfs::record_header& header, ntfs::entry_number entry) override;
   bool has_or_filters() const override { return m_has_or_filters; }
@@ -48,7 +49,6 @@ class record_filters final : public selection_filter {
   void compose_notes(output::entry_result& result) const;
 
   filter_settings m_settings;  // a copy: paths are turned into entries once a volume is open
-  bool m_bare_mft_source;
   bool m_hexadecimal;
   bool m_has_or_filters;
   // Notes of the current record, composed in their fixed order.
@@ -59,6 +59,10 @@ class record_filters final : public selection_filter {
   std::string m_ext_note;
   std::string m_name_note;
   std::string m_lower;  // reused lower-casing buffer
+  // First bytes of the record's data streams, for the content items.
+  ntfs::cluster_source* m_clusters = nullptr;
+  std::size_t m_header_bytes = 0;
+  std::vector<std::vector<std::uint8_t>> m_headers;
   std::string m_lower_path;
 };
 
