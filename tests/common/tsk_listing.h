@@ -23,6 +23,8 @@ struct fls_line {
   bool deleted = false;
   bool file_name_times = false;  // the "($FILE_NAME)" twin line
   char kind = '?';               // first letter of the mode: r, d, l, -, V
+  // Unix seconds as fls prints them: modified, accessed, MFT modified, created.
+  std::uint64_t seconds[4] = {};
 };
 
 inline bool ends_with_cut(std::string& text, const std::string& suffix) {
@@ -51,6 +53,10 @@ inline std::vector<fls_line> read_fls(const std::string& volume) {
     }
     line.kind = fields[n - 8].empty() ? '?' : fields[n - 8][0];
     line.size = std::stoull(fields[n - 5]);
+    // atime|mtime|ctime|crtime
+    for (const auto& [field, index] : {std::pair{4, 1}, std::pair{3, 0}, std::pair{2, 2}, std::pair{1, 3}}) {
+      line.seconds[index] = std::stoull(fields[n - field]);
+    }
     line.deleted = ends_with_cut(name, " (deleted)") || ends_with_cut(name, " (realloc)");
     line.file_name_times = ends_with_cut(name, " ($FILE_NAME)");
     const auto slash = name.rfind('/');

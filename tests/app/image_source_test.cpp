@@ -1,0 +1,205 @@
+// -image from the command line: which volume of a disk image is taken, and
+// the exact report the examiner gets when none can be. The expected
+// partition listings are built from The Sleuth Kit's mmls output of the same
+// disks (tests/fixtures/*.mmls.txt), so offsets and kinds come from a reader
+// we did not write.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <map>
+#include <regex>
+#include <set>
+#include <thread>
+
+#include "tests/common/test_support.h"
+
+using namespace testing_support;
+
+namespace {
+
+struct binary_run {
+  int status = -1;  // -1: killed or timed out
+  bool timed_out = false;
+  std::string out, err;
+};
+
+// Runs the program with `arguments`; a run still going after 20 s is killed.
+binary_run run_binary(const std::vector<std::string>& arguments, const scratch_folder& folder) {
+  static int counter = 0;
+  const std::string stem = folder.file("run" + std::to_string(counter++));
+  std::vector<std::string> argv_text = {BRINDLE_BINARY};
+  argv_text.insert(argv_text.end(), arguments.begin(), arguments.end());
+  std::vector<char*> argv;
+  for (auto& text : argv_text) argv.push_back(text.data());
+  argv.push_back(nullptr);
+  std::fflush(nullptr);
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::dup2(::open((stem + ".out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), STDOUT_FILENO);
+    ::dup2(::open((stem + ".err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), STDERR_FILENO);
+    ::execv(BRINDLE_BINARY, argv.data());
+    ::_exit(127);
+  }
+  binary_run run;
+  int status = 0;
+  const auto start = std::chrono::steady_clock::now();
+  while (::waitpid(child, &status, WNOHANG) != child) {
+    if (std::chrono::steady_clock::now() - start > std::chrono::seconds(20)) {
+      ::kill(child, SIGKILL);
+      ::waitpid(child, &status, 0);
+      run.timed_out = true;
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  if (!run.timed_out && WIFEXITED(status)) run.status = WEXITSTATUS(status);
+  run.out = read_file(stem + ".out");
+  run.err = read_file(stem + ".err");
+  return run;
+}
+
+// The report lines "volume offset [ 0x... ] : kind" for every partition and
+// extended table that mmls lists, in disk order.
+std::string listing_from_mmls(const std::string& file) {
+  const std::regex row(R"(^\d{3}:\s+(\S+)\s+(\d+)\s+\d+\s+\d+\s+(.*)$)");
+  const std::vector<std::pair<std::string, std::string>> kinds = {
+      {"NTFS", "ntfs or exfat"}, {"brindle data", "ntfs or exfat"}, {"FAT32", "fat32"},
+      {"FAT16", "fat16"},        {"DOS Extended", "exten"}};
+  std::string listing = "\n";
+  for (const std::string& line : split_lines(read_file(source_fixture_path(file)))) {
+    std::smatch m;
+    if (!std::regex_match(line, m, row) || m[1] == "-------") continue;
+    for (const auto& [marker, kind] : kinds) {
+      if (m[3].str().find(marker) == std::string::npos) continue;
+      char offset[32];
+      std::snprintf(offset, sizeof offset, "0x%llx", std::stoull(m[2]) * 512);
+      listing += std::string("volume offset [ ") + offset + " ] : " + kind + "\n";
+      break;
+    }
+  }
+  return listing + "\n";
+}
+
+std::set<std::string> reported_entries(const std::string& out) {
+  std::set<std::string> entries;
+  for (const std::string& line : split_lines(out)) {
+    if (line.rfind("0x", 0) == 0) entries.insert(line.substr(0, line.find(',')));
+  }
+  return entries;
+}
+
+class ImageSource : public ::testing::Test {
+ protected:
+  scratch_folder m_folder{"image-source"};
+};
+
+TEST_F(ImageSource, RefusalsPrintTheirReportAndStopTheRun) {
+  const std::string mbr = fixture_path("mbr.img"), gpt = fixture_path("gpt.img");
+  const std::string mbr_listing = listing_from_mmls("mbr.mmls.txt");
+  ASSERT_EQ(std::count(mbr_listing.begin(), mbr_listing.end(), '\n'), 8) << mbr_listing;
+
+  // The disk cut 4 MiB into its first partition (1 MiB .. 9 MiB).
+  const std::string cut = m_folder.file("mbr-cut.img");
+  std::filesystem::copy_file(mbr, cut);
+  std::filesystem::resize_file(cut, 0x500000);
+  const std::string missing = m_folder.file("missing.img");
+  const std::string fifo = m_folder.file("pipe.img");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+
+  struct refusal {
+    std::vector<std::string> arguments;
+    std::string err;
+  };
+  const std::vector<refusal> cases = {
+      {{"-image", mbr}, mbr_listing + "use option [-offset 0x3100000]\n\n"},
+      {{"-image", gpt}, listing_from_mmls("gpt.mmls.txt") + "use option [-offset 0x900000]\n\n"},
+      // The suggestion is the last NTFS partition seen before the walk stopped.
+      {{"-image", mbr, "-offset", "0x900000"},
+       "volume offset selected 0x900000 is not a NTFS partition, but [fat32]\n" + mbr_listing +
+           "use option [-offset 0x100000]\n\n"},
+      {{"-image", mbr, "-offset", "0x10000000"}, "volume offset 0x10000000 is not within image bounds\n\n"},
+      {{"-image", mbr, "-offset", "0x3900001"}, "volume offset 0x3900001 is not within image bounds\n\n"},
+      {{"-image", cut, "-offset", "0x100000"},
+       "volume offset 0x100000 is a NTFS partition, however image size does not encapsulate entire volume\n\n"},
+      // Partitions past the end of a cut disk keep the kind of their entry.
+      {{"-image", cut},
+       "\nvolume offset [ 0x100000 ] : ntfs or exfat\nvolume offset [ 0x900000 ] : fat32\n"
+       "volume offset [ 0x2b00000 ] : exten\n\nuse option [-offset 0x100000]\n\n"},
+      // A bare volume has one entry at 0, which is never suggested.
+      {{"-image", fixture_path("basic.img"), "-offset", "0x100000"},
+       "\nvolume offset [ 0x0 ] : ntfs or exfat\n\nprob detecting ntfs partition\n\n"},
+      // One MiB of zeros before the volume: no table, no boot sector at 0.
+      {{"-image", fixture_path("offset.img")}, "couldn't find any partitions on disk\n\n"},
+      {{"-image", m_folder.path().string() + "/./sub/../missing.img"}, "invalid image: " + missing + "\n"},
+      {{"-image", fifo}, "invalid image: " + fifo + "\n"},
+      {{"-image", ""}, "prob reading: , aborting\n"},
+  };
+  for (const refusal& c : cases) {
+    const binary_run run = run_binary(c.arguments, m_folder);
+    SCOPED_TRACE(c.arguments[1] + (c.arguments.size() > 2 ? " " + c.arguments[2] + " " + c.arguments.back() : ""));
+    ASSERT_FALSE(run.timed_out);
+    EXPECT_EQ(run.status, 255);
+    EXPECT_EQ(run.err, c.err);
+    EXPECT_TRUE(reported_entries(run.out).empty());
+  }
+
+  // A folder opens like a file on Linux but has no sectors to read; either
+  // way it must be refused.
+  const binary_run folder_run = run_binary({"-image", m_folder.path().string()}, m_folder);
+  ASSERT_FALSE(folder_run.timed_out);
+  EXPECT_EQ(folder_run.status, 255);
+  EXPECT_TRUE(folder_run.err == "invalid image: " + m_folder.path().string() + "\n" ||
+              folder_run.err == "couldn't find any partitions on disk\n\n")
+      << folder_run.err;
+}
+
+TEST_F(ImageSource, AcceptedVolumesAreWalked) {
+  const std::string cut = m_folder.file("mbr-cut.img");
+  std::filesystem::copy_file(fixture_path("mbr.img"), cut);
+  std::filesystem::resize_file(cut, 0x500000);
+  struct acceptance {
+    std::vector<std::string> arguments;
+    std::vector<std::string> entries;  // must be reported (entry field as printed)
+    std::string name;                  // a name only that volume holds
+  };
+  const std::vector<acceptance> cases = {
+      {{"-image", fixture_path("basic.img")}, {"0x00000058", "0x00000064", "0x00000151"}, "Long File Name.txt"},
+      {{"-image", fixture_path("offset.img"), "-offset", "0x100000"}, {"0x00000040", "0x00000045"}, "readme.txt"},
+      {{"-image", fixture_path("offset.img"), "-offset", "1048576"}, {"0x00000045"}, "readme.txt"},
+      {{"-image", fixture_path("mbr.img"), "-offset", "0x3100000"}, {"0x00000043"}, "img_0001.jpg"},
+      {{"-image", fixture_path("gpt.img"), "-offset", "0x100000"}, {"0x00000043"}, "main.c"},
+      // The MFT lies near the start of the partition, inside what is left.
+      {{"-image", cut, "-offset", "0x100000", "-ignore_image_size"}, {"0x00000042"}, "hello_primary.txt"},
+      // An extracted $MFT wins over the image given with it.
+      {{"-image", fixture_path("basic.img"), "-mftfile", fixture_path("offset.mft")}, {"0x00000045"}, "readme.txt"},
+  };
+  for (const acceptance& c : cases) {
+    std::vector<std::string> arguments = c.arguments;
+    arguments.insert(arguments.end(), {"-csv", "-quiet"});
+    const binary_run run = run_binary(arguments, m_folder);
+    SCOPED_TRACE(c.arguments[1] + " " + c.arguments.back());
+    ASSERT_FALSE(run.timed_out);
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.err, "");
+    const auto entries = reported_entries(run.out);
+    for (const std::string& entry : c.entries) EXPECT_TRUE(entries.count(entry)) << entry;
+    EXPECT_NE(run.out.find("," + c.name + ","), std::string::npos) << c.name;
+  }
+  // The $MFT file alone is read: nothing of the image's own volume shows.
+  const binary_run both =
+      run_binary({"-image", fixture_path("basic.img"), "-mftfile", fixture_path("offset.mft"), "-csv", "-quiet"},
+                 m_folder);
+  EXPECT_EQ(both.out.find("Long File Name.txt"), std::string::npos);
+  EXPECT_EQ(reported_entries(both.out), reported_entries(run_binary({"-mftfile", fixture_path("offset.mft"), "-csv",
+                                                                     "-quiet"}, m_folder).out));
+}
+
+}  // namespace

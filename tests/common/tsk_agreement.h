@@ -1,0 +1,184 @@
+// brindle's one-line-per-path listing and its path list checked against The
+// Sleuth Kit's view of the same volume: fls -r -p -m for names, entries,
+// sizes and whole-second times, istat (where the fixture has a block for
+// the entry) for sequence numbers and the exact $STANDARD_INFORMATION times.
+// The source arguments choose how brindle reaches the records: an extracted
+// $MFT, or an image with or without an offset.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <ctime>
+#include <map>
+#include <set>
+
+#include "tests/common/test_support.h"
+#include "tests/common/tsk_listing.h"
+
+namespace testing_support {
+
+constexpr std::uint64_t unix_epoch_filetime = 116444736000000000ULL;
+
+// TSK turns a FILETIME into Unix seconds with unsigned 64-bit arithmetic and
+// then keeps 32 bits, so a time before 1970 comes out somewhere in
+// 2032..2106 and FILETIME 0 (1601) as 2076-11-29 08:54:34.
+inline std::uint32_t seconds_as_tsk_keeps(std::uint64_t filetime) {
+  return static_cast<std::uint32_t>((filetime - unix_epoch_filetime) / 10000000ULL);
+}
+
+// What istat shows for one of our 100 ns texts.
+inline std::string as_istat_prints(const std::string& ours) {
+  if (ours.empty()) return "";
+  const std::uint64_t filetime = filetime_of(ours);
+  if (filetime == 0) return "unparsable " + ours;
+  const auto shown_seconds = static_cast<std::time_t>(seconds_as_tsk_keeps(filetime));
+  std::tm shown{};
+  gmtime_r(&shown_seconds, &shown);
+  char text[32];
+  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &shown);
+  return text + ours.substr(19);
+}
+
+// FILETIMEs in the first days of 1601, which brindle does not print.
+inline bool tsk_shows_early_1601(std::uint32_t seconds) {
+  return seconds - seconds_as_tsk_keeps(0) < 10 * 86400u;
+}
+
+inline std::string backslashes(std::string path) {
+  for (char& c : path) {
+    if (c == '/') c = '\\';
+  }
+  return path;
+}
+
+struct per_path_line {
+  std::uint64_t entry = 0;
+  std::uint64_t base_entry = 0;  // the record that owns the name
+  std::uint16_t sequence = 0;
+  std::uint64_t size = 0;
+  std::string type;
+  std::string si_times[4];  // modified, accessed, MFT modified, created
+};
+
+// -csvperpath with a TAB separator, decimal numbers and full 100 ns times,
+// keyed by "[root]\path\name".
+inline std::multimap<std::string, per_path_line> run_per_path(std::vector<std::string> source) {
+  source.insert(source.end(), {"-csvperpath", "-csv_separator", "tab", "-base10", "-timeformat", "hh:mm:ss.xxxxxxx",
+                               "-quiet"});
+  const run_result run = run_brindle(source);
+  EXPECT_EQ(run.exit_status, 0) << run.err;
+  std::multimap<std::string, per_path_line> lines;
+  const std::vector<std::string> rows = split_lines(results_body(run.out));
+  EXPECT_FALSE(rows.empty());
+  if (rows.empty()) return lines;
+  auto trimmed = [](const std::string& text) { return text.substr(0, text.find_last_not_of(' ') + 1); };
+  const std::vector<std::string> header = split_fields(rows[0], "\t");
+  auto column = [&](const std::string& name) {
+    for (std::size_t i = 0; i < header.size(); ++i) {
+      if (trimmed(header[i]) == name) return i;
+    }
+    ADD_FAILURE() << "no column " << name;
+    return std::size_t{0};
+  };
+  const std::size_t si_date = column("SI mdate"), type = column("type"), size = column("size");
+  const std::size_t name = column("name"), path = column("path"), notes = column("sym link");
+  for (std::size_t r = 1; r < rows.size(); ++r) {
+    const std::vector<std::string> fields = split_fields(rows[r], "\t");
+    if (fields.size() != header.size()) {
+      ADD_FAILURE() << "ragged line: " << rows[r];
+      continue;
+    }
+    per_path_line line;
+    line.entry = std::stoull(fields[0]);
+    // A name held by an extension record is shown under that record's entry
+    // with "refinode: [base]" naming the record it belongs to.
+    line.base_entry = line.entry;
+    if (const auto at = fields[notes].find("refinode: ["); at != std::string::npos) {
+      line.base_entry = std::stoull(fields[notes].substr(at + 11));
+    }
+    line.sequence = static_cast<std::uint16_t>(std::stoul(fields[1]));
+    line.type = trimmed(fields[type]);
+    line.size = std::stoull(fields[size]);
+    for (int t = 0; t < 4; ++t) {
+      const std::string date = trimmed(fields[si_date + 2 * t]);
+      const std::string time = trimmed(fields[si_date + 2 * t + 1]);
+      line.si_times[t] = date.empty() ? "" : date + " " + time;
+    }
+    lines.emplace(trimmed(fields[path]) + trimmed(fields[name]), line);
+  }
+  return lines;
+}
+
+struct agreement_count {
+  std::size_t names = 0;       // fls names compared
+  std::size_t with_istat = 0;  // of those, also checked against an istat block
+};
+
+// Every name fls lists has a line with the same path, entry, deleted or
+// directory type, $DATA size and $STANDARD_INFORMATION times.
+inline agreement_count expect_per_path_agrees_with_tsk(const std::string& volume,
+                                                       const std::vector<std::string>& source) {
+  const auto istat = read_istat(volume);
+  const auto ours = run_per_path(source);
+  agreement_count count;
+  for (const fls_line& line : read_fls(volume)) {
+    if (line.file_name_times || !line.stream.empty() || line.kind == 'V') continue;
+    // Names TSK could only place under its virtual orphan folder, and the
+    // "." entry of the root, have no path of their own to compare.
+    if (line.path.rfind("/$OrphanFiles", 0) == 0 || line.path.find("/.") + 2 == line.path.size()) continue;
+    const std::string key = "[root]" + backslashes(line.path);
+    const auto [first, last] = ours.equal_range(key);
+    const per_path_line* match = nullptr;
+    for (auto it = first; it != last; ++it) {
+      if (it->second.base_entry == line.entry) match = &it->second;
+    }
+    if (!match) {
+      ADD_FAILURE() << volume << ": no line for entry " << line.entry << " " << key;
+      continue;
+    }
+    EXPECT_EQ(match->type, line.deleted ? "del" : (line.kind == 'd' ? "dir" : "file")) << key;
+    if (line.type == 128) {
+      EXPECT_EQ(match->size, line.size) << key;
+    }
+    for (int t = 0; t < 4; ++t) {
+      const auto seconds = static_cast<std::uint32_t>(line.seconds[t]);
+      // Unix 0: a time within the first second of 1970, which brindle
+      // leaves empty as well.
+      if (seconds == 0) continue;
+      if (match->si_times[t].empty()) {
+        EXPECT_TRUE(tsk_shows_early_1601(seconds)) << key << " time " << t << ": fls shows " << seconds;
+      } else {
+        EXPECT_EQ(seconds_as_tsk_keeps(filetime_of(match->si_times[t])), seconds) << key << " time " << t;
+      }
+    }
+    ++count.names;
+    const auto block = istat.find(line.entry);
+    if (block == istat.end()) continue;
+    EXPECT_EQ(match->sequence, block->second.sequence) << key;
+    for (int t = 0; t < 4; ++t) {
+      const std::string& shown = block->second.si_times[t];
+      if (shown.rfind("0000-00-00", 0) == 0 || match->si_times[t].empty()) continue;  // checked above
+      EXPECT_EQ(as_istat_prints(match->si_times[t]), shown) << key << " time " << t;
+    }
+    ++count.with_istat;
+  }
+  return count;
+}
+
+// -filepath_only lists exactly the in-use files fls finds, each once.
+inline void expect_path_list_is_tsk_in_use_files(const std::string& volume, std::vector<std::string> source) {
+  std::set<std::string> expected;
+  for (const fls_line& line : read_fls(volume)) {
+    if (line.deleted || line.kind == 'd' || line.kind == 'V' || line.file_name_times) continue;
+    expected.insert(backslashes(line.path));
+  }
+  source.insert(source.end(), {"-filepath_only", "-quiet"});
+  const run_result run = run_brindle(source);
+  ASSERT_EQ(run.exit_status, 0) << run.err;
+  std::multiset<std::string> listed;
+  for (const std::string& line : split_lines(results_body(run.out))) listed.insert(line);
+  EXPECT_EQ(std::set<std::string>(listed.begin(), listed.end()).size(), listed.size()) << "a path listed twice";
+  EXPECT_EQ(std::set<std::string>(listed.begin(), listed.end()), expected) << volume;
+}
+
+}  // namespace testing_support
