@@ -8,8 +8,7 @@
 #include "app/filter_options.h"
 #include "app/option_values.h"
 #include "app/script_file.h"
-#include "storage/raw_disk_io.h"
-#include "storage/volume_selection.h"
+#include "app/source_options.h"
 #include "output/cv_time.h"
 
 namespace app {
@@ -125,37 +124,6 @@ bool parse_shared_options(mft_entries_ctx& options, argument_list& arguments) {
   return true;
 }
 
-// -image: the path made absolute, the image opened read-only and the NTFS
-// volume chosen on it; a refusal prints the report of what the disk holds.
-bool take_image(mft_entries_ctx& options, const std::string& path) {
-  std::error_code error;
-  const auto full = path.empty() ? std::filesystem::path() : std::filesystem::absolute(path, error);
-  if (error || full.empty()) {
-    std::fprintf(stderr, "prob reading: %s, aborting\n", path.c_str());
-    return false;
-  }
-  const std::string absolute = full.lexically_normal().string();
-  storage::RAW_DISK_IO reader(uni::to_wide(absolute));
-  if (!reader.is_open()) {
-    std::fprintf(stderr, "invalid image: %s\n", absolute.c_str());
-    return false;
-  }
-  std::string report;
-  bool found = false;
-  std::uint64_t offset = options.volume_offset;
-  if (!storage::select_volume(report, found, offset, reader, options.ignore_image_size && options.offset_given)) {
-    std::fprintf(stderr, "%s\n", report.c_str());
-    return false;
-  }
-  options.volume_offset = offset;
-  if (!options.offset_given && offset == 0) {
-    options.volume_image_path = uni::to_wide(absolute);
-  } else {
-    options.disk_image_path = uni::to_wide(absolute);
-  }
-  return true;
-}
-
 void clear_table_modes(mft_entries_ctx& options) {
   options.per_path_csv = false;
   options.file_path_only = false;
@@ -167,6 +135,7 @@ void clear_table_modes(mft_entries_ctx& options) {
 // This program's own options; failures have been reported.
 bool parse_program_options(mft_entries_ctx& options, argument_list& arguments) {
   std::string value;
+  if (arguments.value("-partition", value) && !take_partition(options, value)) return false;
   if (arguments.value("-mftfile", value)) {
     options.mft_file_path = uni::to_wide(value);
     options.source_kind = 36;
@@ -177,7 +146,8 @@ bool parse_program_options(mft_entries_ctx& options, argument_list& arguments) {
   options.volume_offset = offset;
   options.offset_given = offset_given;
   options.ignore_image_size = arguments.flag("-ignore_image_size");
-  if (arguments.value("-image", value) && !take_image(options, value)) return false;
+  options.source_check = check_source_options(options, arguments);
+  if (options.source_check == -1) return false;
   options.hide_dos_times = arguments.flag("-hide_dos_fntimes");
   if (arguments.flag("-default_output")) {
     clear_table_modes(options);
@@ -302,12 +272,7 @@ int parse_options(mft_entries_ctx& options, argument_list& arguments, const std:
   if (!parse_program_options(options, program_arguments)) return parse_failed_reported;
   arguments = program_arguments;
 
-  if (options.mft_file_path.empty() && options.volume_image_path.empty() && options.disk_image_path.empty()) {
-    std::fprintf(stderr,
-                 "error: need to specify at least an input source [-mftfile, -image, -drivenum, -partition, -vmdk]\n");
-    return parse_no_source;
-  }
-  return parse_ok;
+  return options.source_check == -3 ? parse_no_source : parse_ok;
 }
 
 }  // namespace app

@@ -71,10 +71,15 @@ class mft_entries_ctx : public cmd_params {
   uni::wide_string mft_file_path;
   uni::wide_string volume_image_path;  // -image whose NTFS volume starts at offset 0
   uni::wide_string disk_image_path;    // -image of a disk holding the volume elsewhere
+  uni::wide_string partition_path;     // -partition: one volume, e.g. a partition device
+  uni::wide_string mounted_vmdk_path;  // -mounted_vmdk: the flat data file of a VMDK
+  std::uint32_t drive_number = 0xFFFFFFFF;  // -drivenum; all ones: none
+  std::string indx_file_path;               // -indxfile; kept, not a volume source
+  int source_check = 0;                     // 0, or -3 when no source was given
   std::uint64_t volume_offset = 0;     // bytes
   bool offset_given = false;
   bool ignore_image_size = false;
-  std::uint8_t source_kind = 255;  // 36: an extracted $MFT file
+  std::uint8_t source_kind = 255;  // 32: a partition, 35: a partition device, 36: an extracted $MFT file
 
   std::uint32_t record_size = 1024;  // bytes
   std::uint32_t sector_size = 512;   // bytes

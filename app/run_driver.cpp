@@ -147,8 +147,19 @@ output::output_settings make_output_settings(const mft_entries_ctx& options) {
 walk::walk_settings make_walk_settings(const mft_entries_ctx& options) {
   walk::walk_settings settings;
   settings.mft_file_path = options.mft_file_path;
-  settings.volume_path = !options.volume_image_path.empty() ? options.volume_image_path : options.disk_image_path;
+  // One volume source, in the order the options are honoured: a drive, an
+  // image, a partition, then a mounted VMDK.
   settings.volume_offset = options.volume_offset;
+  if (options.drive_number != 0xFFFFFFFF) {
+    settings.drive_number = options.drive_number;
+  } else if (!options.volume_image_path.empty() || !options.disk_image_path.empty()) {
+    settings.volume_path = !options.volume_image_path.empty() ? options.volume_image_path : options.disk_image_path;
+  } else if (!options.partition_path.empty()) {
+    settings.volume_path = options.partition_path;
+    settings.volume_offset = 0;
+  } else {
+    settings.volume_path = options.mounted_vmdk_path;
+  }
   settings.start_entry = options.start_entry;
   settings.entry_count = options.entry_count;
   settings.progress = options.progress;

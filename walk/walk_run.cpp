@@ -12,8 +12,12 @@ bool walk_run::open_source() {
   if (!m_settings.mft_file_path.empty()) {
     if (!m_mft_file.open(m_settings.mft_file_path)) return false;
     m_records.source = &m_mft_file;
-  } else if (!m_settings.volume_path.empty()) {
-    m_volume_bytes = std::make_unique<storage::RAW_DISK_IO>(m_settings.volume_path);
+  } else if (!m_settings.volume_path.empty() || m_settings.drive_number != 0xFFFFFFFF) {
+    if (m_settings.volume_path.empty()) {
+      m_volume_bytes = std::make_unique<storage::RAW_DISK_IO>(storage::physical_drive{m_settings.drive_number});
+    } else {
+      m_volume_bytes = std::make_unique<storage::RAW_DISK_IO>(m_settings.volume_path);
+    }
     if (!m_volume_bytes->is_open()) return false;
     m_volume = std::make_unique<ntfs::CNtfs>(*m_volume_bytes, m_settings.volume_offset, m_log);
     if (!m_volume->validate()) {

@@ -141,6 +141,13 @@ TEST_F(ImageSource, RefusalsPrintTheirReportAndStopTheRun) {
       {{"-image", m_folder.path().string() + "/./sub/../missing.img"}, "invalid image: " + missing + "\n"},
       {{"-image", fifo}, "invalid image: " + fifo + "\n"},
       {{"-image", ""}, "prob reading: , aborting\n"},
+      // A flat VMDK data file is a disk like any image.
+      {{"-mounted_vmdk", mbr}, mbr_listing + "use option [-offset 0x3100000]\n\n"},
+      {{"-partition", mbr}, "prob validating volume " + mbr + " as a NTFS partition, aborting...\n"},
+      {{"-partition", fifo}, "prob validating volume " + fifo + " as a NTFS partition, aborting...\n"},
+      // Drives are /dev/sda.. /dev/sdt; past them there is no device at all.
+      {{"-drivenum", "25"}, "problems accessing physical disk #25, aborting \n"},
+      {{"-drivenum", "two"}, "error: -drivenum needs a number, not 'two'\n"},
   };
   for (const refusal& c : cases) {
     const binary_run run = run_binary(c.arguments, m_folder);
@@ -178,6 +185,11 @@ TEST_F(ImageSource, AcceptedVolumesAreWalked) {
       {{"-image", fixture_path("gpt.img"), "-offset", "0x100000"}, {"0x00000043"}, "main.c"},
       // The MFT lies near the start of the partition, inside what is left.
       {{"-image", cut, "-offset", "0x100000", "-ignore_image_size"}, {"0x00000042"}, "hello_primary.txt"},
+      // A partition is one volume read from byte 0, however it is given.
+      {{"-partition", fixture_path("basic.img")}, {"0x00000058", "0x00000064"}, "Long File Name.txt"},
+      {{"-mounted_vmdk", fixture_path("mbr.img"), "-offset", "0x3100000"}, {"0x00000043"}, "img_0001.jpg"},
+      // -image is taken first; a drive given with it is never opened.
+      {{"-image", fixture_path("gpt.img"), "-offset", "0x100000", "-drivenum", "25"}, {"0x00000043"}, "main.c"},
       // An extracted $MFT wins over the image given with it.
       {{"-image", fixture_path("basic.img"), "-mftfile", fixture_path("offset.mft")}, {"0x00000045"}, "readme.txt"},
   };

@@ -1,0 +1,115 @@
+#include "app/source_options.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <system_error>
+
+#include "app/option_values.h"
+#include "ntfs/ntfs_volume.h"
+#include "storage/raw_disk_io.h"
+#include "storage/volume_selection.h"
+
+namespace app {
+namespace {
+
+// An absolute, "/"-separated form of `path`; empty when it cannot be made.
+std::string absolute_path(const std::string& path) {
+  if (path.empty()) return {};
+  std::error_code error;
+  const auto full = std::filesystem::absolute(path, error);
+  if (error) return {};
+  return full.lexically_normal().string();
+}
+
+// Chooses the NTFS volume on an opened disk or volume. A refusal prints
+// what the disk holds instead.
+bool choose_volume(mft_entries_ctx& options, storage::RAW_DISK_IO& reader) {
+  std::string report;
+  bool found = false;
+  std::uint64_t offset = options.volume_offset;
+  if (!storage::select_volume(report, found, offset, reader, options.ignore_image_size && options.offset_given)) {
+    std::fprintf(stderr, "%s\n", report.c_str());
+    return false;
+  }
+  options.volume_offset = offset;
+  return true;
+}
+
+// -image and -mounted_vmdk: a file holding a disk or a single volume.
+bool take_disk_file(mft_entries_ctx& options, const std::string& path, bool mounted_vmdk) {
+  const std::string absolute = absolute_path(path);
+  if (absolute.empty()) {
+    std::fprintf(stderr, "prob reading: %s, aborting\n", path.c_str());
+    return false;
+  }
+  storage::RAW_DISK_IO reader(uni::to_wide(absolute));
+  if (!reader.is_open()) {
+    std::fprintf(stderr, "invalid image: %s\n", absolute.c_str());
+    return false;
+  }
+  if (!choose_volume(options, reader)) return false;
+  if (mounted_vmdk) {
+    options.mounted_vmdk_path = uni::to_wide(absolute);
+  } else if (!options.offset_given && options.volume_offset == 0) {
+    options.volume_image_path = uni::to_wide(absolute);
+  } else {
+    options.disk_image_path = uni::to_wide(absolute);
+  }
+  return true;
+}
+
+bool take_drive(mft_entries_ctx& options, const std::string& text) {
+  std::uint64_t number = 0;
+  if (!parse_number(text, number) || number >= 0xFFFFFFFFULL) {
+    std::fprintf(stderr, "error: -drivenum needs a number, not '%s'\n", text.c_str());
+    return false;
+  }
+  storage::RAW_DISK_IO reader(storage::physical_drive{static_cast<std::uint32_t>(number)});
+  if (!reader.is_open()) {
+    std::fprintf(stderr, "problems accessing physical disk #%u, aborting \n", static_cast<unsigned>(number));
+    return false;
+  }
+  if (!choose_volume(options, reader)) return false;
+  options.drive_number = static_cast<std::uint32_t>(number);
+  return true;
+}
+
+}  // namespace
+
+bool take_partition(mft_entries_ctx& options, const std::string& path) {
+  const std::string absolute = path.rfind("/dev/", 0) == 0 ? path : absolute_path(path);
+  bool usable = false;
+  if (!absolute.empty()) {
+    storage::RAW_DISK_IO reader(uni::to_wide(absolute));
+    if (reader.is_open()) {
+      ntfs::CNtfs volume(reader, 0);
+      usable = volume.validate();
+    }
+  }
+  if (!usable) {
+    std::fprintf(stderr, "prob validating volume %s as a NTFS partition, aborting...\n", path.c_str());
+    return false;
+  }
+  options.partition_path = uni::to_wide(absolute);
+  options.source_kind = absolute.rfind("/dev/", 0) == 0 ? 35 : 32;
+  return true;
+}
+
+int check_source_options(mft_entries_ctx& options, argument_list& arguments) {
+  std::string value;
+  if (arguments.value("-image", value)) return take_disk_file(options, value, false) ? 0 : -1;
+  if (arguments.value("-mounted_vmdk", value)) return take_disk_file(options, value, true) ? 0 : -1;
+  if (arguments.value("-drivenum", value)) return take_drive(options, value) ? 0 : -1;
+  if (arguments.value("-indxfile", value)) {
+    options.indx_file_path = value;
+    return 0;
+  }
+  if (options.partition_path.empty() && options.mft_file_path.empty()) {
+    std::fprintf(stderr,
+                 "error: need to specify at least an input source [-mftfile, -image, -drivenum, -partition, -vmdk]\n");
+    return -3;
+  }
+  return 0;
+}
+
+}  // namespace app
