@@ -196,9 +196,12 @@ TEST_F(StreamReaderMemory, PrefixOfAResidentValue) {
 TEST(StreamReaderVolumes, EveryDataStreamMatchesTheSleuthKit) {
   // basic: compressed 311, 313 (one unit stored, one compressed), 312 (resident); sparse 315, 316 (no valid
   // data); 307's run list split over records 307 and 309; ADS 98. sector4k: 4096-byte sectors and records.
+  // streams: compressed text, random and zero data over several units, holes at the start, middle and
+  // end, valid data below the size. fragmented: scattered runs and non-resident attribute lists.
   // Cluster size: bytes per sector (boot sector offset 11) times sectors per cluster (offset 13).
   using namespace testing_support;
-  for (const auto& [volume, streams] : {std::pair<std::string, int>{"basic", 301}, {"sector4k", 169}}) {
+  for (const auto& [volume, streams] : {std::pair<std::string, int>{"basic", 301}, {"sector4k", 169},
+                                      {"streams", 23}, {"fragmented", 288}, {"carving", 165}}) {
     const bytes volume_bytes = read_bytes(fixture_path(volume + ".img"));
     memory_clusters image(volume_bytes, (volume_bytes.at(11) | volume_bytes.at(12) << 8) * volume_bytes.at(13));
     ntfs::mft_file_source mft;
