@@ -78,10 +78,23 @@ bool parse_shared_options(mft_entries_ctx& options, argument_list& arguments) {
     options.separator = ",";
     if (!options.pair_datetime) options.no_whitespace = true;
   }
+  if (arguments.flag("-csvl2t")) {
+    options.csv_l2t = true;
+    options.separator = ",";
+  }
+  if (arguments.flag("-bodyfile")) {
+    options.bodyfile = true;
+    options.separator = "|";
+  }
+  // One machine format per run: the bodyfile beats log2timeline, which
+  // beats CSV.
+  if (options.bodyfile) options.csv_l2t = false;
+  if (options.bodyfile || options.csv_l2t) options.csv = false;
   if (arguments.value("-hostname", value)) {
     options.host_name = value;
     options.host_name_set = true;
   }
+  if (arguments.value("-username", value)) options.user_name = value;
   std::uint64_t count = 0;
   bool present = false;
   if (!take_number(arguments, "-cpu", count, present)) return false;
@@ -178,12 +191,13 @@ bool parse_program_options(mft_entries_ctx& options, argument_list& arguments) {
     options.filters.and_logic = true;
   }
 
-  if (options.csv) {
+  if (options.csv || options.csv_l2t || options.bodyfile) {
     options.per_path_csv = false;
     options.file_path_only = false;
     options.default_output = false;
     options.hash_list = false;
   }
+  if (options.csv_l2t || options.bodyfile) options.no_whitespace = true;
   if (options.results_named) {
     std::error_code error;
     const auto full = std::filesystem::absolute(options.results_path, error);

@@ -50,6 +50,7 @@ class cmd_params {
   bool bodyfile = false;
 
   std::string host_name;
+  std::string user_name;  // -username
   bool host_name_set = false;
 
   std::uint32_t instance_count = 0;

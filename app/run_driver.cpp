@@ -109,6 +109,17 @@ class run_end_report {
   std::chrono::steady_clock::time_point m_start;
 };
 
+// What the results call the input source: the $MFT file or image path, the
+// drive or the partition.
+std::string source_name_of(const mft_entries_ctx& options) {
+  if (!options.mft_file_path.empty()) return uni::wide_to_utf8(options.mft_file_path);
+  if (options.drive_number != 0xFFFFFFFF) return "physical drive: " + std::to_string(options.drive_number);
+  if (!options.volume_image_path.empty()) return uni::wide_to_utf8(options.volume_image_path);
+  if (!options.disk_image_path.empty()) return uni::wide_to_utf8(options.disk_image_path);
+  if (!options.partition_path.empty()) return "partition: " + uni::wide_to_utf8(options.partition_path);
+  return uni::wide_to_utf8(options.mounted_vmdk_path);
+}
+
 }  // namespace
 
 output::output_settings make_output_settings(const mft_entries_ctx& options) {
@@ -119,6 +130,10 @@ output::output_settings make_output_settings(const mft_entries_ctx& options) {
     settings.kind = output::layout::per_path;
   } else if (options.file_path_only) {
     settings.kind = output::layout::path_list;
+  } else if (options.bodyfile) {
+    settings.kind = output::layout::bodyfile;
+  } else if (options.csv_l2t) {
+    settings.kind = output::layout::l2t;
   }
   settings.csv = options.csv;
   settings.separator = options.separator;
@@ -136,6 +151,9 @@ output::output_settings make_output_settings(const mft_entries_ctx& options) {
   settings.time_width = cv::time_format_width(options.time_pattern);
 
   settings.host_name = options.host_name;
+  settings.user_name = options.user_name;
+  settings.program_name = options.program_name;
+  settings.source_name = source_name_of(options);
   settings.hide_dos_times = options.hide_dos_times;
   settings.record_offset = options.record_offset;
   settings.bare_mft_source = options.source_kind == 36;

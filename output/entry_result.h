@@ -19,6 +19,13 @@ struct entry_result {
   // Notes added by the selection stage, in the order they are shown.
   std::string time_warning;
   std::string filter_notes;
+  // Digests of the unnamed data stream (lower-case hex), empty when not
+  // computed or when the stream could not be read.
+  std::string md5_text;
+  std::string sha1_text;
+  std::string sha256_text;
+  // Owner SID text from the volume's security descriptors, when asked for.
+  std::string owner_sid;
 
   void reset() {
     record = nullptr;
@@ -27,6 +34,10 @@ struct entry_result {
     unallocated = false;
     time_warning.clear();
     filter_notes.clear();
+    md5_text.clear();
+    sha1_text.clear();
+    sha256_text.clear();
+    owner_sid.clear();
   }
 };
 

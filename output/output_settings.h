@@ -14,6 +14,8 @@ enum class layout {
   per_path,     // one CSV line per path (-csvperpath)
   path_list,    // paths only (-filepath_only)
   record_dump,  // the detailed record dump (-find_mft)
+  l2t,          // log2timeline CSV (-csvl2t)
+  bodyfile,     // mactime bodyfile (-bodyfile)
 };
 
 struct output_settings {
@@ -35,6 +37,9 @@ struct output_settings {
   std::size_t time_width = 12;
 
   std::string host_name;
+  std::string user_name;     // -username
+  std::string program_name;  // as invoked, without folder or extension
+  std::string source_name;   // what the input source is called in the results
   bool hide_dos_times = false;
   bool record_offset = false;   // -filerecord_offset
   bool plain_run = true;        // compact default layout

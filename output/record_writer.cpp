@@ -1,5 +1,7 @@
 #include "output/record_writer.h"
 
+#include "output/bodyfile_writer.h"
+#include "output/l2t_writer.h"
 #include "output/path_list_writer.h"
 #include "output/per_path_writer.h"
 #include "output/record_dump_writer.h"
@@ -15,6 +17,10 @@ std::unique_ptr<record_writer> make_record_writer(const output_settings& setting
       return std::make_unique<per_path_writer>(settings);
     case layout::path_list:
       return std::make_unique<path_list_writer>();
+    case layout::l2t:
+      return std::make_unique<l2t_writer>(settings);
+    case layout::bodyfile:
+      return std::make_unique<bodyfile_writer>(settings);
     case layout::timeline:
       break;
   }
