@@ -1,0 +1,987 @@
+// Security descriptors, SIDs and the $SDS table.
+//
+// Hand-made bytes cover the texts and every way a damaged descriptor can
+// point outside itself (run under ASan/UBSan these catch stray reads). Real
+// descriptors come from the fixture volumes, made by mkntfs and ntfs-3g, and
+// are checked against what ntfssecaudit, fsntfsinfo and istat print for them.
+// A last group builds a scratch volume with ntfs-3g's own tools, gives its
+// files descriptors with distinct owners, and compares the owners brindle
+// finds with istat's and ntfssecaudit's.
+#include "ntfs/secure_sds.h"
+
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+#include "ntfs/ace_text.h"
+#include "ntfs/ntfs_volume.h"
+#include "ntfs/record_reader.h"
+#include "ntfs/security_descriptor.h"
+#include "ntfs/sid_text.h"
+#include "ntfs/stream_reader.h"
+#include "storage/raw_disk_io.h"
+#include "tests/common/test_support.h"
+#include "tests/common/tsk_listing.h"
+
+using namespace testing_support;
+
+namespace {
+
+using bytes = std::vector<std::uint8_t>;
+
+void put16(bytes& b, std::size_t at, std::uint32_t v) {
+  b.at(at) = static_cast<std::uint8_t>(v);
+  b.at(at + 1) = static_cast<std::uint8_t>(v >> 8);
+}
+void put32(bytes& b, std::size_t at, std::uint64_t v) {
+  for (int i = 0; i < 4; ++i) b.at(at + i) = static_cast<std::uint8_t>(v >> (8 * i));
+}
+void put64(bytes& b, std::size_t at, std::uint64_t v) {
+  for (int i = 0; i < 8; ++i) b.at(at + i) = static_cast<std::uint8_t>(v >> (8 * i));
+}
+void append(bytes& to, const bytes& more) { to.insert(to.end(), more.begin(), more.end()); }
+
+// "S-1-5-21-1-2-3" as stored: revision, count, 6-byte big-endian authority,
+// little-endian sub-authorities. Written here, not taken from the code.
+bytes sid(const std::string& text) {
+  std::vector<std::uint64_t> numbers;
+  std::istringstream in(text.substr(2));
+  for (std::string part; std::getline(in, part, '-');) numbers.push_back(std::stoull(part));
+  bytes out{static_cast<std::uint8_t>(numbers.at(0)), static_cast<std::uint8_t>(numbers.size() - 2)};
+  for (int i = 5; i >= 0; --i) out.push_back(static_cast<std::uint8_t>(numbers.at(1) >> (8 * i)));
+  for (std::size_t i = 2; i < numbers.size(); ++i) {
+    out.resize(out.size() + 4);
+    put32(out, out.size() - 4, numbers[i]);
+  }
+  return out;
+}
+
+struct ace_plan {
+  std::uint8_t type;
+  std::uint32_t mask;
+  std::string who;
+  std::uint8_t flags = 0;
+};
+
+bytes ace(const ace_plan& plan) {
+  bytes out(8);
+  out[0] = plan.type;
+  out[1] = plan.flags;
+  put32(out, 4, plan.mask);
+  append(out, sid(plan.who));
+  put16(out, 2, static_cast<std::uint32_t>(out.size()));
+  return out;
+}
+
+bytes acl(const std::vector<ace_plan>& aces) {
+  bytes out(8);
+  out[0] = 2;
+  for (const auto& plan : aces) append(out, ace(plan));
+  put16(out, 2, static_cast<std::uint32_t>(out.size()));
+  put16(out, 4, static_cast<std::uint32_t>(aces.size()));
+  return out;
+}
+
+// Header, SACL, DACL, owner, group, in the order Windows writes them; an
+// empty part gets offset 0.
+bytes descriptor(const std::string& owner, const std::string& group, const bytes& sacl, const bytes& dacl) {
+  bytes out(20);
+  out[0] = 1;
+  std::uint32_t control = 0x8000;  // self-relative
+  const auto place = [&out](const bytes& part, std::size_t field) {
+    if (part.empty()) return;
+    put32(out, field, out.size());
+    append(out, part);
+  };
+  if (!sacl.empty()) control |= 0x10;
+  if (!dacl.empty()) control |= 0x04;
+  put16(out, 2, control);
+  place(sacl, 12);
+  place(dacl, 16);
+  place(owner.empty() ? bytes{} : sid(owner), 4);
+  place(group.empty() ? bytes{} : sid(group), 8);
+  return out;
+}
+
+// An $SDS entry at `offset`: hash, id, offset, length, descriptor; padded to 16.
+bytes sds_entry(std::uint32_t id, std::uint64_t offset, const bytes& sd, std::uint32_t hash = 0x1234) {
+  bytes out(20);
+  put32(out, 0, hash);
+  put32(out, 4, id);
+  put64(out, 8, offset);
+  put32(out, 16, 20 + sd.size());
+  append(out, sd);
+  out.resize((out.size() + 15) / 16 * 16);
+  return out;
+}
+
+std::string text_of(const bytes& b) {
+  std::string out;
+  const bool ok = ntfs::sid_to_text(b, out);
+  return ok ? out : "<none:" + out + ">";
+}
+
+std::vector<std::string> dacl_lines(const ntfs::ace_table& table) {
+  std::vector<std::string> lines;
+  for (const auto& e : table) {
+    lines.push_back(std::string(e.type_name) + "|" + e.sid_text + "|" + std::string(e.sid_name) + "|" + e.access_text);
+  }
+  return lines;
+}
+
+const std::string everything = "DELETE | READ_CONTROL | WRITE_DAC | WRITE_OWNER | SYNCHRONIZE";
+
+// ------------------------------------------------------------ SIDs ----
+
+TEST(SidText, WellKnownSidsAndTheirNames) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"S-1-5-18", "Local System"},
+      {"S-1-1-0", "World"},
+      {"S-1-0-0", "null"},
+      {"S-1-2-0", "Local"},
+      {"S-1-5-32-544", "Admins"},
+      {"S-1-5-32-545", "Users"},
+      {"S-1-5-32-561", "Terminal Server License Servers"},
+      {"S-1-5-32-562", "unk"},
+      {"S-1-5-21-100-200-300-1105", "unk"},
+      {"S-1-5-21-100-200-300-500", "User Admin"},
+      {"S-1-5-21-100-200-300-502", "KRBTGT [key distrib center]"},
+      {"S-1-5-21-100-200-300-513", "Domain Users"},
+      {"S-1-5-21-100-200-300-533", "Domain RAS & IAS Servers"},
+      {"S-1-3-0", "Owner"},
+      {"S-1-3-3", "Group Server"},
+      {"S-1-3-4", "unk"},
+      {"S-1-5-11", "Authenticated User"},
+      {"S-1-5-13", "Terminal Server Users"},
+      {"S-1-5-14", ""},  // a slot without a name
+      {"S-1-5-20", "Network Service"},
+      {"S-1-5-21", "NT Non Unique"},
+      {"S-1-5-31", ""},
+      {"S-1-5-32", "Builtin Domain"},
+      {"S-1-5-33", "unk"},
+      {"S-1-16-12288", "unk"},  // mandatory label authority
+      // The sub-authority of a one-part SID of authorities 0 to 2 is not looked at.
+      {"S-1-1-7", "World"},
+  };
+  for (const auto& [text, name] : cases) {
+    const bytes b = sid(text);
+    EXPECT_EQ(text_of(b), text);
+    EXPECT_EQ(ntfs::sid_to_name(b), name) << text;
+    EXPECT_EQ(ntfs::sid_size(b), b.size()) << text;
+  }
+  // Sub-authorities are unsigned 32-bit values.
+  EXPECT_EQ(text_of(sid("S-1-5-21-4294967295-2147483648-3-1001")), "S-1-5-21-4294967295-2147483648-3-1001");
+}
+
+TEST(SidText, SubAuthorityCountsAtAndPastTheLimits) {
+  // No sub-authorities: an 8-byte SID. Read when 12 bytes are available
+  // (inside a descriptor, something follows it), not when only its 8 are.
+  bytes none = sid("S-1-5");
+  ASSERT_EQ(none.size(), 8u);
+  EXPECT_EQ(text_of(none), "<none:>");
+  EXPECT_EQ(ntfs::sid_to_name(none), "unk");
+  none.resize(12, 0xEE);
+  EXPECT_EQ(text_of(none), "S-1-5");
+
+  // Fifteen, the most Windows makes: 68 bytes.
+  std::string fifteen = "S-1-5";
+  for (int i = 1; i <= 15; ++i) fifteen += "-" + std::to_string(i * 1000);
+  bytes full = sid(fifteen);
+  ASSERT_EQ(full.size(), 68u);
+  EXPECT_EQ(text_of(full), fifteen);
+  EXPECT_EQ(ntfs::sid_size(full), 68u);
+  full.pop_back();
+  EXPECT_EQ(text_of(full), "<none:>");
+
+  // Sixteen is refused however many bytes there are.
+  bytes sixteen = sid(fifteen + "-16000");
+  ASSERT_EQ(sixteen[1], 16);
+  sixteen.resize(200, 0);
+  EXPECT_EQ(text_of(sixteen), "<none:>");
+  EXPECT_EQ(ntfs::sid_size(sixteen), 0u);
+  EXPECT_EQ(ntfs::sid_to_name(sixteen), "unk");
+  sixteen[1] = 255;
+  EXPECT_EQ(text_of(sixteen), "<none:>");
+
+  // A count that says more than the bytes hold, and too few bytes at all.
+  bytes claims_five = sid("S-1-5-21-1-2");
+  claims_five[1] = 5;
+  EXPECT_EQ(text_of(claims_five), "<none:>");
+  EXPECT_EQ(ntfs::sid_to_name(claims_five), "unk");
+  EXPECT_EQ(text_of({}), "<none:>");
+  EXPECT_EQ(text_of({1}), "<none:>");
+  EXPECT_EQ(ntfs::sid_to_name({}), "unk");
+
+  // A failed conversion leaves the output empty, and appending adds nothing.
+  std::string out = "old";
+  EXPECT_FALSE(ntfs::sid_to_text(claims_five, out));
+  EXPECT_EQ(out, "");
+  out = "x";
+  EXPECT_FALSE(ntfs::append_sid_text(out, claims_five));
+  EXPECT_TRUE(ntfs::append_sid_text(out, sid("S-1-1-0")));
+  EXPECT_EQ(out, "xS-1-1-0");
+}
+
+// --------------------------------------------------------- ACE texts ----
+
+TEST(AceText, TypeNamesAndAccessMasks) {
+  const char* long_names[] = {
+      "ACCESS_ALLOWED_ACE_TYPE",       "ACCESS_DENIED_ACE_TYPE",           "SYSTEM_AUDIT_ACE_TYPE",
+      "SYSTEM_ALARM_ACE_TYPE",         "ACCESS_ALLOWED_COMPOUND_ACE_TYPE", "ACCESS_ALLOWED_OBJECT_ACE_TYPE",
+      "ACCESS_DENIED_OBJECT_ACE_TYPE", "SYSTEM_AUDIT_OBJECT_ACE_TYPE",     "SYSTEM_ALARM_OBJECT_ACE_TYPE"};
+  const char* short_names[] = {"access allowed", "access denied", "system audit", "system alarm", "access allowed",
+                               "access allowed", "access denied", "system audit", "system alarm"};
+  for (std::uint8_t type = 0; type < 9; ++type) {
+    EXPECT_EQ(ntfs::ace_type_name(type, false), long_names[type]);
+    EXPECT_EQ(ntfs::ace_type_name(type, true), short_names[type]);
+  }
+  for (const std::uint8_t type : {9, 17, 255}) {
+    EXPECT_EQ(ntfs::ace_type_name(type, false), "unknown");
+    EXPECT_EQ(ntfs::ace_type_name(type, true), "unknown");
+  }
+
+  // Bits 0-8 and 16-20: the object-specific bits are not named.
+  EXPECT_EQ(ntfs::access_mask_text(0x001F01FF), everything);
+  EXPECT_EQ(ntfs::access_mask_text(0), "");
+  EXPECT_EQ(ntfs::access_mask_text(0x0000FFFF), "");
+  EXPECT_EQ(ntfs::access_mask_text(0x80000000), "GENERIC_READ");
+  EXPECT_EQ(ntfs::access_mask_text(0xFFFFFFFF),
+            "GENERIC_READ | GENERIC_WRITE | GENERIC_EXECUTE | GENERIC_ALL | " + everything +
+                " | ACCESS_SYSTEM_SECURITY | MAXIMUM_ALLOWED");
+  // Bits 21-23 and 26-27 have no name either.
+  EXPECT_EQ(ntfs::access_mask_text(0x0CE00000), "");
+  std::string joined = "before ";
+  ntfs::append_access_mask_text(joined, 0x03000000);
+  EXPECT_EQ(joined, "before ACCESS_SYSTEM_SECURITY | MAXIMUM_ALLOWED");
+}
+
+// -------------------------------------------------- descriptor text ----
+
+TEST(SecurityDescriptorText, OwnerGroupAndBothAclsInKeyOrder) {
+  const bytes sd = descriptor(
+      "S-1-5-21-100-200-300-1001", "S-1-5-21-100-200-300-513",
+      acl({{2, 0x00010000, "S-1-1-0", 0xC0}}),
+      acl({{0, 0x001F01FF, "S-1-5-32-544"},
+           {1, 0x00040000, "S-1-5-18"},
+           {0, 0x001200A9, "S-1-5-18"},
+           {0, 0x10000000, "S-1-5-32-544"},  // the same SID and type again: joined
+           {0, 0x80000000, "S-1-5-21-100-200-300-502"}}));
+  // Entries are ordered by SID text and type name ("S-1-5-18access allowed"
+  // before "S-1-5-18access denied" before "S-1-5-21..."), each name padded
+  // to 15 characters but never cut.
+  EXPECT_EQ(ntfs::descriptor_to_text(sd, "  "),
+            "  Security Identifiers\n"
+            "  owner sid [S-1-5-21-100-200-300-1001]\n"
+            "  group sid [S-1-5-21-100-200-300-513]\n"
+            "  \n"
+            "  System Access Control List\n"
+            "  system audit    World           DELETE\n"
+            "  \n"
+            "  Discretionary Access Control List\n"
+            "  access allowed  Local System    READ_CONTROL | SYNCHRONIZE\n"
+            "  access denied   Local System    WRITE_DAC\n"
+            "  access allowed  KRBTGT [key distrib center] GENERIC_READ\n"
+            "  access allowed  Admins          " + everything + " | GENERIC_ALL\n");
+
+  // The reusable form appends, and its tables start empty on every call.
+  const std::string once = ntfs::descriptor_to_text(sd);
+  ntfs::descriptor_scratch scratch;
+  std::string out = "head\n";
+  ntfs::descriptor_to_text(out, sd, "", scratch);
+  ntfs::descriptor_to_text(out, sd, "", scratch);
+  EXPECT_EQ(out, "head\n" + once + once);
+}
+
+TEST(SecurityDescriptorText, MissingPartsAndUnreadableSids) {
+  // Neither owner nor group: the first line and the ACL sections only.
+  EXPECT_EQ(ntfs::descriptor_to_text(descriptor("", "", {}, acl({{0, 0x001F01FF, "S-1-1-0"}}))),
+            "Security Identifiers\n\nDiscretionary Access Control List\naccess allowed  World           " +
+                everything + "\n");
+  // No ACLs at all, and ACLs without entries, show no section.
+  EXPECT_EQ(ntfs::descriptor_to_text(descriptor("S-1-5-18", "S-1-5-18", acl({}), acl({}))),
+            "Security Identifiers\nowner sid [S-1-5-18]\ngroup sid [S-1-5-18]\n");
+  // Shorter than the header: nothing is known but the first line.
+  const bytes sd = descriptor("S-1-5-18", "S-1-5-32-544", {}, {});
+  EXPECT_EQ(ntfs::descriptor_to_text(bytes(sd.begin(), sd.begin() + 19)), "Security Identifiers\n");
+  EXPECT_EQ(ntfs::descriptor_to_text(bytes{}), "Security Identifiers\n");
+
+  // Owner past the end, group cut short by the end: empty SIDs.
+  bytes broken = sd;
+  put32(broken, 4, 4000);
+  broken.resize(broken.size() - 2);
+  EXPECT_EQ(ntfs::descriptor_to_text(broken), "Security Identifiers\nowner sid []\ngroup sid []\n");
+  // Owner and group may share their bytes.
+  bytes shared(20);
+  put32(shared, 4, 20);
+  put32(shared, 8, 20);
+  append(shared, sid("S-1-5-32-544"));
+  EXPECT_EQ(ntfs::descriptor_to_text(shared),
+            "Security Identifiers\nowner sid [S-1-5-32-544]\ngroup sid [S-1-5-32-544]\n");
+  // A group may use no more than the descriptor's length less the owner
+  // SID. Here the group offset points into a 68-byte owner SID (88 bytes in
+  // all), where a four-part SID of 24 bytes can be read, but 88 - 68 leaves
+  // only 20 for it.
+  bytes overlapping(20);
+  put32(overlapping, 4, 20);
+  put32(overlapping, 8, 28);
+  append(overlapping, sid("S-1-5-1025-83886080-3-4-5-6-7-8-9-10-11-12-13-14-15"));
+  ASSERT_EQ(overlapping.size(), 88u);
+  ASSERT_EQ(overlapping[29], 4);  // the group's count byte
+  std::string unbounded;
+  ASSERT_TRUE(ntfs::sid_to_text(ntfs::bytes_from(overlapping, 28), unbounded));
+  EXPECT_EQ(ntfs::descriptor_to_text(overlapping),
+            "Security Identifiers\nowner sid [S-1-5-1025-83886080-3-4-5-6-7-8-9-10-11-12-13-14-15]\ngroup sid []\n");
+}
+
+TEST(SecurityDescriptorText, ADescriptorNtfs3gWrote) {
+  // /reused_dir of the basic volume, bytes as ntfssecaudit -v prints them:
+  // owner and group S-1-5-32-544, one inheritable allow ACE for Everyone.
+  const bytes sd = {0x01, 0x00, 0x04, 0x80, 0x30, 0x00, 0x00, 0x00, 0x40, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
+                    0x14, 0x00, 0x00, 0x00, 0x02, 0x00, 0x1c, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x03, 0x14, 0x00,
+                    0xff, 0x01, 0x1f, 0x00, 0x01, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00,
+                    0x01, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00, 0x05, 0x20, 0x00, 0x00, 0x00, 0x20, 0x02, 0x00, 0x00,
+                    0x01, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00, 0x05, 0x20, 0x00, 0x00, 0x00, 0x20, 0x02, 0x00, 0x00};
+  EXPECT_EQ(ntfs::descriptor_to_text(sd),
+            "Security Identifiers\nowner sid [S-1-5-32-544]\ngroup sid [S-1-5-32-544]\n\n"
+            "Discretionary Access Control List\naccess allowed  World           " +
+                everything + "\n");
+}
+
+// ------------------------------------------------------ damaged ACLs ----
+
+TEST(AclParsing, DamagedAclsStopAtTheirBytes) {
+  const bytes two = acl({{0, 0x001F01FF, "S-1-5-18"}, {1, 0x00010000, "S-1-1-0"}});
+  ASSERT_EQ(two.size(), 8u + 20 + 20);
+  const auto parse = [](const bytes& descriptor_bytes, std::uint32_t at) {
+    ntfs::ace_table table;
+    ntfs::parse_acl(descriptor_bytes, at, table);
+    return dacl_lines(table);
+  };
+  // In key order: "S-1-1-0access denied" before "S-1-5-18access allowed".
+  const std::vector<std::string> both = {"access denied|S-1-1-0|World|DELETE",
+                                         "access allowed|S-1-5-18|Local System|" + everything};
+  const std::vector<std::string> first = {both[1]};
+  EXPECT_EQ(parse(two, 0), both);
+
+  // The ACL somewhere inside a larger buffer.
+  bytes inside(40, 0xAB);
+  append(inside, two);
+  EXPECT_EQ(parse(inside, 40), both);
+  // Offsets past the end, or leaving less than the ACL header.
+  EXPECT_TRUE(parse(two, 48).empty());
+  EXPECT_TRUE(parse(two, 41).empty());
+  EXPECT_TRUE(parse(two, 0xFFFFFFFF).empty());
+
+  bytes b = two;
+  put16(b, 4, 65535);  // a count larger than the bytes
+  EXPECT_EQ(parse(b, 0), both);
+  put16(b, 2, 0xFFFF);  // and a size larger than the descriptor
+  EXPECT_EQ(parse(b, 0), both);
+  put16(b, 2, 47);  // the size cuts the second ACE by one byte
+  EXPECT_EQ(parse(b, 0), first);
+  put16(b, 2, 7);  // smaller than its own header
+  EXPECT_TRUE(parse(b, 0).empty());
+
+  b = two;
+  put16(b, 4, 65535);
+  put16(b, 28 + 2, 0);  // second ACE of size 0: no endless loop on one spot
+  EXPECT_EQ(parse(b, 0), first);
+  put16(b, 28 + 2, 15);  // too short for a mask and a SID header
+  EXPECT_EQ(parse(b, 0), first);
+  put16(b, 28 + 2, 21);  // one byte past the ACL
+  EXPECT_EQ(parse(b, 0), first);
+  put16(b, 8 + 2, 0xFFFF);  // the first already runs past
+  EXPECT_TRUE(parse(b, 0).empty());
+
+  // A SID whose count says more than its ACE holds: the entry stays, with no
+  // SID text and no name.
+  b = two;
+  b[8 + 8 + 1] = 3;
+  EXPECT_EQ(parse(b, 0),
+            (std::vector<std::string>{"access denied|S-1-1-0|World|DELETE", "access allowed||unk|" + everything}));
+  // Sixteen sub-authorities are refused the same way; fifteen are read.
+  std::string fifteen = "S-1-5-21";
+  for (int i = 0; i < 14; ++i) fifteen += "-" + std::to_string(i);
+  b = acl({{0, 0x00020000, fifteen}});
+  EXPECT_EQ(parse(b, 0), (std::vector<std::string>{"access allowed|" + fifteen + "|unk|READ_CONTROL"}));
+  b[8 + 8 + 1] = 16;
+  EXPECT_EQ(parse(b, 0), (std::vector<std::string>{"access allowed||unk|READ_CONTROL"}));
+
+  // Unknown ACE types are listed under "unknown".
+  EXPECT_EQ(parse(acl({{0x11, 0x00100000, "S-1-5-18"}}), 0),
+            (std::vector<std::string>{"unknown|S-1-5-18|Local System|SYNCHRONIZE"}));
+}
+
+TEST(AclParsing, EveryTruncationAndByteDamageIsSurvived) {
+  // Cut a full descriptor at every length and overwrite every byte with the
+  // values most likely to send an offset astray; under the sanitizers any
+  // read outside the buffer ends the test.
+  const bytes sd = descriptor("S-1-5-21-100-200-300-1001", "S-1-5-21-100-200-300-513",
+                              acl({{2, 0x00010000, "S-1-1-0"}}),
+                              acl({{0, 0x001F01FF, "S-1-5-32-544"}, {1, 0x00040000, "S-1-5-18"}}));
+  ntfs::descriptor_scratch scratch;
+  ntfs::sds_record record;
+  std::string out;
+  std::size_t texts = 0;
+  for (std::size_t length = 0; length <= sd.size(); ++length) {
+    const bytes cut(sd.begin(), sd.begin() + static_cast<std::ptrdiff_t>(length));
+    out.clear();
+    ntfs::descriptor_to_text(out, cut, "", scratch);
+    EXPECT_EQ(out.rfind("Security Identifiers\n", 0), 0u);
+    texts += out.size();
+    const bytes entry = [&] {
+      bytes e = sds_entry(0x100, 0, cut);
+      return bytes(e.begin(), e.begin() + 20 + static_cast<std::ptrdiff_t>(length));
+    }();
+    EXPECT_TRUE(ntfs::parse_sds_entry(entry, record, true));
+  }
+  EXPECT_GT(texts, 0u);
+  for (std::size_t at = 0; at < sd.size(); ++at) {
+    for (const std::uint8_t value : {0x00, 0x01, 0x0F, 0x10, 0x7F, 0x80, 0xFF}) {
+      bytes damaged = sd;
+      damaged[at] = value;
+      out.clear();
+      ntfs::descriptor_to_text(out, damaged, "> ", scratch);
+      EXPECT_EQ(out.rfind("> Security Identifiers\n", 0), 0u);
+      EXPECT_TRUE(ntfs::parse_sds_entry(sds_entry(0x100, 0, damaged), record, true));
+    }
+  }
+}
+
+// ------------------------------------------------------ $SDS stream ----
+
+TEST(SdsStream, EntriesAreFoundAtTheirOwnOffsetsOnly) {
+  const bytes system = descriptor("S-1-5-18", "S-1-5-18", {}, acl({{0, 0x001200A9, "S-1-1-0"}}));
+  const bytes alice = descriptor("S-1-5-21-1-2-3-1001", "S-1-5-21-1-2-3-513", {}, acl({{0, 0x001F01FF, "S-1-1-0"}}));
+  const bytes bob = descriptor("S-1-5-21-1-2-3-1002", "S-1-5-21-1-2-3-513", {}, {});
+
+  bytes stream = sds_entry(0x100, 0, system);
+  ASSERT_EQ(stream.size(), 0x60u);  // 20 + 72 bytes, rounded up to 16
+  const std::size_t second = stream.size();
+  append(stream, sds_entry(0x101, second, alice));
+  // A mirror copy keeps the offset of its original and is passed over, even
+  // though its id would be new.
+  const std::size_t mirror = 0x200;
+  stream.resize(mirror, 0);
+  append(stream, sds_entry(0x1FF, second, bob));
+  // An entry of 40 bytes or less is not taken...
+  const std::size_t small = stream.size();
+  bytes tiny = sds_entry(0x102, small, bytes(20, 0));
+  put32(tiny, 16, 40);
+  append(stream, tiny);
+  // ...nor one longer than the stream.
+  const std::size_t last = stream.size();
+  bytes too_long = sds_entry(0x103, last, bob);
+  put32(too_long, 16, 0x10000);
+  append(stream, too_long);
+  // The same id again keeps the first entry.
+  const std::size_t again = stream.size();
+  append(stream, sds_entry(0x100, again, bob));
+  // A stream that ends inside an entry header.
+  stream.resize(stream.size() + 12, 0x55);
+
+  ntfs::security_table table;
+  ASSERT_TRUE(table.build(stream, true));
+  ASSERT_EQ(table.size(), 2u);
+  const ntfs::sds_record* first = table.find(0x100);
+  ASSERT_NE(first, nullptr);
+  EXPECT_EQ(first->stream_offset, 0u);
+  EXPECT_EQ(first->hash, 0x1234u);
+  EXPECT_EQ(first->owner_sid, "S-1-5-18");
+  EXPECT_EQ(first->group_sid, "S-1-5-18");
+  EXPECT_EQ(dacl_lines(first->dacl),
+            (std::vector<std::string>{"access allowed|S-1-1-0|World|READ_CONTROL | SYNCHRONIZE"}));
+  // The next entry was looked for at 0x60.
+  const ntfs::sds_record* alice_record = table.find(0x101);
+  ASSERT_NE(alice_record, nullptr);
+  EXPECT_EQ(alice_record->stream_offset, 0x60u);
+  EXPECT_EQ(alice_record->owner_sid, "S-1-5-21-1-2-3-1001");
+  EXPECT_EQ(alice_record->group_sid, "S-1-5-21-1-2-3-513");
+  EXPECT_EQ(table.find(0x1FF), nullptr);
+  EXPECT_EQ(table.find(0x102), nullptr);
+  EXPECT_EQ(table.find(0x103), nullptr);
+  ASSERT_NE(ntfs::lookup_owner_sid(table, 0x101), nullptr);
+  EXPECT_EQ(*ntfs::lookup_owner_sid(table, 0x101), "S-1-5-21-1-2-3-1001");
+  EXPECT_EQ(ntfs::lookup_owner_sid(table, 0), nullptr);
+
+  // Without ACLs (the default), owners and groups only.
+  ASSERT_TRUE(table.build(stream));
+  EXPECT_TRUE(table.find(0x100)->dacl.empty());
+  EXPECT_EQ(table.find(0x100)->owner_sid, "S-1-5-18");
+
+  // Entries not at a multiple of 16 are never looked at.
+  bytes shifted(8, 0);
+  append(shifted, sds_entry(0x100, 8, system));
+  EXPECT_FALSE(table.build(shifted));
+  EXPECT_TRUE(table.empty());
+  EXPECT_FALSE(table.build({}));
+  EXPECT_FALSE(table.build(bytes(19, 0)));
+}
+
+TEST(SdsStream, EntryHeadersThatDoNotFitTheirBytes) {
+  const bytes sd = descriptor("S-1-5-18", "", {}, {});
+  bytes entry = sds_entry(7, 0x40, sd);
+  ntfs::sds_record record;
+  ASSERT_TRUE(ntfs::parse_sds_entry(entry, record));
+  EXPECT_EQ(record.security_id, 7u);
+  EXPECT_EQ(record.stream_offset, 0x40u);
+  EXPECT_EQ(record.owner_sid, "S-1-5-18");
+  EXPECT_EQ(record.group_sid, "");
+
+  put32(entry, 16, entry.size() + 1);  // longer than the bytes given
+  EXPECT_FALSE(ntfs::parse_sds_entry(entry, record));
+  put32(entry, 16, 19);  // shorter than its own header
+  EXPECT_FALSE(ntfs::parse_sds_entry(entry, record));
+  put32(entry, 16, 20);  // a header and no descriptor: nothing to show, but sound
+  EXPECT_TRUE(ntfs::parse_sds_entry(entry, record));
+  EXPECT_EQ(record.owner_sid, "");
+  EXPECT_FALSE(ntfs::parse_sds_entry(bytes(entry.begin(), entry.begin() + 19), record));
+  // The owner is read within the entry's length, not beyond it.
+  put32(entry, 16, 20 + 20 + 11);
+  EXPECT_TRUE(ntfs::parse_sds_entry(entry, record));
+  EXPECT_EQ(record.owner_sid, "");
+}
+
+// ------------------------------------------------- fixture volumes ----
+
+// "Security ID: 256  (S-1-5-32-544)" of every istat block: the id and the
+// owner TSK found for it (empty when it could not resolve it).
+std::map<std::uint64_t, std::pair<std::uint32_t, std::string>> istat_security_ids(const std::string& text) {
+  std::map<std::uint64_t, std::pair<std::uint32_t, std::string>> ids;
+  std::uint64_t entry = 0;
+  for (const std::string& line : split_lines(text)) {
+    if (line.rfind("=== istat ", 0) == 0) entry = std::stoull(line.substr(10));
+    if (line.rfind("Security ID: ", 0) != 0) continue;
+    const auto open = line.find('(');
+    const auto close = line.rfind(')');
+    ids[entry] = {static_cast<std::uint32_t>(std::stoul(line.substr(13))),
+                  open == std::string::npos ? "" : line.substr(open + 1, close - open - 1)};
+  }
+  return ids;
+}
+
+struct opened_volume {
+  explicit opened_volume(const std::string& path) : disk(uni::to_wide(path)), volume(disk, 0) {}
+  storage::RAW_DISK_IO disk;
+  ntfs::CNtfs volume;
+};
+
+// Reads record `entry` of a volume and returns its security id, and the
+// bytes of its $SECURITY_DESCRIPTOR (resident or not) in `sd`.
+bool read_security_of(ntfs::CNtfs& volume, std::uint64_t entry, std::uint32_t& id, bytes& sd) {
+  ntfs::record_context context;
+  context.source = &volume;
+  context.clusters = &volume;
+  ntfs::mft_record record;
+  if (!ntfs::read_file_record(record, context, entry, false)) return false;
+  id = record.standard_information() ? record.standard_information()->security_id : 0;
+  sd.clear();
+  for (const auto& attribute : record.attributes) {
+    if (attribute.header.type != ntfs::attribute_type::security_descriptor) continue;
+    ntfs::vector_sink sink(sd);
+    if (!ntfs::read_stream(volume, attribute, sink)) return false;
+  }
+  return true;
+}
+
+TEST(SecureOnFixtureVolumes, BasicVolumeHoldsTheTwoDescriptorsMkntfsWrites) {
+  opened_volume v(fixture_path("basic.img"));
+  ASSERT_TRUE(v.volume.validate());
+  ntfs::security_table table;
+  ASSERT_TRUE(ntfs::load_security_table(v.volume, table, true));
+  // ntfssecaudit -a: "Valid entry at 0x0 for key 0x100", "Valid entry at
+  // 0x80 for key 0x101", the copies at 0x40000 and 0x40080 in the mirror
+  // block; ntfssecaudit -v /$MFTMirr (0x100) and /$Secure (0x101): owner
+  // and group S-1-5-32-544; DACL: allow S-1-5-18 and S-1-5-32-544, masks
+  // 0x120089 (0x100) and 0x12019f (0x101).
+  ASSERT_EQ(table.size(), 2u);
+  const std::pair<std::uint32_t, std::uint64_t> expected[] = {{0x100, 0x0}, {0x101, 0x80}};
+  for (const auto& [id, offset] : expected) {
+    const ntfs::sds_record* record = table.find(id);
+    ASSERT_NE(record, nullptr) << id;
+    EXPECT_EQ(record->stream_offset, offset);
+    EXPECT_EQ(record->owner_sid, "S-1-5-32-544");
+    EXPECT_EQ(record->group_sid, "S-1-5-32-544");
+    EXPECT_TRUE(record->sacl.empty());
+    EXPECT_EQ(dacl_lines(record->dacl),
+              (std::vector<std::string>{"access allowed|S-1-5-18|Local System|READ_CONTROL | SYNCHRONIZE",
+                                        "access allowed|S-1-5-32-544|Admins|READ_CONTROL | SYNCHRONIZE"}));
+  }
+  EXPECT_EQ(table.find(0x100)->hash, 0xF80312F0u);  // ntfssecaudit: "Computed hash : 0xf80312f0"
+  // A second load keeps what is there.
+  EXPECT_TRUE(ntfs::load_security_table(v.volume, table));
+  EXPECT_FALSE(table.find(0x100)->dacl.empty());
+}
+
+TEST(SecureOnFixtureVolumes, EverySecurityIdIstatShowsHasItsOwner) {
+  // Every fixture volume is mkntfs's work plus files ntfs-3g made without a
+  // user mapping: the metadata files carry ids 256 and 257 (owner
+  // S-1-5-32-544), ntfs-3g's files id 0 and a resident descriptor of their
+  // own. TSK prints the ids but not the owners of these volumes: it finds
+  // descriptors through the $SII index allocation, which two ids do not
+  // need. When it does print an owner, it must be ours.
+  std::set<std::uint32_t> seen;
+  for (const std::string name : {"basic", "sector4k", "fragmented", "streams", "carving"}) {
+    opened_volume v(fixture_path(name + ".img"));
+    ASSERT_TRUE(v.volume.validate()) << name;
+    ntfs::security_table table;
+    ASSERT_TRUE(ntfs::load_security_table(v.volume, table)) << name;
+    EXPECT_EQ(table.size(), 2u) << name;
+    const auto ids = istat_security_ids(read_file(source_fixture_path(name + ".istat.txt")));
+    ASSERT_FALSE(ids.empty()) << name;
+    for (const auto& [entry, shown] : ids) {
+      std::uint32_t id = 0;
+      bytes sd;
+      ASSERT_TRUE(read_security_of(v.volume, entry, id, sd)) << name << " " << entry;
+      EXPECT_EQ(id, shown.first) << name << " " << entry;
+      const std::string* owner = ntfs::lookup_owner_sid(table, id);
+      if (id == 0) {
+        EXPECT_EQ(owner, nullptr);
+        continue;
+      }
+      seen.insert(id);
+      ASSERT_NE(owner, nullptr) << name << " " << entry << " id " << id;
+      EXPECT_EQ(*owner, "S-1-5-32-544") << name << " " << entry;
+      if (!shown.second.empty()) {
+        EXPECT_EQ(*owner, shown.second) << name << " " << entry;
+      }
+    }
+  }
+  EXPECT_EQ(seen, (std::set<std::uint32_t>{256, 257}));
+}
+
+TEST(SecureOnFixtureVolumes, ResidentAndNonResidentDescriptorsOfTheBasicVolume) {
+  // Owners, groups and ACEs as fsntfsinfo -E N and ntfssecaudit -v print
+  // them (fsntfsinfo calls the DACL "System ACL").
+  opened_volume v(fixture_path("basic.img"));
+  ASSERT_TRUE(v.volume.validate());
+  const auto text_of_entry = [&v](std::uint64_t entry) {
+    std::uint32_t id = 0;
+    bytes sd;
+    EXPECT_TRUE(read_security_of(v.volume, entry, id, sd)) << entry;
+    EXPECT_EQ(id, 0u) << entry;
+    return ntfs::descriptor_to_text(sd);
+  };
+  // $Volume: allow S-1-5-18 and S-1-5-32-544, both 0x12019f.
+  EXPECT_EQ(text_of_entry(3),
+            "Security Identifiers\nowner sid [S-1-5-18]\ngroup sid [S-1-5-32-544]\n\n"
+            "Discretionary Access Control List\n"
+            "access allowed  Local System    READ_CONTROL | SYNCHRONIZE\n"
+            "access allowed  Admins          READ_CONTROL | SYNCHRONIZE\n");
+  // The root: a non-resident descriptor of 4140 bytes whose DACL declares
+  // 4096 bytes for its eight ACEs; the owner and group follow at 0x1014
+  // and 0x1020. Each SID has a plain ACE and an inheritable generic one.
+  EXPECT_EQ(text_of_entry(5),
+            "Security Identifiers\nowner sid [S-1-5-18]\ngroup sid [S-1-5-18]\n\n"
+            "Discretionary Access Control List\n"
+            "access allowed  Authenticated User DELETE | READ_CONTROL | SYNCHRONIZE | "
+            "GENERIC_READ | GENERIC_WRITE | GENERIC_EXECUTE | DELETE\n"
+            "access allowed  Local System    " + everything + " | GENERIC_ALL\n"
+            "access allowed  Admins          " + everything + " | GENERIC_ALL\n"
+            "access allowed  Users           READ_CONTROL | SYNCHRONIZE | GENERIC_READ | GENERIC_EXECUTE\n");
+  // A directory ntfs-3g made.
+  EXPECT_EQ(text_of_entry(64),
+            "Security Identifiers\nowner sid [S-1-5-32-544]\ngroup sid [S-1-5-32-544]\n\n"
+            "Discretionary Access Control List\naccess allowed  World           " + everything + "\n");
+}
+
+TEST(SecureOnFixtureVolumes, OwnersVolumeAgreesWithIstatAndNtfssecaudit) {
+  // The "owners" volume: files given descriptors with distinct owners
+  // through ntfs-3g. istat resolves their owners itself there, and
+  // owners.secaudit.txt holds ntfssecaudit -r's reading of every path:
+  // "path|key|owner|group", key "none" for a descriptor of the file's own.
+  if (!std::filesystem::exists(source_fixture_path("owners.secaudit.txt"))) {
+    GTEST_SKIP() << "no owners volume among the fixtures";
+  }
+  opened_volume v(fixture_path("owners.img"));
+  ASSERT_TRUE(v.volume.validate());
+  ntfs::security_table table;
+  ASSERT_TRUE(ntfs::load_security_table(v.volume, table, true));
+
+  const auto ids = istat_security_ids(read_file(source_fixture_path("owners.istat.txt")));
+  std::size_t resolved = 0;
+  for (const auto& [entry, shown] : ids) {
+    std::uint32_t id = 0;
+    bytes sd;
+    ASSERT_TRUE(read_security_of(v.volume, entry, id, sd)) << entry;
+    EXPECT_EQ(id, shown.first) << entry;
+    if (id == 0) continue;
+    const std::string* owner = ntfs::lookup_owner_sid(table, id);
+    ASSERT_NE(owner, nullptr) << entry;
+    EXPECT_EQ(*owner, shown.second) << entry;
+    ++resolved;
+  }
+  EXPECT_GE(resolved, 10u);
+
+  std::map<std::string, std::uint64_t> entry_of;
+  for (const auto& line : read_fls("owners")) {
+    if (!line.deleted) entry_of.emplace(line.path.empty() ? "/" : line.path, line.entry);
+  }
+  entry_of.emplace("/", 5);
+  std::size_t checked = 0;
+  for (const std::string& line : split_lines(read_file(source_fixture_path("owners.secaudit.txt")))) {
+    const std::vector<std::string> f = split_fields(line, "|");
+    ASSERT_EQ(f.size(), 4u) << line;
+    ASSERT_TRUE(entry_of.count(f[0])) << line;
+    std::uint32_t id = 0;
+    bytes sd;
+    ASSERT_TRUE(read_security_of(v.volume, entry_of[f[0]], id, sd)) << line;
+    std::string owner, group;
+    if (f[1] == "none") {
+      EXPECT_EQ(id, 0u) << line;
+      // $MFT has neither a security id nor a descriptor; ntfssecaudit shows
+      // the one libntfs-3g assumes for such a record.
+      if (sd.empty()) continue;
+      ntfs::descriptor_header header;
+      ASSERT_TRUE(ntfs::read_descriptor_header(sd, header)) << line;
+      ntfs::sid_to_text(ntfs::bytes_from(sd, header.owner_offset), owner);
+      ntfs::sid_to_text(ntfs::bytes_from(sd, header.group_offset), group);
+    } else {
+      EXPECT_EQ(id, std::stoul(f[1], nullptr, 16)) << line;
+      const ntfs::sds_record* record = table.find(id);
+      ASSERT_NE(record, nullptr) << line;
+      owner = record->owner_sid;
+      group = record->group_sid;
+    }
+    EXPECT_EQ(owner, f[2]) << line;
+    EXPECT_EQ(group, f[3]) << line;
+    ++checked;
+  }
+  EXPECT_GE(checked, 10u);
+
+  // The ACLs the fixture script wrote.
+  const auto acl_of = [&](const std::string& path, bool sacl) {
+    std::uint32_t id = 0;
+    bytes sd;
+    EXPECT_TRUE(read_security_of(v.volume, entry_of.at(path), id, sd)) << path;
+    const ntfs::sds_record* record = table.find(id);
+    EXPECT_NE(record, nullptr) << path;
+    return record ? dacl_lines(sacl ? record->sacl : record->dacl) : std::vector<std::string>{};
+  };
+  const std::string domain = "S-1-5-21-1111111111-2222222222-3333333333";
+  EXPECT_EQ(acl_of("/home/bob.txt", false),
+            (std::vector<std::string>{"access denied|S-1-1-0|World|WRITE_DAC",
+                                      "access allowed|" + domain + "-1002|unk|" + everything + " | GENERIC_ALL"}));
+  EXPECT_EQ(acl_of("/home/carol.txt", true), (std::vector<std::string>{"system audit|S-1-1-0|World|DELETE"}));
+  EXPECT_EQ(acl_of("/admin.txt", false),
+            (std::vector<std::string>{"access allowed|" + domain + "-500|User Admin|" + everything}));
+}
+
+std::string run_and_capture(const std::string& command) {
+  std::string out;
+  if (std::FILE* pipe = ::popen(command.c_str(), "r")) {
+    char buffer[4096];
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
+    ::pclose(pipe);
+  }
+  return out;
+}
+
+bool have_tools(std::initializer_list<const char*> tools) {
+  for (const char* tool : tools) {
+    const std::string probe = std::string("PATH=\"$PATH:/usr/sbin:/sbin\" command -v ") + tool + " >/dev/null 2>&1";
+    if (std::system(probe.c_str()) != 0) return false;
+  }
+  return true;
+}
+
+TEST(SecureOnFixtureVolumes, EveryDescriptorAgreesWithFsntfsinfo) {
+  // fsntfsinfo -E all on the basic volume, run now: for every record with a
+  // $SECURITY_DESCRIPTOR, the owner, the group, and the ACEs of its one ACL
+  // in their order (our table joins the ACEs of one SID and type).
+  if (!have_tools({"fsntfsinfo"})) GTEST_SKIP() << "fsntfsinfo (libfsntfs-utils) is not installed";
+  const std::string listing = run_and_capture("fsntfsinfo -E all '" + fixture_path("basic.img") + "' 2>/dev/null");
+  struct shown {
+    std::string owner, group;
+    std::vector<std::pair<std::string, std::uint32_t>> aces;  // SID + type name, mask
+  };
+  std::map<std::uint64_t, shown> expected;
+  std::uint64_t entry = 0;
+  bool in_descriptor = false;
+  for (const std::string& line : split_lines(listing)) {
+    const auto value = [&line] { return line.substr(line.find(": ") + 2); };
+    if (line.rfind("MFT entry: ", 0) == 0) {
+      entry = std::stoull(line.substr(11));
+      in_descriptor = false;
+    } else if (line.find("Security descriptor:") != std::string::npos) {
+      in_descriptor = true;
+      expected[entry];
+    } else if (line.rfind("Attribute: ", 0) == 0) {
+      in_descriptor = false;
+    } else if (in_descriptor && line.find("Owner SID") != std::string::npos) {
+      expected[entry].owner = value();
+    } else if (in_descriptor && line.find("Group SID") != std::string::npos) {
+      expected[entry].group = value();
+    } else if (in_descriptor && line.find("access mask: ") != std::string::npos) {
+      const std::uint32_t mask =
+          static_cast<std::uint32_t>(std::stoul(line.substr(line.find("mask: ") + 6), nullptr, 16));
+      // "\t\t\tAccess allowed, flags: 0x3, access mask: 0x1f01ff, SID: S-1-1-0"
+      std::string type = line.substr(line.find_first_not_of('\t'));
+      type = type.substr(0, type.find(", flags"));
+      for (char& c : type) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+      expected[entry].aces.emplace_back(line.substr(line.find("SID: ") + 5) + type, mask);
+    }
+  }
+  ASSERT_GT(expected.size(), 250u);
+
+  opened_volume v(fixture_path("basic.img"));
+  ASSERT_TRUE(v.volume.validate());
+  for (const auto& [number, want] : expected) {
+    std::uint32_t id = 0;
+    bytes sd;
+    ASSERT_TRUE(read_security_of(v.volume, number, id, sd)) << number;
+    ntfs::descriptor_header header;
+    ASSERT_TRUE(ntfs::read_descriptor_header(sd, header)) << number;
+    std::string owner, group;
+    ntfs::sid_to_text(ntfs::bytes_from(sd, header.owner_offset), owner);
+    ntfs::sid_to_text(ntfs::bytes_from(sd, header.group_offset), group);
+    EXPECT_EQ(owner, want.owner) << number;
+    EXPECT_EQ(group, want.group) << number;
+    EXPECT_EQ(header.sacl_offset, 0u) << number;
+    ntfs::ace_table dacl;
+    ntfs::parse_acl(sd, header.dacl_offset, dacl);
+    std::map<std::string, std::string> joined;  // key -> access text, as the table should hold it
+    for (const auto& [key, mask] : want.aces) {
+      std::string& text = joined[key];
+      if (!text.empty()) text += " | ";
+      text += ntfs::access_mask_text(mask);
+    }
+    std::map<std::string, std::string> ours;
+    for (const auto& e : dacl) ours[e.key] = e.access_text;
+    EXPECT_EQ(ours, joined) << number;
+  }
+}
+
+// ----------------------------------------------- scratch volume ----
+
+// Descriptors ntfs-3g's ntfssecaudit can restore from a backup file: lines
+// "File /name" followed by the descriptor in hex, 16 bytes a line.
+std::string backup_text(const std::string& path, const bytes& sd) {
+  std::string out = "File " + path + "\n";
+  char line[96];
+  for (std::size_t at = 0; at < sd.size(); at += 16) {
+    std::string words;
+    for (std::size_t i = at; i < std::min(at + 16, sd.size()); ++i) {
+      if (i != at && (i - at) % 4 == 0) words += ' ';
+      std::snprintf(line, sizeof line, "%02x", sd[i]);
+      words += line;
+    }
+    std::snprintf(line, sizeof line, "        %06zx  %s\n", at, words.c_str());
+    out += line;
+  }
+  return out;
+}
+
+TEST(SecureOnScratchVolume, DistinctOwnersAgreeWithIstatAndNtfssecaudit) {
+  // mkntfs makes a volume, ntfscp puts eight files in it and ntfssecaudit
+  // gives each a descriptor with its own owner, which libntfs-3g files in
+  // $Secure under new security ids. Eight ids push $SII into an index
+  // allocation, which TSK needs before istat prints owners.
+  if (!have_tools({"mkntfs", "ntfscp", "ntfssecaudit", "fls", "istat"})) {
+    GTEST_SKIP() << "needs mkntfs, ntfscp and ntfssecaudit (ntfs-3g) and fls, istat (sleuthkit)";
+  }
+  // ntfssecaudit only changes descriptors for root, even on an image file.
+  if (::geteuid() != 0) GTEST_SKIP() << "ntfssecaudit -s needs root";
+  scratch_folder scratch("secure-owners");
+  const std::string image = scratch.file("owners.img");
+  const std::string domain = "S-1-5-21-1111111111-2222222222-3333333333";
+  struct planned {
+    std::string name, owner, group;
+    bytes sd;
+  };
+  std::vector<planned> files;
+  for (int i = 1; i <= 8; ++i) {
+    planned p;
+    p.name = "owner_" + std::to_string(i) + ".txt";
+    p.owner = i == 8 ? "S-1-5-18" : domain + "-" + std::to_string(1000 + i);
+    p.group = i == 8 ? "S-1-5-32-544" : domain + "-513";
+    std::vector<ace_plan> dacl = {{0, 0x001F01FF, p.owner}, {0, 0x001200A9, "S-1-1-0"}};
+    if (i == 2) dacl.push_back({0, 0x10000000, p.owner});  // joined with the first
+    if (i == 3) dacl.insert(dacl.begin(), {1, 0x00040000, "S-1-1-0"});
+    p.sd = descriptor(p.owner, p.group, i == 4 ? acl({{2, 0x00010000, "S-1-1-0", 0xC0}}) : bytes{}, acl(dacl));
+    files.push_back(p);
+  }
+  std::string backup;
+  for (const auto& p : files) backup += backup_text("/" + p.name, p.sd);
+  write_bytes(scratch.file("backup.txt"), bytes(backup.begin(), backup.end()));
+  write_bytes(scratch.file("content.txt"), bytes{'h', 'i', '\n'});
+
+  std::string script = "set -e; export PATH=\"$PATH:/usr/sbin:/sbin\"; cd '" + scratch.path().string() + "'\n" +
+                       "truncate -s 8M owners.img\n"
+                       "mkntfs --force --quick --quiet --label OWNERS owners.img >mkntfs.log 2>&1\n";
+  for (const auto& p : files) script += "ntfscp owners.img content.txt /" + p.name + " >>ntfscp.log 2>&1\n";
+  script += "ntfssecaudit -s owners.img backup.txt >secaudit.log 2>&1\n";
+  write_bytes(scratch.file("make.sh"), bytes(script.begin(), script.end()));
+  ASSERT_EQ(std::system(("bash '" + scratch.file("make.sh") + "'").c_str()), 0)
+      << read_file(scratch.file("mkntfs.log")) << read_file(scratch.file("secaudit.log"));
+
+  opened_volume v(image);
+  ASSERT_TRUE(v.volume.validate());
+  ntfs::security_table table;
+  ASSERT_TRUE(ntfs::load_security_table(v.volume, table, true));
+  EXPECT_EQ(table.size(), 10u);  // mkntfs's two and ours
+
+  // Entry numbers from fls ("r/r 64-128-2:\towner_1.txt").
+  std::map<std::string, std::uint64_t> entries;
+  for (const std::string& line : split_lines(run_and_capture("fls '" + image + "'"))) {
+    const auto tab = line.find('\t');
+    if (tab == std::string::npos || line.find("owner_") == std::string::npos) continue;
+    entries[line.substr(tab + 1)] = std::stoull(line.substr(line.find(' ') + 1));
+  }
+  ASSERT_EQ(entries.size(), files.size());
+  std::set<std::uint32_t> ids;
+  std::map<std::string, std::uint32_t> id_of;
+  for (const auto& p : files) {
+    const std::uint64_t entry = entries.at(p.name);
+    const auto istat = istat_security_ids("=== istat " + std::to_string(entry) + " ===\n" +
+                                          run_and_capture("istat '" + image + "' " + std::to_string(entry)));
+    ASSERT_EQ(istat.size(), 1u) << p.name;
+    const auto& [istat_id, istat_owner] = istat.begin()->second;
+    std::uint32_t id = 0;
+    bytes resident;
+    ASSERT_TRUE(read_security_of(v.volume, entry, id, resident)) << p.name;
+    EXPECT_TRUE(resident.empty()) << p.name;  // the descriptor moved to $Secure
+    EXPECT_EQ(id, istat_id) << p.name;
+    ids.insert(id);
+    id_of[p.name] = id;
+    const ntfs::sds_record* record = table.find(id);
+    ASSERT_NE(record, nullptr) << p.name;
+    EXPECT_EQ(record->owner_sid, p.owner) << p.name;
+    EXPECT_EQ(record->owner_sid, istat_owner) << p.name;
+    EXPECT_EQ(*ntfs::lookup_owner_sid(table, id), p.owner);
+    EXPECT_EQ(record->group_sid, p.group) << p.name;
+    // ntfssecaudit's own reading of the file: "Windows owner S-1-5-..".
+    const std::string audit = run_and_capture("PATH=\"$PATH:/usr/sbin:/sbin\" ntfssecaudit '" + image + "' /" +
+                                              p.name + " 2>&1");
+    EXPECT_NE(audit.find("Windows owner " + p.owner + "\n"), std::string::npos) << audit;
+
+    // The ACLs stored in $SDS read back as the ones given.
+    ntfs::descriptor_header header;
+    ASSERT_TRUE(ntfs::read_descriptor_header(p.sd, header));
+    ntfs::ace_table given;
+    ntfs::parse_acl(p.sd, header.dacl_offset, given);
+    EXPECT_EQ(dacl_lines(record->dacl), dacl_lines(given)) << p.name;
+    given.clear();
+    if (header.sacl_offset != 0) ntfs::parse_acl(p.sd, header.sacl_offset, given);
+    EXPECT_EQ(dacl_lines(record->sacl), dacl_lines(given)) << p.name;
+  }
+  EXPECT_EQ(ids.size(), files.size());
+  // Two of them in full.
+  EXPECT_EQ(dacl_lines(table.find(id_of.at("owner_2.txt"))->dacl),
+            (std::vector<std::string>{"access allowed|S-1-1-0|World|READ_CONTROL | SYNCHRONIZE",
+                                      "access allowed|" + domain + "-1002|unk|" + everything + " | GENERIC_ALL"}));
+  EXPECT_EQ(dacl_lines(table.find(id_of.at("owner_4.txt"))->sacl),
+            (std::vector<std::string>{"system audit|S-1-1-0|World|DELETE"}));
+}
+
+}  // namespace
