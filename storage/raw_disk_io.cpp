@@ -5,8 +5,10 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <new>
 #include <unistd.h>
 
+#include "storage/vmdk_chain.h"
 #include "support/file_io.h"
 
 namespace storage {
@@ -41,6 +43,23 @@ RAW_DISK_IO::RAW_DISK_IO(const block_device& device)
     return;
   }
   m_kind = source_kind::drive;
+}
+
+RAW_DISK_IO::RAW_DISK_IO(const vmdk_chain_paths& chain) {
+  if (chain.paths.empty()) return;
+  try {
+    auto reader = std::make_unique<vmdk_chain>();
+    if (!reader->open_chain(chain.paths) || !reader->link_chain()) return;
+    m_wide_path = reader->newest()->path();
+    m_narrow_path = reader->newest()->narrow_path();
+    m_size_bytes = reader->capacity();
+    m_sector_size = 512;
+    m_vmdk = std::move(reader);
+    m_kind = source_kind::vmdk;
+    m_opened = true;
+  } catch (const std::bad_alloc&) {
+    // A chain too large to map leaves the source closed, like a bad one.
+  }
 }
 
 RAW_DISK_IO::~RAW_DISK_IO() {
@@ -94,6 +113,8 @@ bool RAW_DISK_IO::read(void* buffer, std::size_t& length, std::uint64_t offset) 
     }
     case source_kind::drive:
       return read_sectors(target, length, offset);
+    case source_kind::vmdk:
+      return m_vmdk->read(target, length, offset);
     default:
       return false;
   }

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,13 @@ struct physical_drive {
 struct block_device {
   std::string path;  // UTF-8, e.g. "/dev/sdb" or "/dev/loop0"
 };
+// The files of one VMware sparse disk chain (base disk and snapshots, any
+// order), as check_chain (storage/vmdk_chain_check.h) lists them.
+struct vmdk_chain_paths {
+  std::vector<uni::wide_string> paths;
+};
+
+class vmdk_chain;
 
 class RAW_DISK_IO : public ntfs::byte_source {
  public:
@@ -39,6 +47,11 @@ class RAW_DISK_IO : public ntfs::byte_source {
   explicit RAW_DISK_IO(physical_drive drive);
   // A device read like a physical drive: every transfer covers whole sectors.
   explicit RAW_DISK_IO(const block_device& device);
+  // The virtual disk of a VMDK chain: size = its capacity in bytes, sector
+  // size 512, kind vmdk. Opens nothing and prints nothing when the list is
+  // empty or the files do not form one chain (the caller reports "invalid
+  // disk collection of snaps "). path() is then the newest disk's path.
+  explicit RAW_DISK_IO(const vmdk_chain_paths& chain);
 
   virtual ~RAW_DISK_IO();
   RAW_DISK_IO(const RAW_DISK_IO&) = delete;
@@ -81,6 +94,8 @@ class RAW_DISK_IO : public ntfs::byte_source {
   std::uint64_t m_size_bytes = 0;
   // Whole-sector staging for unaligned device reads; kept between calls.
   std::vector<std::uint8_t> m_sector_buffer;
+  // The chain behind a source of kind vmdk; reads go to it.
+  std::unique_ptr<vmdk_chain> m_vmdk;
 };
 
 }  // namespace storage

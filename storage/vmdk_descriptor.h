@@ -1,0 +1,37 @@
+// The text descriptor embedded in a hosted sparse extent: "key=value" lines
+// that name the disk's content id (CID), its parent's content id, the text
+// encoding and, for a snapshot, where its parent file was.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace storage {
+
+struct vmdk_descriptor {
+  // Every line as stored (bytes in the descriptor's encoding), without the
+  // line end. The text ends at the first NUL byte: the area is padded.
+  std::vector<std::string> lines;
+  std::string content_id;         // "CID=" line
+  std::string parent_content_id;  // "parentCID=" line; "ffffffff" for a base disk
+  std::string encoding;           // "encoding=" line, quotes kept
+  std::string parent_file_name_hint;  // "parentFileNameHint=" line, quotes removed
+};
+
+// Splits `text` into lines and picks the values above. Keys are matched
+// without regard to case at the start of a line; values keep their case and
+// lose trailing blanks. A key that appears twice keeps its last value.
+void parse_vmdk_descriptor(std::span<const std::uint8_t> text, vmdk_descriptor& descriptor);
+
+// The parent content id of a disk that has no parent.
+inline constexpr std::string_view base_parent_content_id = "ffffffff";
+
+// Content ids are hexadecimal numbers: compared without regard to case.
+bool same_content_id(std::string_view a, std::string_view b);
+// The form used as a key: lower case.
+std::string content_id_key(std::string_view content_id);
+
+}  // namespace storage

@@ -1,0 +1,36 @@
+// The header at byte 0 of every hosted sparse extent ("KDMV" file): where
+// the embedded descriptor, the grain directory and the metadata lie, and the
+// grain geometry.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+namespace storage {
+
+struct vmdk_extent_header {
+  // The bytes "KDMV" read as a little-endian u32.
+  static constexpr std::uint32_t magic_kdmv = 0x564D444B;
+  // Bytes of the file the header fields span (the header sector is 512).
+  static constexpr std::size_t field_bytes = 72;
+
+  std::uint32_t magic = 0;
+  std::uint32_t version = 0;  // not examined
+  std::uint32_t flags = 0;    // not examined
+  std::uint64_t capacity_sectors = 0;
+  std::uint64_t grain_sectors = 0;
+  std::uint64_t descriptor_sector = 0;
+  std::uint64_t descriptor_sectors = 0;
+  std::uint32_t entries_per_table = 0;  // grain table entries per grain table
+  std::uint64_t redundant_directory_sector = 0;  // not used
+  std::uint64_t directory_sector = 0;
+  std::uint64_t overhead_sectors = 0;  // metadata sectors at the start of the file
+};
+
+// Reads the header fields from the first bytes of a file. False when fewer
+// than field_bytes are given or the magic is not "KDMV"; `header` is then
+// cleared.
+bool parse_vmdk_extent_header(std::span<const std::uint8_t> bytes, vmdk_extent_header& header);
+
+}  // namespace storage
