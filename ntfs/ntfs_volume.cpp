@@ -109,6 +109,9 @@ bool CNtfs::read_geometry() {
   }
   m_total_clusters = m_boot.total_sectors / m_boot.sectors_per_cluster;
   if (m_boot.mft_lcn >= m_total_clusters && m_total_clusters != 0) return false;
+  // Without a sector count nothing bounds the LCN; one whose byte position
+  // does not fit in 64 bits would wrap around to some other place.
+  if (m_boot.mft_lcn > ~0ULL / m_cluster_size) return false;
   m_mft_file_pos = m_boot.mft_lcn * m_cluster_size;
   return true;
 }
@@ -174,9 +177,7 @@ bool CNtfs::validate() {
       m_mft_bitmap_extents = attribute.extents;
     }
   }
-  std::uint64_t clusters = 0;
-  for (const auto& extent : m_mft_extents) clusters += extent.count;
-  m_mft_record_count = clusters * m_cluster_size / m_record_allocation;
+  m_mft_record_count = mapped_mft_clusters() * m_cluster_size / m_record_allocation;
   m_validated = true;
 
   // Record 6, $Bitmap: one bit per cluster of the volume.
@@ -189,6 +190,25 @@ bool CNtfs::validate() {
     }
   }
   return true;
+}
+
+std::uint64_t CNtfs::mapped_mft_clusters() const {
+  // Counted from VCN 0 up to the first hole: a gap in the VCNs, a sparse run
+  // (the MFT has none) or the volume's end. A damaged run list (a count of
+  // 2^32 - 1 clusters, a run far past the end) must not promise records that
+  // no read can reach.
+  std::uint64_t clusters = 0;
+  for (const auto& extent : m_mft_extents) {
+    if (extent.vcn != clusters || extent.sparse != 0) break;
+    std::uint64_t usable = extent.count;
+    if (m_total_clusters != 0) {
+      if (extent.lcn >= m_total_clusters) break;
+      usable = std::min<std::uint64_t>(usable, m_total_clusters - extent.lcn);
+    }
+    clusters += usable;
+    if (usable < extent.count) break;
+  }
+  return clusters;
 }
 
 bool CNtfs::record_size(std::uint32_t& size_bytes) {
@@ -206,6 +226,9 @@ std::uint64_t CNtfs::get_byte_offset_for_inode(entry_number entry) const {
   std::size_t index = 0;
   std::uint64_t lcn = 0;
   if (!vcn_to_lcn(m_mft_extents, vcn, index, lcn) || m_mft_extents[index].sparse) return 0;
+  // A run past the volume's last cluster would read whatever follows the
+  // volume on the disk (the next partition) as MFT records.
+  if (m_total_clusters != 0 && lcn >= m_total_clusters) return 0;
   if (lcn > (~0ULL - position % m_cluster_size) / m_cluster_size) return 0;
   return lcn * m_cluster_size + position % m_cluster_size;
 }

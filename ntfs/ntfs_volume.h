@@ -68,6 +68,8 @@ class CNtfs final : public record_source, public cluster_source {
  private:
   bool read_geometry();
   bool read_mft_record_zero(std::vector<std::uint8_t>& record);
+  // Clusters of the MFT's run list that map, without a hole, to the volume.
+  std::uint64_t mapped_mft_clusters() const;
 
   byte_source& m_source;
   std::uint64_t m_volume_start;

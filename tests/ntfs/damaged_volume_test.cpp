@@ -1,0 +1,688 @@
+// Damaged volumes and disks, made by patching copies of the fixture images
+// (volumes from mkntfs, disks from sfdisk and sgdisk): boot sectors with
+// unusable geometry, MFT run lists that point past the volume, overlap
+// themselves or hold absurd runs, images cut short, and partition tables
+// whose entries or extended-partition chains point past the disk or back at
+// themselves.
+//
+// Each damage is checked on the volume object where that is clearer, and
+// through the program, which must end with its report or with what it could
+// still read. The program runs in a child that is killed after a deadline,
+// so that a hang fails its case instead of stalling the whole test run.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "ntfs/ntfs_volume.h"
+#include "support/byte_reader.h"
+#include "tests/common/test_support.h"
+
+using namespace testing_support;
+
+namespace {
+
+using bytes = std::vector<std::uint8_t>;
+using patch = std::function<void(bytes&)>;
+
+// `basic` and `fragmented`: 4096-byte clusters, 1024-byte records, 4095
+// clusters (boot sector: 32767 sectors of 512 bytes), the MFT from cluster 4.
+constexpr std::uint64_t k_record = 1024;
+constexpr std::uint64_t k_volume_clusters = 4095;
+constexpr std::uint64_t k_basic_records = 348;  // 87 clusters of MFT
+// `offset`: the volume starts 1 MiB into the image.
+constexpr std::uint64_t k_offset_volume = 0x100000;
+
+// Sectors of the `mbr` disk holding its two extended boot records.
+constexpr std::uint64_t k_first_ebr = 88064 * 512;
+constexpr std::uint64_t k_second_ebr = 98304 * 512;
+constexpr std::uint64_t k_mbr_slots = 446;  // 16 bytes each: type at 4, start at 8, count at 12
+// `gpt`: the header in LBA 1, the entry array from LBA 2 (128 bytes each).
+constexpr std::uint64_t k_gpt_header = 512;
+constexpr std::uint64_t k_gpt_second_entry = 1024 + 128;  // first LBA at 32, last LBA at 40
+
+const bytes& fixture_bytes(const std::string& name) {
+  static std::map<std::string, bytes> loaded;
+  auto it = loaded.find(name);
+  if (it == loaded.end()) it = loaded.emplace(name, read_bytes(fixture_path(name))).first;
+  return it->second;
+}
+
+void put_le(bytes& image, std::uint64_t offset, std::uint64_t value, int width) {
+  for (int i = 0; i < width; ++i) image.at(offset + i) = static_cast<std::uint8_t>(value >> (8 * i));
+}
+
+void put_bytes(bytes& image, std::uint64_t offset, const bytes& values) {
+  for (std::size_t i = 0; i < values.size(); ++i) image.at(offset + i) = values[i];
+}
+
+// Bytes that are nothing in particular (and never the "NTFS    " id).
+void fill_garbage(bytes& image, std::uint64_t from, std::uint64_t to) {
+  for (std::uint64_t i = from; i < to; ++i) image.at(i) = static_cast<std::uint8_t>((i * 37 + 11) & 0xFF);
+}
+
+// Where the unnamed $DATA attribute of MFT record 0 lies in a volume image,
+// found the way a reader must: the boot sector gives the cluster size and
+// the MFT's first cluster, the record header the first attribute, and each
+// attribute header its type and length. Offsets are from the image start.
+struct mft_data_location {
+  std::uint64_t attribute = 0;
+  std::uint64_t run_list = 0;
+};
+
+mft_data_location find_mft_data(const bytes& image) {
+  support::byte_reader boot(std::span<const std::uint8_t>(image).first(512));
+  const std::uint64_t cluster = std::uint64_t{boot.le16(11)} * boot.u8(13);
+  const std::uint64_t record_at = boot.le64(48) * cluster;
+  support::byte_reader record(std::span<const std::uint8_t>(image).subspan(record_at, k_record));
+  std::size_t at = record.le16(20);
+  while (record.ok() && record.le32(at) != 0xFFFFFFFF) {
+    if (record.le32(at) == 0x80 && record.u8(at + 9) == 0) {
+      return {record_at + at, record_at + at + record.le16(at + 32)};
+    }
+    const std::uint32_t length = record.le32(at + 4);
+    if (length == 0) break;
+    at += length;
+  }
+  ADD_FAILURE() << "no $DATA in MFT record 0";
+  return {};
+}
+
+// Writes `runs` over the MFT's own run list, `from` bytes into it.
+patch mft_runs(std::size_t from, bytes runs) {
+  return [=](bytes& image) { put_bytes(image, find_mft_data(image).run_list + from, runs); };
+}
+
+bytes damaged(const std::string& fixture, const patch& damage, std::uint64_t cut_bytes = 0) {
+  bytes image = fixture_bytes(fixture);
+  if (damage) damage(image);
+  if (cut_bytes != 0) image.resize(cut_bytes);
+  return image;
+}
+
+// A volume image held in memory; reads past its end come back short.
+class memory_image final : public ntfs::byte_source {
+ public:
+  explicit memory_image(bytes image) : m_bytes(std::move(image)) {}
+  std::int64_t read_at(std::uint64_t offset, void* buffer, std::size_t length) override {
+    if (offset >= m_bytes.size()) return 0;
+    length = static_cast<std::size_t>(std::min<std::uint64_t>(length, m_bytes.size() - offset));
+    std::memcpy(buffer, m_bytes.data() + offset, length);
+    return static_cast<std::int64_t>(length);
+  }
+  std::uint64_t size_bytes() const override { return m_bytes.size(); }
+
+ private:
+  bytes m_bytes;
+};
+
+// The raw bytes of `entry` as the volume reads them; empty when it cannot.
+bytes record_of(ntfs::CNtfs& volume, std::uint64_t entry) {
+  bytes record(volume.get_mft_record_size());
+  if (!volume.read_record(entry, record, ntfs::read_intent::random)) return {};
+  return record;
+}
+
+struct program_run {
+  int status = -1;  // -1: killed or ended by a signal
+  bool timed_out = false;
+  std::string out, err, diags;
+};
+
+// Runs the program on `arguments` followed by "-csv -quiet", and by
+// "-diags <file>" when `with_log` (a hanging walk fills the log quickly).
+program_run run_program(std::vector<std::string> arguments, const scratch_folder& folder, bool with_log = false,
+                        std::chrono::seconds deadline = std::chrono::seconds(60)) {
+  static int counter = 0;
+  const std::string stem = folder.file("run" + std::to_string(counter++));
+  arguments.insert(arguments.begin(), BRINDLE_BINARY);
+  arguments.insert(arguments.end(), {"-csv", "-quiet"});
+  if (with_log) arguments.insert(arguments.end(), {"-diags", stem + ".diags"});
+  std::vector<char*> argv;
+  for (auto& text : arguments) argv.push_back(text.data());
+  argv.push_back(nullptr);
+  std::fflush(nullptr);
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::dup2(::open((stem + ".out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), STDOUT_FILENO);
+    ::dup2(::open((stem + ".err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), STDERR_FILENO);
+    ::execv(BRINDLE_BINARY, argv.data());
+    ::_exit(127);
+  }
+  program_run run;
+  if (child < 0) return run;
+  int status = 0;
+  const auto start = std::chrono::steady_clock::now();
+  while (::waitpid(child, &status, WNOHANG) != child) {
+    if (std::chrono::steady_clock::now() - start > deadline) {
+      ::kill(child, SIGKILL);
+      ::waitpid(child, &status, 0);
+      run.timed_out = true;
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  if (!run.timed_out && WIFEXITED(status)) run.status = WEXITSTATUS(status);
+  run.out = read_file(stem + ".out");
+  run.err = read_file(stem + ".err");
+  run.diags = read_file(stem + ".diags");
+  return run;
+}
+
+// Result rows by entry number (the first column, "0x0000002a").
+using rows = std::map<std::uint64_t, std::vector<std::string>>;
+
+rows rows_of(const std::string& out) {
+  rows result;
+  for (const std::string& line : split_lines(out)) {
+    if (line.rfind("0x", 0) == 0) result[std::stoull(line.substr(0, line.find(',')), nullptr, 16)].push_back(line);
+  }
+  return result;
+}
+
+rows rows_where(const rows& all, const std::function<bool(std::uint64_t)>& keep) {
+  rows kept;
+  for (const auto& [entry, lines] : all) {
+    if (keep(entry)) kept[entry] = lines;
+  }
+  return kept;
+}
+
+// The rows of an untouched fixture volume.
+const rows& intact_rows(const std::string& fixture) {
+  static std::map<std::string, rows> done;
+  auto it = done.find(fixture);
+  if (it == done.end()) {
+    scratch_folder folder("damaged-intact");
+    const program_run run = run_program({"-image", fixture_path(fixture)}, folder);
+    EXPECT_EQ(run.status, 0) << fixture << run.err;
+    it = done.emplace(fixture, rows_of(run.out)).first;
+    EXPECT_GT(it->second.size(), 10u) << fixture;
+  }
+  return it->second;
+}
+
+// The "err: mftfixup <hex entry>" lines of a diagnostics log: the entries
+// the walk could not read.
+std::set<std::string> unreadable_entries(const std::string& diags) {
+  std::set<std::string> entries;
+  for (const std::string& line : split_lines(diags)) {
+    if (line.rfind("err: mftfixup ", 0) == 0) entries.insert(line.substr(14));
+  }
+  return entries;
+}
+
+const std::string cluster_message = "volume offset 0x0 is a NTFS partition, however image size does not encapsulate "
+                                    "entire volume\n\n";
+const std::string no_partitions = "couldn't find any partitions on disk\n\n";
+
+std::string refused_volume(const std::string& path) {
+  return "prob validating volume " + path + " as a NTFS partition, aborting...\n";
+}
+
+// ---------------------------------------------------------------------------
+// Boot sector
+
+TEST(DamagedBootSector, VolumeObjectRefusesUnusableGeometry) {
+  const auto field = [](std::uint64_t offset, std::uint64_t value, int width) -> patch {
+    return [=](bytes& image) { put_le(image, offset, value, width); };
+  };
+  struct test_case {
+    const char* what;
+    patch damage;
+    bool usable;
+  };
+  const std::vector<test_case> cases = {
+      {"intact", nullptr, true},
+      {"zeroed boot sector", [](bytes& i) { std::fill(i.begin(), i.begin() + 512, 0); }, false},
+      {"garbage boot sector", [](bytes& i) { fill_garbage(i, 0, 512); }, false},
+      {"NTFS id in front of garbage", [](bytes& i) { fill_garbage(i, 11, 512); }, false},
+      {"0 sectors per cluster", field(13, 0, 1), false},
+      {"3 sectors per cluster", field(13, 3, 1), false},
+      {"sectors per cluster 0xE0, 2^32 sectors as a negative power of two", field(13, 0xE0, 1), false},
+      {"128 sectors per cluster: 64 KiB clusters, no MFT where they put it", field(13, 128, 1), false},
+      {"0 bytes per sector", field(11, 0, 2), false},
+      {"128 bytes per sector", field(11, 128, 2), false},
+      {"513 bytes per sector", field(11, 513, 2), false},
+      {"8192 bytes per sector", field(11, 8192, 2), false},
+      {"0 clusters per record", field(64, 0, 1), false},
+      {"32 clusters per record (128 KiB records)", field(64, 32, 1), false},
+      {"127 clusters per record", field(64, 0x7F, 1), false},
+      {"records of 2^1 bytes", field(64, 0xFF, 1), false},
+      {"records of 2^7 bytes", field(64, 0xF9, 1), false},
+      {"records of 2^17 bytes", field(64, 0xEF, 1), false},
+      {"records of 2^128 bytes", field(64, 0x80, 1), false},
+      {"MFT cluster past the volume", field(48, k_volume_clusters + 1, 8), false},
+      // 2^52 + 4 clusters of 4096 bytes wrap around to the real MFT at byte
+      // 16384 in 64-bit arithmetic.
+      {"MFT cluster beyond 64-bit byte offsets, no sector count",
+       [](bytes& i) { put_le(i, 40, 0, 8), put_le(i, 48, (std::uint64_t{1} << 52) + 4, 8); }, false},
+      // Record 0's update sequence covers 1024 bytes: the size is enlarged.
+      {"records of 2^9 bytes", field(64, 0xF7, 1), true},
+      {"no sector count", field(40, 0, 8), true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    memory_image image(damaged("basic.img", c.damage));
+    ntfs::CNtfs volume(image, 0);
+    ASSERT_EQ(volume.validate(), c.usable);
+    EXPECT_EQ(volume.is_validated(), c.usable);
+    std::uint32_t size = 0;
+    EXPECT_EQ(volume.record_size(size), c.usable);
+    EXPECT_EQ(volume.record_capacity(), c.usable ? k_basic_records : 0);
+    bytes record(k_record);
+    EXPECT_EQ(volume.read_record(5, record, ntfs::read_intent::sequential), c.usable);
+    if (!c.usable) continue;
+    EXPECT_EQ(size, k_record);
+    EXPECT_EQ(std::memcmp(record.data(), "FILE", 4), 0);
+  }
+}
+
+TEST(DamagedBootSector, ProgramReportsOrEndsWithNothing) {
+  scratch_folder folder("damaged-boot");
+  const auto at_volume = [](std::uint64_t offset, std::uint64_t value, int width) -> patch {
+    return [=](bytes& image) { put_le(image, k_offset_volume + offset, value, width); };
+  };
+  struct test_case {
+    const char* what;
+    const char* fixture;
+    patch damage;
+    std::vector<std::string> options;  // after "-image <file>"; "-partition" replaces "-image"
+    int status;
+    std::string err;  // "@" stands for the image's path
+  };
+  const std::vector<test_case> cases = {
+      {"zeroed", "basic.img", [](bytes& i) { std::fill(i.begin(), i.begin() + 512, 0); }, {}, 255, no_partitions},
+      {"garbage", "basic.img", [](bytes& i) { fill_garbage(i, 0, 512); }, {}, 255, no_partitions},
+      // A sector count eight times the image: the volume cannot be in it.
+      {"4096 bytes per sector", "basic.img", [](bytes& i) { put_le(i, 11, 4096, 2); }, {}, 255, cluster_message},
+      // Volume selection goes by the "NTFS    " id only; the walk then finds
+      // no usable volume and reports nothing.
+      {"0 sectors per cluster", "basic.img", [](bytes& i) { put_le(i, 13, 0, 1); }, {}, 0, ""},
+      {"records of 2^128 bytes", "basic.img", [](bytes& i) { put_le(i, 64, 0x80, 1); }, {}, 0, ""},
+      {"zeroed, as a partition", "basic.img", [](bytes& i) { std::fill(i.begin(), i.begin() + 512, 0); },
+       {"-partition"}, 255, "@"},
+      {"0 sectors per cluster, as a partition", "basic.img", [](bytes& i) { put_le(i, 13, 0, 1); }, {"-partition"},
+       255, "@"},
+      {"records of 2^128 bytes, as a partition", "basic.img", [](bytes& i) { put_le(i, 64, 0x80, 1); },
+       {"-partition"}, 255, "@"},
+      {"zeroed, at an offset", "offset.img",
+       [](bytes& i) { std::fill(i.begin() + k_offset_volume, i.begin() + k_offset_volume + 512, 0); },
+       {"-offset", "0x100000"}, 255, no_partitions},
+      {"0 sectors per cluster, at an offset", "offset.img", at_volume(13, 0, 1), {"-offset", "0x100000"}, 0, ""},
+      {"records of 2^1 bytes, at an offset", "offset.img", at_volume(64, 0xFF, 1), {"-offset", "0x100000"}, 0, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string path = folder.file("volume.img");
+    write_bytes(path, damaged(c.fixture, c.damage));
+    std::vector<std::string> arguments = {"-image", path};
+    for (const std::string& option : c.options) {
+      if (option == "-partition") {
+        arguments.front() = option;
+      } else {
+        arguments.push_back(option);
+      }
+    }
+    const program_run run = run_program(arguments, folder);
+    ASSERT_FALSE(run.timed_out);
+    EXPECT_EQ(run.status, c.status);
+    EXPECT_EQ(run.err, c.err == "@" ? refused_volume(path) : c.err);
+    EXPECT_TRUE(rows_of(run.out).empty());
+  }
+  // The same kind of patch on a field that can take it: 512-byte records on
+  // a volume whose records say 1024 still read the whole volume.
+  const std::string path = folder.file("records-512.img");
+  write_bytes(path, damaged("basic.img", [](bytes& i) { put_le(i, 64, 0xF7, 1); }));
+  const program_run run = run_program({"-image", path}, folder);
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(rows_of(run.out), intact_rows("basic.img"));
+}
+
+// ---------------------------------------------------------------------------
+// The MFT's own run list ($DATA of record 0)
+
+// fragmented's run list: 11 2b 04 | 21 01 01 0a | 9 x (11 01 xx) | 00, so
+// the last run (cluster 2610, records 208-211) starts 31 bytes in.
+constexpr std::size_t k_fragmented_last_run = 31;
+
+TEST(DamagedMftRunList, VolumeObjectMapsWhatTheRunListStillHolds) {
+  struct test_case {
+    const char* what;
+    const char* fixture;
+    patch damage;
+    bool usable;
+    std::uint64_t capacity;  // records
+    std::uint64_t readable;  // entries 1 .. readable-1 read, `readable` does not
+    bool as_intact;          // and they read as on the intact volume
+  };
+  bytes overlapping = {0x11, 0x2B, 0x04};  // the first run as it is, then ten runs over it
+  for (int i = 0; i < 10; ++i) overlapping.insert(overlapping.end(), {0x11, 0x01, 0x01});
+  overlapping.push_back(0x00);
+  const std::vector<test_case> cases = {
+      // Record 0 is found through the boot sector, but no record through
+      // the run list.
+      {"a run past the volume", "basic.img", mft_runs(0, {0x31, 0x57, 0x00, 0x00, 0x01, 0x00}), true, 0, 1, false},
+      {"a run of no clusters before the real one", "basic.img",
+       mft_runs(0, {0x11, 0x00, 0x02, 0x11, 0x57, 0x02, 0x00}), true, k_basic_records, k_basic_records, true},
+      // Cut at the volume's last cluster: 4091 clusters from cluster 4.
+      {"a run of 2^32 - 1 clusters", "basic.img", mft_runs(0, {0x14, 0xFF, 0xFF, 0xFF, 0xFF, 0x04, 0x00}), true,
+       (k_volume_clusters - 4) * 4, (k_volume_clusters - 4) * 4, true},
+      {"a run before cluster 0", "basic.img", mft_runs(0, {0x11, 0x57, 0x84, 0x00}), false, 0, 0, false},
+      {"a count wider than 32 bits", "basic.img", mft_runs(0, {0x15, 0xFF, 0xFF, 0xFF, 0xFF, 0x01, 0x04, 0x00}),
+       false, 0, 0, false},
+      {"only a sparse run", "basic.img", mft_runs(0, {0x01, 0x57, 0x00}), true, 0, 1, false},
+      {"last run past the volume", "fragmented.img",
+       mft_runs(k_fragmented_last_run, {0x21, 0x01, 0x00, 0x40, 0x00}), true, 208, 208, true},
+      {"last run of no clusters", "fragmented.img", mft_runs(k_fragmented_last_run, {0x11, 0x00, 0x04, 0x00}), true,
+       208, 208, true},
+      {"last run with a 9-byte count field", "fragmented.img",
+       mft_runs(k_fragmented_last_run, {0x19, 0x01, 0x00, 0x00}), true, 208, 208, true},
+      {"last run of 2^32 - 1 clusters", "fragmented.img",
+       mft_runs(k_fragmented_last_run, {0x14, 0xFF, 0xFF, 0xFF, 0xFF, 0x04, 0x00}), true,
+       (52 + k_volume_clusters - 2610) * 4, (52 + k_volume_clusters - 2610) * 4, true},
+      {"runs 2 to 11 lying over run 1", "fragmented.img", mft_runs(0, overlapping), true, 212, 212, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    memory_image image(damaged(c.fixture, c.damage));
+    memory_image intact_image(fixture_bytes(c.fixture));
+    ntfs::CNtfs volume(image, 0), intact(intact_image, 0);
+    ASSERT_TRUE(intact.validate());
+    ASSERT_EQ(volume.validate(), c.usable);
+    EXPECT_EQ(volume.record_capacity(), c.capacity);
+    if (!c.usable) continue;
+    if (c.readable > 1) {
+      EXPECT_FALSE(record_of(volume, c.readable - 1).empty());
+    }
+    EXPECT_TRUE(record_of(volume, c.readable).empty());
+    if (c.as_intact) {
+      // Record 0 holds the patched run list itself.
+      for (std::uint64_t entry = 1; entry < std::min(c.readable, intact.record_capacity()); ++entry) {
+        ASSERT_EQ(record_of(volume, entry), record_of(intact, entry)) << entry;
+      }
+    }
+  }
+  // Runs over the first one map records 172.. onto its clusters again:
+  // cluster 5 holds records 4 to 7.
+  memory_image image(damaged("fragmented.img", mft_runs(0, overlapping)));
+  memory_image intact_image(fixture_bytes("fragmented.img"));
+  ntfs::CNtfs volume(image, 0), intact(intact_image, 0);
+  ASSERT_TRUE(volume.validate() && intact.validate());
+  EXPECT_EQ(record_of(volume, 172), record_of(intact, 4));
+  EXPECT_EQ(record_of(volume, 211), record_of(intact, 43));
+}
+
+TEST(DamagedMftRunList, ProgramReportsTheRecordsTheRunListReaches) {
+  scratch_folder folder("damaged-runs");
+  const rows& basic = intact_rows("basic.img");
+  const rows& fragmented = intact_rows("fragmented.img");
+
+  const std::string zero_run = folder.file("zero-run.img");
+  write_bytes(zero_run, damaged("basic.img", mft_runs(0, {0x11, 0x00, 0x02, 0x11, 0x57, 0x02, 0x00})));
+  program_run run = run_program({"-image", zero_run}, folder, true);
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(rows_of(run.out), basic);
+  EXPECT_TRUE(unreadable_entries(run.diags).empty());
+
+  // Not even record 0 can be read through the run list: nothing to report.
+  const std::string past_end = folder.file("past-end.img");
+  write_bytes(past_end, damaged("basic.img", mft_runs(0, {0x31, 0x57, 0x00, 0x00, 0x01, 0x00})));
+  run = run_program({"-image", past_end}, folder, true);
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.err, "");
+  EXPECT_TRUE(rows_of(run.out).empty());
+  EXPECT_TRUE(unreadable_entries(run.diags).count("0"));
+
+  // Records 208-210 lie in the last run: the file in 210 is lost, and so
+  // are the names that 189 keeps in its extension records 208 and 209.
+  const std::string last_run = folder.file("last-run.img");
+  write_bytes(last_run,
+              damaged("fragmented.img", mft_runs(k_fragmented_last_run, {0x21, 0x01, 0x00, 0x40, 0x00})));
+  run = run_program({"-image", last_run}, folder, true);
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.err, "");
+  const rows reported = rows_of(run.out);
+  EXPECT_EQ(reported.count(210), 0u);
+  EXPECT_EQ(reported.count(189), 1u);
+  const auto untouched = [](std::uint64_t entry) { return entry != 189 && entry != 210; };
+  EXPECT_EQ(rows_where(reported, untouched), rows_where(fragmented, untouched));
+  // The walk ends where the run list stops mapping the MFT, so the lost
+  // records are not even tried.
+  EXPECT_TRUE(unreadable_entries(run.diags).empty());
+
+  // Runs 2 to 11 over run 1: the records of run 1 are still themselves.
+  bytes overlapping = {0x11, 0x2B, 0x04};
+  for (int i = 0; i < 10; ++i) overlapping.insert(overlapping.end(), {0x11, 0x01, 0x01});
+  overlapping.push_back(0x00);
+  const std::string overlap = folder.file("overlap.img");
+  write_bytes(overlap, damaged("fragmented.img", mft_runs(0, overlapping)));
+  run = run_program({"-image", overlap}, folder);
+  EXPECT_FALSE(run.timed_out);
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.err, "");
+  const auto first_run = [](std::uint64_t entry) { return entry < 172; };
+  EXPECT_EQ(rows_where(rows_of(run.out), first_run), rows_where(fragmented, first_run));
+}
+
+// A run of 2^32 - 1 clusters with a $DATA size to match: 17 592 186 040 320
+// bytes, about 1.7e10 records. Only the records inside the volume can be
+// read, so the walk must stop at the volume's end.
+TEST(DamagedMftRunList, AbsurdRunWithMatchingSizeEndsAtTheVolumeEnd) {
+  scratch_folder folder("damaged-absurd");
+  const std::string path = folder.file("absurd.img");
+  write_bytes(path, damaged("basic.img", [](bytes& image) {
+                mft_runs(0, {0x14, 0xFF, 0xFF, 0xFF, 0xFF, 0x04, 0x00})(image);
+                const std::uint64_t attribute = find_mft_data(image).attribute;
+                // Allocated, real and initialised size.
+                for (std::uint64_t field : {40, 48, 56}) put_le(image, attribute + field, 0xFFFFFFFFull * 4096, 8);
+              }));
+  const program_run run = run_program({"-image", path}, folder, false, std::chrono::seconds(30));
+  ASSERT_FALSE(run.timed_out);
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.err, "");
+  const rows reported = rows_of(run.out);
+  for (const auto& [entry, lines] : intact_rows("basic.img")) {
+    if (entry == 0) continue;  // its own $DATA size is the damage
+    EXPECT_EQ(reported.count(entry) ? reported.at(entry) : std::vector<std::string>{}, lines) << entry;
+  }
+  ASSERT_EQ(reported.count(0), 1u);
+}
+
+// ---------------------------------------------------------------------------
+// Images cut short
+
+TEST(TruncatedImage, VolumeObjectReadsUpToTheCut) {
+  constexpr std::uint64_t mft = 16384;
+  struct test_case {
+    const char* what;
+    std::uint64_t cut_bytes;
+    bool usable;
+  };
+  const std::vector<test_case> cases = {
+      {"inside the boot sector", 100, false},
+      {"before the MFT", 8192, false},
+      {"inside record 0", mft + 600, false},
+      {"inside record 100", mft + 100 * k_record + 600, true},
+  };
+  memory_image intact_image(fixture_bytes("basic.img"));
+  ntfs::CNtfs intact(intact_image, 0);
+  ASSERT_TRUE(intact.validate());
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    memory_image image(damaged("basic.img", nullptr, c.cut_bytes));
+    ntfs::CNtfs volume(image, 0);
+    ASSERT_EQ(volume.validate(), c.usable);
+    if (!c.usable) continue;
+    for (std::uint64_t entry = 0; entry < 100; ++entry) ASSERT_EQ(record_of(volume, entry), record_of(intact, entry));
+    EXPECT_TRUE(record_of(volume, 100).empty());
+    EXPECT_TRUE(record_of(volume, 101).empty());
+  }
+}
+
+TEST(TruncatedImage, ProgramReportsOrKeepsTheRecordsBeforeTheCut) {
+  scratch_folder folder("damaged-cut");
+  struct test_case {
+    const char* what;
+    const char* fixture;
+    std::uint64_t cut_bytes;
+    std::vector<std::string> options;
+    int status;
+    std::string err;
+  };
+  const std::vector<test_case> cases = {
+      // 36 bytes are enough to see the "NTFS    " id.
+      {"inside the boot sector", "basic.img", 100, {}, 0, ""},
+      {"before the MFT", "basic.img", 8192, {}, 255, cluster_message},
+      {"inside the MFT", "basic.img", 16384 + 100 * k_record + 600, {}, 255, cluster_message},
+      {"inside the boot sector, at an offset", "offset.img", k_offset_volume + 100, {"-offset", "0x100000"}, 0, ""},
+      {"at the volume, at an offset", "offset.img", k_offset_volume, {"-offset", "0x100000"}, 255, no_partitions},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string path = folder.file("cut.img");
+    write_bytes(path, damaged(c.fixture, nullptr, c.cut_bytes));
+    std::vector<std::string> arguments = {"-image", path};
+    arguments.insert(arguments.end(), c.options.begin(), c.options.end());
+    const program_run run = run_program(arguments, folder);
+    ASSERT_FALSE(run.timed_out);
+    EXPECT_EQ(run.status, c.status);
+    EXPECT_EQ(run.err, c.err);
+    EXPECT_TRUE(rows_of(run.out).empty());
+  }
+  // Taken as it is, the image cut inside record 100 gives the records before
+  // it exactly as the whole volume does (their folders are all below 100).
+  const std::string path = folder.file("cut.img");
+  write_bytes(path, damaged("basic.img", nullptr, 16384 + 100 * k_record + 600));
+  const program_run run = run_program({"-image", path, "-offset", "0", "-ignore_image_size"}, folder, true);
+  ASSERT_FALSE(run.timed_out);
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(rows_of(run.out), rows_where(intact_rows("basic.img"), [](std::uint64_t entry) { return entry < 100; }));
+  EXPECT_TRUE(unreadable_entries(run.diags).count("64"));
+}
+
+// ---------------------------------------------------------------------------
+// Partition tables on the sfdisk and sgdisk disks
+
+std::string listing(const std::vector<std::string>& offsets_and_kinds) {
+  std::string text = "\n";
+  for (std::size_t i = 0; i + 1 < offsets_and_kinds.size(); i += 2)
+    text += "volume offset [ " + offsets_and_kinds[i] + " ] : " + offsets_and_kinds[i + 1] + "\n";
+  return text + "\n";
+}
+
+TEST(DamagedPartitionTable, ProgramListsWhatItFindsAndReadsTheVolumesItCan) {
+  scratch_folder folder("damaged-tables");
+  const std::vector<std::string> mbr_rows = {"0x100000",  "ntfs or exfat", "0x900000",  "fat32",
+                                             "0x2b00000", "exten",         "0x2c00000", "fat16",
+                                             "0x3000000", "exten",         "0x3100000", "ntfs or exfat"};
+  const auto upto = [&](std::size_t rows_kept, std::vector<std::string> more) {
+    std::vector<std::string> all(mbr_rows.begin(), mbr_rows.begin() + 2 * rows_kept);
+    all.insert(all.end(), more.begin(), more.end());
+    return listing(all);
+  };
+  const auto mbr_slot = [](std::uint64_t record, int slot, std::uint64_t field, std::uint64_t value, int width) {
+    return [=](bytes& image) { put_le(image, record + k_mbr_slots + 16 * slot + field, value, width); };
+  };
+  struct variant {
+    std::vector<std::string> options;
+    int status;
+    std::string err;
+    std::string name;  // a file only the chosen volume holds, when it is read
+  };
+  struct test_case {
+    const char* what;
+    const char* fixture;
+    patch damage;
+    std::vector<variant> runs;
+  };
+  std::vector<std::string> p1_past = mbr_rows;
+  p1_past[0] = "0x2000000000";
+  const std::vector<test_case> cases = {
+      {"MBR entry starting past the disk", "mbr.img", mbr_slot(0, 0, 8, 0x10000000, 4),
+       {{{}, 255,
+         "volume offset 0x2000000000 is not within image bounds\n" + listing(p1_past) +
+             "use option [-offset 0x3100000]\n\n",
+         ""},
+        {{"-offset", "0x2000000000"}, 255, "volume offset 0x2000000000 is not within image bounds\n\n", ""},
+        {{"-offset", "0x3100000"}, 0, "", "img_0001.jpg"}}},
+      {"MBR entry running past the disk", "mbr.img", mbr_slot(0, 0, 12, 0x7FFFFFFF, 4),
+       {{{"-offset", "0x100000"}, 255,
+         "volume offset 0x100000 is a NTFS partition, however image size does not encapsulate entire volume\n\n",
+         ""},
+        {{"-offset", "0x100000", "-ignore_image_size"}, 0, "", "hello_primary.txt"}}},
+      // The second extended boot record links back to the first.
+      {"extended chain looping to its start", "mbr.img",
+       [&](bytes& i) {
+         mbr_slot(k_second_ebr, 1, 4, 0x05, 1)(i), mbr_slot(k_second_ebr, 1, 8, 0, 4)(i);
+         mbr_slot(k_second_ebr, 1, 12, 28672, 4)(i);
+       },
+       {{{}, 255, upto(6, {"0x2b00000", "exten"}) + "use option [-offset 0x3100000]\n\n", ""},
+        {{"-offset", "0x3100000"}, 0, "", "img_0001.jpg"}}},
+      // The first extended boot record links to itself: the second one,
+      // and the NTFS volume it describes, are never reached.
+      {"extended boot record linking to itself", "mbr.img", mbr_slot(k_first_ebr, 1, 8, 0, 4),
+       {{{}, 255, upto(4, {"0x2b00000", "exten"}) + "use option [-offset 0x100000]\n\n", ""},
+        {{"-offset", "0x3100000"}, 255, upto(4, {"0x2b00000", "exten"}) + "use option [-offset 0x100000]\n\n",
+         ""},
+        {{"-offset", "0x100000"}, 0, "", "hello_primary.txt"}}},
+      {"GPT entry array past the disk", "gpt.img",
+       [](bytes& i) { put_le(i, k_gpt_header + 72, std::uint64_t{1} << 30, 8); },
+       {{{}, 255, no_partitions, ""}, {{"-offset", "0x100000"}, 0, "", "main.c"}}},
+      {"GPT entry starting past the disk", "gpt.img",
+       [](bytes& i) {
+         put_le(i, k_gpt_second_entry + 32, std::uint64_t{1} << 32, 8);
+         put_le(i, k_gpt_second_entry + 40, (std::uint64_t{1} << 32) + 16383, 8);
+       },
+       {{{}, 255,
+         listing({"0x100000", "ntfs or exfat", "0x20000000000", "gpt"}) + "use option [-offset 0x100000]\n\n", ""},
+        {{"-offset", "0x20000000000"}, 255, "volume offset 0x20000000000 is not within image bounds\n\n", ""},
+        {{"-offset", "0x100000"}, 0, "", "main.c"}}},
+      {"GPT entry ending past the disk", "gpt.img",
+       [](bytes& i) { put_le(i, k_gpt_second_entry + 40, std::uint64_t{1} << 40, 8); },
+       {{{"-offset", "0x900000"}, 255,
+         "volume offset 0x900000 is a NTFS partition, however image size does not encapsulate entire volume\n\n",
+         ""},
+        {{"-offset", "0x900000", "-ignore_image_size"}, 0, "", "inbox.mbox"}}},
+      // Its end in bytes does not fit in 64 bits: the entry is dropped.
+      {"GPT entry ending at LBA 2^64 - 1", "gpt.img",
+       [](bytes& i) { put_le(i, k_gpt_second_entry + 40, ~std::uint64_t{0}, 8); },
+       {{{}, 255, listing({"0x100000", "ntfs or exfat"}) + "use option [-offset 0x100000]\n\n", ""}}},
+  };
+  for (const auto& c : cases) {
+    const std::string path = folder.file("disk.img");
+    write_bytes(path, damaged(c.fixture, c.damage));
+    for (const variant& v : c.runs) {
+      std::vector<std::string> arguments = {"-image", path};
+      arguments.insert(arguments.end(), v.options.begin(), v.options.end());
+      SCOPED_TRACE(std::string(c.what) + (v.options.empty() ? "" : " " + v.options.front() + " " + v.options[1]));
+      const program_run run = run_program(arguments, folder);
+      ASSERT_FALSE(run.timed_out);
+      EXPECT_EQ(run.status, v.status);
+      EXPECT_EQ(run.err, v.err);
+      if (v.name.empty()) {
+        EXPECT_TRUE(rows_of(run.out).empty());
+      } else {
+        EXPECT_NE(run.out.find("," + v.name + ","), std::string::npos);
+      }
+    }
+    std::filesystem::remove(path);
+  }
+}
+
+}  // namespace
