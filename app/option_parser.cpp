@@ -5,6 +5,7 @@
 #include <system_error>
 #include <unistd.h>
 
+#include "app/action_options.h"
 #include "app/filter_options.h"
 #include "app/option_values.h"
 #include "app/script_file.h"
@@ -86,8 +87,9 @@ bool parse_shared_options(mft_entries_ctx& options, argument_list& arguments) {
     options.bodyfile = true;
     options.separator = "|";
   }
-  // One machine format per run: the bodyfile beats log2timeline, which
-  // beats CSV.
+  // One machine format per run: the hash list beats the bodyfile, which
+  // beats log2timeline, which beats CSV.
+  if (options.hash_list) options.csv = options.csv_l2t = options.bodyfile = false;
   if (options.bodyfile) options.csv_l2t = false;
   if (options.bodyfile || options.csv_l2t) options.csv = false;
   if (arguments.value("-hostname", value)) {
@@ -208,6 +210,7 @@ bool parse_program_options(mft_entries_ctx& options, argument_list& arguments) {
     options.results_full_path = uni::to_wide(full.lexically_normal().string());
   }
 
+  if (!parse_action_options(options, arguments)) return false;
   if (!parse_filter_options(options, arguments)) return false;
   if (!take_number(arguments, "-find_mft", number, present)) return false;
   if (present) {
@@ -264,6 +267,7 @@ int parse_options(mft_entries_ctx& options, argument_list& arguments, const std:
     for (std::string& argument : read_script_file(script)) working.append(std::move(argument));
   }
   arguments = working;
+  parse_hash_options(options, working);
 
   // The results folder is made before anything is written.
   {

@@ -100,7 +100,20 @@ class mft_entries_ctx : public cmd_params {
   bool header_bytes = false;
   std::uint32_t header_offset = 0;
   std::uint32_t header_length = 0;  // bytes
+  bool header_strings = false;      // show the header as the strings it holds
   bool time_anomaly_check = true;
+
+  // Content: digests, how streams are read, and what is shown of them.
+  bool hash_md5 = false;
+  bool hash_sha1 = false;
+  bool hash_sha256 = false;
+  bool raw_read = false;           // -raw: allocated size, compressed units as stored
+  bool skip_sparse = false;        // -skip_sparse_clusters
+  bool include_zone_info = false;  // -action_include_zoneinfo
+  bool include_owner_sid = false;  // -action_include_ownersid
+  bool cluster_info = false;       // -action_include_clusterinfo
+  bool plain_run = true;           // compact default layout
+  bool hexdump = false;
 
   // Selection (filters and which scans run).
   walk::filter_settings filters;

@@ -130,6 +130,8 @@ output::output_settings make_output_settings(const mft_entries_ctx& options) {
     settings.kind = output::layout::per_path;
   } else if (options.file_path_only) {
     settings.kind = output::layout::path_list;
+  } else if (options.hash_list) {
+    settings.kind = output::layout::hash_list;
   } else if (options.bodyfile) {
     settings.kind = output::layout::bodyfile;
   } else if (options.csv_l2t) {
@@ -151,6 +153,13 @@ output::output_settings make_output_settings(const mft_entries_ctx& options) {
   settings.time_width = cv::time_format_width(options.time_pattern);
 
   settings.host_name = options.host_name;
+  settings.plain_run = options.plain_run;
+  settings.cluster_info = options.cluster_info;
+  settings.zone_info = options.include_zone_info;
+  settings.md5_column = options.hash_md5;
+  settings.sha1_column = options.hash_sha1;
+  settings.sha256_column = options.hash_sha256;
+  settings.header_column = options.header_bytes && options.header_length > 0;
   settings.user_name = options.user_name;
   settings.program_name = options.program_name;
   settings.source_name = source_name_of(options);
@@ -187,6 +196,16 @@ walk::walk_settings make_walk_settings(const mft_entries_ctx& options) {
   settings.csv_per_path = options.per_path_csv;
   settings.future_limit = options.anomaly_ceiling;
   settings.source_label = options.source_label.c_str();
+  settings.include_zone_info = options.include_zone_info;
+  settings.actions.md5 = options.hash_md5;
+  settings.actions.sha1 = options.hash_sha1;
+  settings.actions.sha256 = options.hash_sha256;
+  settings.actions.raw = options.raw_read;
+  settings.actions.skip_sparse = options.skip_sparse;
+  // Only the layouts show header bytes; the signature filters read their own.
+  settings.actions.header_bytes = options.header_bytes && !options.detailed_dump;
+  settings.actions.header_strings = options.header_strings;
+  settings.actions.header_length = options.header_length;
   return settings;
 }
 

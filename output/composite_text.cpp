@@ -131,7 +131,9 @@ void append_other_info(std::string& out, const entry_result& result, const ntfs:
 
 std::uint64_t stream_size(const ntfs::attr_record& attribute) { return attribute.header.stream_size(); }
 
-void append_stream_text(std::string& out, const ntfs::mft_record& record, const output_settings& settings) {
+void append_stream_text(std::string& out, const ntfs::mft_record& record, const output_settings& settings,
+                        const entry_result* result, bool with_digests) {
+  const entry_result* digests_of = with_digests ? result : nullptr;
   const std::size_t start = out.size();
   for (const auto& attribute : record.attributes) {
     if (!attribute.data_attribute) continue;
@@ -166,6 +168,11 @@ void append_stream_text(std::string& out, const ntfs::mft_record& record, const 
       }
       out.append(": ");
     }
+    if (digests_of && !attribute.named_stream && attribute.header.type == ntfs::attribute_type::data) {
+      if (!digests_of->md5_text.empty()) out.append("md5_hash: ").append(digests_of->md5_text).append(" : ");
+      if (!digests_of->sha1_text.empty()) out.append("sha1_hash ").append(digests_of->sha1_text).append(" : ");
+      if (!digests_of->sha256_text.empty()) out.append("sha256_hash ").append(digests_of->sha256_text).append(" : ");
+    }
     out.resize(out.size() - 3);  // the trailing " : "
     out.push_back(']');
   }
@@ -190,6 +197,10 @@ void append_stream_text(std::string& out, const ntfs::mft_record& record, const 
     out.append("[security_id: ");
     append_hex(out, security, 4);
     out.push_back(']');
+  }
+  if (result && !result->owner_sid.empty()) {
+    next_item(out, start);
+    out.append("[owner_sid: ").append(result->owner_sid).push_back(']');
   }
 }
 

@@ -36,7 +36,10 @@ void append_zone_info(std::string& out, const ntfs::mft_record& record);
 
 // "[name : label : sz: 0x...]; ..." for each non-empty data stream, then the
 // log-file sequence number, update sequence number and security id.
-void append_stream_text(std::string& out, const ntfs::mft_record& record, const output_settings& settings);
+// With `result` given, its owner SID follows, and with `with_digests` the
+// unnamed stream's item also carries the digests ("md5_hash: ...").
+void append_stream_text(std::string& out, const ntfs::mft_record& record, const output_settings& settings,
+                        const entry_result* result = nullptr, bool with_digests = false);
 
 // Size of a data stream as the layouts show it.
 std::uint64_t stream_size(const ntfs::attr_record& attribute);

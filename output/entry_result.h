@@ -24,6 +24,10 @@ struct entry_result {
   std::string md5_text;
   std::string sha1_text;
   std::string sha256_text;
+  // The first bytes of the unnamed stream as hex pairs or strings; empty
+  // when not read.
+  std::string header_text;
+  bool header_strings = false;
   // Owner SID text from the volume's security descriptors, when asked for.
   std::string owner_sid;
 
@@ -38,6 +42,8 @@ struct entry_result {
     sha1_text.clear();
     sha256_text.clear();
     owner_sid.clear();
+    header_text.clear();
+    header_strings = false;
   }
 };
 

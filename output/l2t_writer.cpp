@@ -56,7 +56,15 @@ void l2t_writer::write(const entry_result& result, results_stream& stream) {
   m_extra.clear();
   bool has_streams = false;
   for (const auto& attribute : record.attributes) has_streams = has_streams || attribute.data_attribute;
-  if (has_streams) append_stream_text(m_extra, record, m_settings);
+  if (has_streams) {
+    append_stream_text(m_extra, record, m_settings, &result, true);
+  } else if (!result.owner_sid.empty()) {
+    m_extra.append("[owner_sid: ").append(result.owner_sid).push_back(']');
+  }
+  if (has_streams && !result.header_text.empty()) {
+    m_extra.append("; [").append(result.header_strings ? "strings: " : "bytes: ").append(result.header_text);
+    m_extra.push_back(']');
+  }
 
   for (const auto& name : record.file_names) {
     if (name.is_dos_name && m_settings.hide_dos_times) continue;

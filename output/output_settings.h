@@ -16,6 +16,7 @@ enum class layout {
   record_dump,  // the detailed record dump (-find_mft)
   l2t,          // log2timeline CSV (-csvl2t)
   bodyfile,     // mactime bodyfile (-bodyfile)
+  hash_list,    // digests first (-hashfile)
 };
 
 struct output_settings {
@@ -46,6 +47,11 @@ struct output_settings {
   bool cluster_info = false;    // -action_include_clusterinfo
   bool zone_info = false;       // -action_include_zoneinfo
   bool bare_mft_source = true;  // the source is an extracted $MFT file
+  // Digest columns, each only when that digest is computed.
+  bool md5_column = false;
+  bool sha1_column = false;
+  bool sha256_column = false;
+  bool header_column = false;  // header bytes were read: "header info" / "header data"
 
   // Time window of the time filter; 0 and all ones when none is set.
   std::uint64_t window_start = 0;

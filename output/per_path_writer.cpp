@@ -73,6 +73,7 @@ void per_path_writer::write_header(results_stream& stream) {
     }
   }
   m_line.text("summary stats", 100);
+  if (m_settings.header_column) m_line.text("header data", 0);
   m_line.end();
   stream.line_done();
   stream.header_pending = false;
@@ -101,7 +102,7 @@ void per_path_writer::write(const entry_result& result, results_stream& stream) 
   if (stream.header_pending) write_header(stream);
 
   m_stream_text.clear();
-  append_stream_text(m_stream_text, record, m_settings);
+  append_stream_text(m_stream_text, record, m_settings, &result, true);
 
   m_object_ids.clear();
   for (const auto& object : record.object_ids) {
@@ -206,6 +207,7 @@ void per_path_writer::write_line(const entry_result& result, const ntfs::file_na
   if (!m_settings.host_name.empty()) m_line.text(m_settings.host_name, m_settings.host_name.size());
   if (!m_settings.hide_dos_times) write_times(dos ? dos->times : ntfs::four_times{});
   m_line.text(m_stream_text, 100);
+  if (m_settings.header_column) m_line.text(result.header_text, 0);
   m_line.end();
   stream.line_done();
 }

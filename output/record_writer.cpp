@@ -1,6 +1,7 @@
 #include "output/record_writer.h"
 
 #include "output/bodyfile_writer.h"
+#include "output/hash_list_writer.h"
 #include "output/l2t_writer.h"
 #include "output/path_list_writer.h"
 #include "output/per_path_writer.h"
@@ -21,6 +22,8 @@ std::unique_ptr<record_writer> make_record_writer(const output_settings& setting
       return std::make_unique<l2t_writer>(settings);
     case layout::bodyfile:
       return std::make_unique<bodyfile_writer>(settings);
+    case layout::hash_list:
+      return std::make_unique<hash_list_writer>(settings);
     case layout::timeline:
       break;
   }

@@ -44,6 +44,9 @@ void timeline_writer::write_header(results_stream& stream) {
   m_line.text("MACB", 33);
   if (!m_settings.plain_run) m_line.text("data type", 14);
   m_line.text("other info", 14);
+  if (m_settings.md5_column) m_line.text("MD5 hash", 32);
+  if (m_settings.sha1_column) m_line.text("SHA1 hash", 40);
+  if (m_settings.sha256_column) m_line.text("sha256 hash", 64);
   m_line.text("name", 15);
   m_line.text("path", 60);
   if (m_settings.cluster_info && !m_settings.plain_run) {
@@ -51,6 +54,7 @@ void timeline_writer::write_header(results_stream& stream) {
   } else {
     m_line.text("various data types", 100);
   }
+  if (m_settings.header_column) m_line.text("header info", 0);
   m_line.end();
   stream.line_done();
   stream.header_pending = false;
@@ -109,7 +113,7 @@ void timeline_writer::write(const entry_result& result, results_stream& stream) 
   if (stream.header_pending) write_header(stream);
 
   m_stream_text.clear();
-  append_stream_text(m_stream_text, record, m_settings);
+  append_stream_text(m_stream_text, record, m_settings, &result);
   m_type = entry_type_text(result);
 
   m_names.clear();
@@ -201,9 +205,15 @@ const timeline_writer::name_columns& timeline_writer::columns_for(const entry_re
   line.begin(columns.after_time);
   if (!m_settings.plain_run) line.text("", 14);
   line.text(m_other_info, 14);
+  // Records without a digest keep the column, empty, so every line has the
+  // header's shape.
+  if (m_settings.md5_column) line.text(result.md5_text, 32);
+  if (m_settings.sha1_column) line.text(result.sha1_text, 40);
+  if (m_settings.sha256_column) line.text(result.sha256_text, 64);
   line.text(name ? std::string_view(name->name_utf8) : std::string_view(no_name_text), 15);
   line.text(name ? (path ? *path : std::string_view()) : std::string_view(no_path_text), 60);
   line.text(m_stream_text, m_settings.cluster_info && !m_settings.plain_run ? 80 : 100);
+  if (m_settings.header_column) line.text(result.header_text, 0);
   return columns;
 }
 

@@ -40,13 +40,16 @@ bool prepare(walk_run& run, ntfs::mft_record& record, walk_plan& plan) {
   if (data_size == 0) return false;
   const std::uint32_t record_size = run.records().record_size;
   plan.entry_count = data_size / record_size;
-  plan.source_entries = run.bare_mft_source() ? run.source_size_bytes() / record_size : plan.entry_count;
+  // On a volume the records the MFT's run list really maps cap the count:
+  // a damaged $DATA size must not send the walk through billions of entries.
+  plan.source_entries = run.bare_mft_source() ? run.source_size_bytes() / record_size
+                                              : std::min(plan.entry_count, run.records().source->record_capacity());
   return true;
 }
 
 void dispatch(walk_run& run, output::entry_result& result, ntfs::entry_number entry) {
   result.record_offset = run.settings().record_offset ? entry * run.records().record_size : 0;
-  run.writer().write(result, run.stream());
+  run.report(result);
 }
 
 // Reads one entry into `record.raw`; false when it cannot be read.
@@ -133,7 +136,7 @@ bool inode_set_walk(walk_run& run, const std::set<ntfs::entry_number>& entries) 
     if (analyze_entry(run, record, result, entry, header)) {
       // The set walk always reports where each record lies.
       result.record_offset = entry * run.records().record_size;
-      run.writer().write(result, run.stream());
+      run.report(result);
     }
   }
   return finish_walk(run);
@@ -205,7 +208,7 @@ bool unallocated_cluster_walk(walk_run& run) {
         result.source_label = "NTFS:UNALLOC";
         result.record_offset =
             settings.record_offset ? volume->volume_start() + cluster * cluster_bytes + slot : 0;
-        run.writer().write(result, run.stream());
+        run.report(result);
       }
     }
     cluster = end;

@@ -12,6 +12,7 @@ bool walk_run::open_source() {
   if (!m_settings.mft_file_path.empty()) {
     if (!m_mft_file.open(m_settings.mft_file_path)) return false;
     m_records.source = &m_mft_file;
+    m_actions.set_clusters(nullptr);
   } else if (!m_settings.volume_path.empty() || m_settings.drive_number != 0xFFFFFFFF) {
     if (m_settings.volume_path.empty()) {
       m_volume_bytes = std::make_unique<storage::RAW_DISK_IO>(storage::physical_drive{m_settings.drive_number});
@@ -26,6 +27,7 @@ bool walk_run::open_source() {
     }
     m_records.source = m_volume.get();
     m_records.clusters = m_volume.get();
+    m_actions.set_clusters(m_volume.get());
     m_filter.volume_opened(*m_volume, m_records);
   } else {
     return false;
@@ -35,6 +37,7 @@ bool walk_run::open_source() {
 
 void walk_run::close_source() {
   m_mft_file.close();
+  m_actions.set_clusters(nullptr);
   m_volume.reset();
   m_volume_bytes.reset();
   m_records.source = nullptr;

@@ -11,6 +11,7 @@
 
 #include "ntfs/mft_file_source.h"
 #include "ntfs/ntfs_volume.h"
+#include "walk/entry_actions.h"
 #include "storage/raw_disk_io.h"
 #include "ntfs/path_resolver.h"
 #include "ntfs/record_reader.h"
@@ -35,19 +36,28 @@ struct walk_settings {
   bool include_zone_info = false;
   std::uint64_t future_limit = 0;     // FILETIME; run start plus one hour
   const char* source_label = "";
+  action_settings actions;            // digests and header bytes of accepted records
 };
 
 class walk_run {
  public:
   walk_run(const walk_settings& settings, output::record_writer& writer, output::results_stream& stream,
            selection_filter& filter, support::diagnostics_log* log)
-      : m_settings(settings), m_writer(writer), m_stream(stream), m_filter(filter), m_log(log) {}
+      : m_settings(settings), m_writer(writer), m_stream(stream), m_filter(filter), m_log(log),
+        m_actions(settings.actions) {}
 
   const walk_settings& settings() const { return m_settings; }
   output::record_writer& writer() { return m_writer; }
   output::results_stream& stream() { return m_stream; }
   selection_filter& filter() { return m_filter; }
   support::diagnostics_log* log() { return m_log; }
+
+  // Computes what the layout shows of an accepted record's data, then
+  // writes its lines.
+  void report(output::entry_result& result) {
+    m_actions.apply(*result.record, result);
+    m_writer.write(result, m_stream);
+  }
 
   // Opens the source once; later calls return at once while it is open.
   bool open_source();
@@ -71,6 +81,7 @@ class walk_run {
   output::results_stream& m_stream;
   selection_filter& m_filter;
   support::diagnostics_log* m_log;
+  entry_actions m_actions;
 
   ntfs::mft_file_source m_mft_file;
   std::unique_ptr<storage::RAW_DISK_IO> m_volume_bytes;

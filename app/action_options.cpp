@@ -1,0 +1,76 @@
+#include "app/action_options.h"
+
+#include <algorithm>
+
+#include "app/option_values.h"
+#include "support/utf.h"
+
+namespace app {
+
+namespace {
+
+void raise_header(mft_entries_ctx& options, std::uint32_t length) {
+  options.header_bytes = true;
+  options.header_offset = 0;
+  options.header_length = std::max(options.header_length, length);
+}
+
+}  // namespace
+
+void parse_hash_options(mft_entries_ctx& options, argument_list& arguments) {
+  std::string value;
+  if (arguments.value("-hashfile", value)) {
+    std::string lower;
+    uni::utf8_to_lower(value, lower);
+    options.separator = "|";
+    options.list_separators[0] = '|';
+    options.list_separators[1] = ';';
+    for (const std::string& piece : split_list(lower)) {
+      bool known = true;
+      if (piece == "md5") {
+        options.hash_md5 = true;
+      } else if (piece == "sha1") {
+        options.hash_sha1 = true;
+      } else if (piece == "sha256") {
+        options.hash_sha256 = true;
+      } else {
+        known = false;
+      }
+      if (known) {
+        options.hash_list = true;
+        options.csv = options.csv_l2t = options.bodyfile = false;
+      }
+    }
+  }
+  if (arguments.flag("-md5")) options.hash_md5 = true;
+  if (arguments.flag("-sha1")) options.hash_sha1 = true;
+  if (arguments.flag("-sha256")) options.hash_sha256 = true;
+}
+
+bool parse_action_options(mft_entries_ctx& options, argument_list& arguments) {
+  options.raw_read = arguments.flag("-raw");
+  options.skip_sparse = arguments.flag("-skip_sparse_clusters");
+  options.include_zone_info = arguments.flag("-action_include_zoneinfo");
+  options.include_owner_sid = arguments.flag("-action_include_ownersid");
+  if (arguments.flag("-action_include_header")) {
+    raise_header(options, 32);
+    options.plain_run = false;
+  }
+  if (arguments.flag("-action_find_strings_in_hdr")) {
+    raise_header(options, 256);
+    options.header_strings = true;
+    options.plain_run = false;
+  }
+  if (arguments.flag("-action_include_clusterinfo")) {
+    options.cluster_info = true;
+    options.plain_run = false;
+  }
+  options.hexdump = arguments.flag("-hexdump");
+  std::string ignored;
+  // Switches header reading on without a length of its own: alone it reads
+  // nothing, beside another header option it changes nothing.
+  if (arguments.value("-action_include_header_ex", ignored)) options.header_bytes = true;
+  return true;
+}
+
+}  // namespace app

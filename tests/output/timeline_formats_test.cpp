@@ -1,0 +1,470 @@
+// The timeline layouts read by other people's tools: -bodyfile next to The
+// Sleuth Kit's fls -m listing of the same volume (as rows, and through
+// mactime when it is installed), and -csvl2t / -csv read by Python's csv
+// module, the log2timeline MACB letters checked against istat.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <map>
+#include <regex>
+#include <set>
+#include <tuple>
+
+#include "tests/common/tsk_agreement.h"
+
+using namespace testing_support;
+
+namespace {
+
+bool have_tool(const std::string& name) { return std::system(("command -v " + name + " >/dev/null").c_str()) == 0; }
+
+// A shell command's stdout, with "\nexit N" appended when it fails.
+std::string capture(const std::string& command) {
+  std::string out;
+  FILE* pipe = ::popen(command.c_str(), "r");
+  char chunk[4096];
+  for (std::size_t n; pipe && (n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0;) out.append(chunk, n);
+  if (const int status = pipe ? ::pclose(pipe) : -1; status != 0) out += "\nexit " + std::to_string(status);
+  return out;
+}
+
+void write_text(const std::string& path, const std::string& text) { write_bytes(path, {text.begin(), text.end()}); }
+
+std::string without_stream(const std::string& path) {
+  const auto slash = path.rfind('/');
+  return path.substr(0, path.find(':', slash == std::string::npos ? 0 : slash));
+}
+
+// Our "[root]\dir\file" as TSK names it, "/dir/file". Where the parent record
+// was reused we say "<path corrupted>"; TSK files the name under its virtual
+// $OrphanFiles folder.
+std::string tsk_path(std::string path) {
+  if (path.starts_with("[root]")) path.erase(0, 6);
+  std::replace(path.begin(), path.end(), '\\', '/');
+  if (path.starts_with("/<path corrupted>/")) path.replace(0, 17, "/$OrphanFiles");
+  return path;
+}
+
+// A bodyfile line reduced to what both tools mean by it, keyed by
+// "name|entry": the name is "/dir/file[:stream]", then " ($FILE_NAME)" for
+// $FILE_NAME times and " (deleted)" for a record not in use; the values are
+// size, access, modify, MFT change and create seconds.
+using body_values = std::array<std::int64_t, 5>;
+using canonical_body = std::map<std::string, body_values>;
+
+void add_row(canonical_body& rows, const std::string& name, std::uint64_t entry, const body_values& values) {
+  const auto [at, fresh] = rows.emplace(name + "|" + std::to_string(entry), values);
+  EXPECT_TRUE(fresh || at->second == values) << "two different lines for " << at->first;
+}
+
+canonical_body canonical_fls(const std::string& volume) {
+  // fls -m of TSK 4.11 writes whole seconds, as we do: no fraction to drop.
+  for (const std::string& text : split_lines(read_file(source_fixture_path(volume + ".fls.txt")))) {
+    const std::vector<std::string> fields = split_fields(text, "|");
+    for (std::size_t i = fields.size() - 4; i < fields.size(); ++i) EXPECT_EQ(fields[i].find('.'), std::string::npos);
+  }
+  const std::vector<fls_line> lines = read_fls(volume);
+  std::set<std::uint64_t> with_data;
+  for (const fls_line& line : lines) {
+    if (line.type == 128) with_data.insert(line.entry);
+  }
+  canonical_body rows;
+  for (const fls_line& line : lines) {
+    // TSK's virtual $OrphanFiles folder is no MFT record, and TSK lists a
+    // directory's named streams a second time under "dir/.".
+    if (line.kind == 'V' || line.path.ends_with("/.")) continue;
+    // An index ($I30, $SDH, $O, ...) is no data stream: we write a record
+    // once per $DATA stream, or once, with size 0, when it has none.
+    if (line.type == 144 && with_data.count(line.entry)) continue;
+    std::string name = line.path;
+    // '|' separates our fields, so our names carry ';' in its place.
+    std::replace(name.begin(), name.end(), '|', ';');
+    // TSK files nameless unallocated records as $OrphanFiles/OrphanFile-N;
+    // we write every nameless record as "<no filename attribute>", no state.
+    const bool nameless = name.starts_with("/$OrphanFiles/OrphanFile-");
+    if (nameless) name = "<no filename attribute>";
+    if (line.file_name_times) name += " ($FILE_NAME)";
+    if (!line.stream.empty() && line.type != 144) name += ":" + line.stream;
+    if (line.deleted && !nameless) name += " (deleted)";
+    // fls gives a $FILE_NAME line the attribute's length and an index line
+    // the index size; we give the stream's size, 0 without one.
+    const bool no_size = line.file_name_times || line.type == 144;
+    const auto n = [](std::uint64_t value) { return static_cast<std::int64_t>(value); };
+    add_row(
+        rows, name, line.entry,
+        {no_size ? 0 : n(line.size), n(line.seconds[1]), n(line.seconds[0]), n(line.seconds[2]), n(line.seconds[3])});
+  }
+  return rows;
+}
+
+struct our_body {
+  canonical_body rows;
+  std::set<std::string> extension_names;    // keys of $FILE_NAME rows of names held by extension records
+  std::set<std::uint64_t> extension_bases;  // base records with such names
+  std::set<std::string> lines;              // the lines as written
+};
+
+our_body read_our_bodyfile(const std::vector<std::string>& arguments) {
+  const run_result run = run_brindle(arguments);
+  EXPECT_EQ(run.exit_status, 0) << run.err;
+  const std::vector<std::string> raw = split_lines(results_body(run.out));
+  our_body body;
+  if (raw.empty()) return body;
+  EXPECT_EQ(raw[0], "md5|name|inode|mode as string|uid|gid|size|access time|modify time|mft time|create time");
+  for (std::size_t i = 1; i < raw.size(); ++i) {
+    body.lines.insert(raw[i]);
+    const std::vector<std::string> fields = split_fields(raw[i], "|");
+    const std::size_t open = fields.size() == 11 ? fields[1].rfind(" (") : std::string::npos;
+    if (open == std::string::npos || fields[0] != "0" || fields[3] != "" || fields[4] != "0" || fields[5] != "0") {
+      ADD_FAILURE() << "not one of our bodyfile lines: " << raw[i];
+      continue;
+    }
+    body_values values{};
+    for (int f = 0; f < 5; ++f) {
+      values[f] = std::stoll(fields[6 + f]);
+      EXPECT_EQ(std::to_string(values[f]), fields[6 + f]) << "whole seconds, as fls -m of TSK 4.11 writes";
+    }
+    const std::string name = tsk_path(fields[1].substr(0, open)), notes = fields[1].substr(open + 2);
+    std::uint64_t entry = std::stoull(fields[2]);
+    // A name held by an extension record is written under that record's
+    // entry; TSK counts it under the base record, which "refinode [" names.
+    const auto refinode = notes.find("refinode [");
+    if (refinode != std::string::npos) entry = std::stoull(notes.substr(refinode + 10), nullptr, 0);
+    const std::string state = notes.starts_with(" deleted;") ? " (deleted)" : "";
+    const bool both = notes.ends_with("SI & FN times match)");
+    const bool si = both || notes.ends_with("SI times)"), fn = both || notes.ends_with("FN times)");
+    EXPECT_TRUE(si || fn) << raw[i];
+    if (si) add_row(body.rows, name + state, entry, values);
+    if (!fn) continue;
+    // We repeat the $FILE_NAME times on each stream's pass; fls writes them
+    // once per name.
+    values[0] = 0;
+    const std::string fn_name = without_stream(name) + " ($FILE_NAME)" + state;
+    add_row(body.rows, fn_name, entry, values);
+    if (refinode == std::string::npos) continue;
+    body.extension_names.insert(fn_name + "|" + std::to_string(entry));
+    body.extension_bases.insert(entry);
+  }
+  return body;
+}
+
+// TSK keeps Unix seconds in 32 unsigned bits after dividing the wrapped
+// 64-bit difference: a time t < 0 comes out as (2^64 / 10^7 + t) mod 2^32 =
+// 2133437386 + t, or one more when the fraction dropped is large, and
+// FILETIME 0 as 2076-11-29 08:54:34. We write t and 0; where TSK shows the
+// value predicted, take it.
+void adopt_tsk_wraparound(canonical_body& ours, const canonical_body& tsk) {
+  constexpr std::int64_t two_32 = 1LL << 32;
+  for (auto& [key, values] : ours) {
+    const auto theirs = tsk.find(key);
+    for (int f = 1; theirs != tsk.end() && f < 5; ++f) {
+      if (values[f] > 0) continue;
+      const std::int64_t wrapped = values[f] == 0 ? std::int64_t{seconds_as_tsk_keeps(0)}
+                                                  : ((2133437386 + values[f]) % two_32 + two_32) % two_32;
+      const std::int64_t shown = theirs->second[f];
+      if (shown == wrapped || (values[f] < 0 && shown == wrapped + 1)) values[f] = shown;
+    }
+  }
+}
+
+bool is_dos_name(const std::string& name) {
+  const std::string last = name.substr(name.rfind('/') + 1);
+  const auto tilde = last.find('~');
+  return tilde != std::string::npos && tilde < 7 && std::isdigit(static_cast<unsigned char>(last[tilde + 1])) &&
+         std::none_of(last.begin(), last.end(), [](unsigned char c) { return std::islower(c); });
+}
+
+// Takes out of both sides the lines that differ by design, counted by
+// class; whatever else differs is a disagreement.
+std::map<std::string, int> set_aside_designed_differences(canonical_body& ours, const our_body& body,
+                                                          canonical_body& tsk) {
+  std::set<std::uint64_t> tsk_entries;
+  for (const auto& [key, values] : tsk) tsk_entries.insert(std::stoull(key.substr(key.rfind('|') + 1)));
+  std::map<std::string, int> classes;
+  for (auto it = ours.begin(); it != ours.end();) {
+    if (const auto same = tsk.find(it->first); same != tsk.end() && same->second == it->second) {
+      ++it;
+      continue;
+    }
+    const std::string name = it->first.substr(0, it->first.rfind('|'));
+    const std::uint64_t entry = std::stoull(it->first.substr(it->first.rfind('|') + 1));
+    const auto fn_at = name.find(" ($FILE_NAME)");
+    std::string why;
+    if (body.extension_names.count(it->first) && tsk.erase(std::string(it->first).erase(fn_at, 13))) {
+      // We give such a name its own $FILE_NAME times; fls does not reach
+      // that $FILE_NAME and lists the name with the SI times.
+      why = "name in an extension record: our FN line, fls's SI line";
+    } else if (fn_at != std::string::npos && body.extension_bases.count(entry)) {
+      why = "FN line of a record with names in extension records (fls writes none)";
+    } else if (entry == 5 && without_stream(name).starts_with("/.")) {
+      why = "root directory (fls -r lists what is in it)";
+    } else if (name == "<no filename attribute>" && !tsk_entries.count(entry)) {
+      why = "allocated record without a name (fls lists unallocated ones only)";
+    } else if (is_dos_name(name) && tsk_entries.count(entry)) {
+      why = "DOS 8.3 name (fls lists the long name only)";
+    }
+    if (!why.empty()) ++classes[why];
+    it = why.empty() ? std::next(it) : ours.erase(it);
+  }
+  return classes;
+}
+
+// The rows in bodyfile form, leaving out those `other` has too.
+std::string as_body_text(const canonical_body& rows, const canonical_body& other) {
+  std::string text;
+  for (const auto& [key, values] : rows) {
+    if (other.count(key) && other.at(key) == values) continue;
+    // mactime skips lines whose uid or gid is empty, so both say 0.
+    text += "0|" + key.substr(0, key.rfind('|')) + "|" + key.substr(key.rfind('|') + 1) + "||0|0";
+    for (const std::int64_t value : values) text += "|" + std::to_string(value);
+    text += "\n";
+  }
+  return text;
+}
+
+struct volume_case {
+  std::string listing, image, offset;
+};
+void PrintTo(const volume_case& v, std::ostream* out) { *out << v.listing; }
+
+class BodyfileTimeline : public ::testing::TestWithParam<volume_case> {
+ protected:
+  // Ours, then fls's: normalised, the designed differences taken out; made
+  // once per volume.
+  static const std::pair<canonical_body, canonical_body>& normalised(const volume_case& v) {
+    static std::map<std::string, std::pair<canonical_body, canonical_body>> done;
+    if (const auto it = done.find(v.listing); it != done.end()) return it->second;
+    std::vector<std::string> arguments = {"-image", fixture_path(v.image), "-bodyfile", "-quiet"};
+    if (!v.offset.empty()) arguments.insert(arguments.end(), {"-offset", v.offset});
+    const our_body body = read_our_bodyfile(arguments);
+    canonical_body tsk = canonical_fls(v.listing), ours = body.rows;
+    EXPECT_GT(tsk.size(), 40u);
+    adopt_tsk_wraparound(ours, tsk);
+    for (const auto& [why, count] : set_aside_designed_differences(ours, body, tsk)) {
+      std::printf("  %s: %d lines set aside, %s\n", v.listing.c_str(), count, why.c_str());
+    }
+    return done[v.listing] = {std::move(ours), std::move(tsk)};
+  }
+};
+
+TEST_P(BodyfileTimeline, SameLinesAsFlsAfterNormalising) {
+  const auto& [ours, tsk] = normalised(GetParam());
+  EXPECT_EQ(as_body_text(ours, tsk), "") << "lines only we write";
+  EXPECT_EQ(as_body_text(tsk, ours), "") << "lines only fls writes";
+}
+
+TEST_P(BodyfileTimeline, MactimeGivesTheSameTimelineAsFromFls) {
+  if (!have_tool("mactime")) GTEST_SKIP() << "mactime (sleuthkit) not installed";
+  const auto& [ours, tsk] = normalised(GetParam());
+  const scratch_folder folder("timeline-" + GetParam().listing);
+  std::vector<std::string> timelines[2];
+  for (int side = 0; side < 2; ++side) {
+    const std::string file = folder.file(side ? "fls.body" : "ours.body");
+    write_text(file, as_body_text(side ? tsk : ours, {}));
+    timelines[side] = split_lines(capture("mactime -b '" + file + "' -z UTC"));
+  }
+  EXPECT_GT(timelines[0].size(), 10u);
+  ASSERT_EQ(timelines[0].size(), timelines[1].size());
+  for (std::size_t i = 0; i < timelines[0].size(); ++i) EXPECT_EQ(timelines[0][i], timelines[1][i]) << "line " << i;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Volumes, BodyfileTimeline,
+    ::testing::Values(volume_case{"basic", "basic.img", ""}, volume_case{"sector4k", "sector4k.img", ""},
+                      volume_case{"streams", "streams.img", ""}, volume_case{"fragmented", "fragmented.img", ""},
+                      volume_case{"carving", "carving.img", ""}, volume_case{"offset", "offset.img", "0x100000"},
+                      volume_case{"mbr-p1", "mbr.img", "0x100000"}, volume_case{"mbr-p6", "mbr.img", "0x3100000"},
+                      volume_case{"gpt-p1", "gpt.img", "0x100000"}, volume_case{"gpt-p2", "gpt.img", "0x900000"}),
+    [](const auto& info) { return std::regex_replace(info.param.listing, std::regex("-"), "_"); });
+
+std::string unix_seconds(const char* when) {
+  std::tm calendar{};
+  strptime(when, "%Y-%m-%d %H:%M:%S", &calendar);
+  return std::to_string(timegm(&calendar));
+}
+
+TEST(BodyfileTimelineEdges, StreamsBarsZeroAndEarlyTimes) {
+  const our_body body =
+      read_our_bodyfile({"-image", fixture_path("basic.img"), "-bodyfile", "-quiet", "-action_include_zoneinfo"});
+  const std::string at_1005 = "|1709373900|1709373900|1709373900|1709373900", at_1012 = "|1709374320|";
+  for (const std::string& line :
+       {// FN times equal to SI times: one line per stream, the ADS after ':'.
+        "0|[root]\\ads\\notes.txt (file; SI & FN times match)|98||0|0|20" + at_1005,
+        "0|[root]\\ads\\notes.txt:summary (file; SI & FN times match)|98||0|0|12" + at_1005,
+        "0|[root]\\ads\\notes.txt:big_stream (file; SI & FN times match)|98||0|0|10000" + at_1005,
+        "0|[root]\\ads\\download.exe:Zone.Identifier (file; ZoneInfo {'ZoneId':'3 [internet]'}; SI & FN times "
+        "match)|97||0|0|26" +
+            at_1005,
+        // The '|' of "pipe|name.txt" would split the line; it becomes ';'.
+        std::string("0|[root]\\names\\pipe;name.txt (file; SI & FN times match)|80||0|0|14|1709373720|"
+                    "1709373720|1709373720|1709373720"),
+        // $MFT's $STANDARD_INFORMATION times are FILETIME 0, written as 0.
+        std::string("0|[root]\\$MFT (file; SI times)|0||0|0|346112|0|0|0|0"),
+        // Before 1970 the seconds are negative, counting the second the
+        // time falls in: 1969-12-31 23:59:59.9999999 is -1; accessed is
+        // 1970-01-01 00:00:00.0000001.
+        "0|[root]\\odd_times\\pre_1970.txt (file; SI & FN times match)|335||0|0|10|0|-1" + at_1012 +
+            unix_seconds("1965-05-06 07:08:09"),
+        // FILETIME 10000000, 1 and 0.
+        "0|[root]\\odd_times\\zero_filetime.txt (file; SI & FN times match)|336||0|0|10|" +
+            unix_seconds("1601-01-01 00:00:01") + "|" + unix_seconds("1601-01-01 00:00:00") + at_1012 + "0"}) {
+    EXPECT_EQ(body.lines.count(line), 1u) << line;
+  }
+  EXPECT_EQ(std::ranges::count_if(body.lines, [](const std::string& l) { return l.find("notes.txt") != l.npos; }), 3);
+}
+
+// The rows of each CSV text as Python's csv module reads it (strict RFC 4180).
+using csv_rows = std::vector<std::vector<std::string>>;
+std::vector<csv_rows> python_csv(const scratch_folder& folder, const std::vector<std::string>& texts) {
+  write_text(
+      folder.file("read.py"),
+      "import csv,sys\n"
+      "for name in sys.argv[1:]:\n"
+      "  with open(name, newline='', encoding='utf-8') as f:\n"
+      "    for row in csv.reader(f, strict=True): sys.stdout.buffer.write('\\x1f'.join(row).encode() + b'\\x1e')\n"
+      "  sys.stdout.buffer.write(b'\\x1d')\n");
+  std::string command = "python3 '" + folder.file("read.py") + "'";
+  for (std::size_t i = 0; i < texts.size(); ++i) {
+    write_text(folder.file(std::to_string(i) + ".csv"), texts[i]);
+    command += " '" + folder.file(std::to_string(i) + ".csv") + "'";
+  }
+  const std::vector<std::string> parts = split_fields(capture(command), "\x1d");
+  EXPECT_EQ(parts.size(), texts.size() + 1) << "Python's csv module refused the text: " << parts.back();
+  std::vector<csv_rows> files(texts.size());
+  for (std::size_t i = 0; i < files.size() && i < parts.size(); ++i) {
+    for (const std::string& row : split_fields(parts[i], "\x1e")) {
+      if (!row.empty()) files[i].push_back(split_fields(row, "\x1f"));
+    }
+  }
+  return files;
+}
+
+const std::vector<std::string> l2t_columns = {"date",     "time",  "timezone", "MACB",   "source", "sourcetype",
+                                              "type",     "user",  "host",     "short",  "desc",   "version",
+                                              "filename", "inode", "notes",    "format", "extra"};
+
+class CsvTimeline : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(CsvTimeline, L2tRowsAgreeWithFlsAndIstat) {
+  const std::string volume = GetParam(), image = fixture_path(volume + ".img");
+  const scratch_folder folder("l2t-" + volume);
+  const run_result run = run_brindle({"-image", image, "-csvl2t", "-quiet", "-username", "bob", "-hostname", "box",
+                                      "-timeformat", "hh:mm:ss.xxxxxxx"});
+  ASSERT_EQ(run.exit_status, 0) << run.err;
+  csv_rows rows;
+  if (have_tool("python3")) {
+    rows = python_csv(folder, {results_body(run.out)})[0];
+  } else {
+    // Unquoted, a ',' inside a value is written as a blank: split at ','.
+    for (const std::string& line : split_lines(results_body(run.out))) rows.push_back(split_fields(line, ","));
+  }
+  ASSERT_GT(rows.size(), 40u);
+  EXPECT_EQ(rows[0], l2t_columns);
+  // ',' separates our fields, so a name's ',' is written as a blank.
+  std::set<std::pair<std::string, std::uint64_t>> fls_names;
+  for (fls_line& line : read_fls(volume)) {
+    fls_names.emplace(std::regex_replace(line.path, std::regex(","), " "), line.entry);
+  }
+  const auto istat = read_istat(volume);
+  // (inode, desc, type label) -> the time of the line showing M, A, C, B
+  std::map<std::tuple<std::uint64_t, std::string, std::string>, std::array<std::string, 4>> groups;
+  for (std::size_t r = 1; r < rows.size(); ++r) {
+    const std::vector<std::string>& f = rows[r];
+    ASSERT_EQ(f.size(), 17u) << r;
+    EXPECT_EQ(std::vector<std::string>({f[2], f[4], f[5], f[7], f[8], f[11], f[12], f[15]}),
+              (std::vector<std::string>{"UTC", "FILE", "NTFS$MFT", "bob", "box", "2", image, "brindle (corvane)"}));
+    const std::string label = f[6].substr(0, f[6].find(' '));
+    EXPECT_TRUE(label == "$SI:" || label == "$FN:" || label == "$FN8.3:") << f[6];
+    EXPECT_EQ(f[6], label + " [" + f[3] + "]");
+    EXPECT_EQ(f[10].substr(f[10].rfind('\\') + 1), f[9]) << "short is the last part of desc";
+    // fls lists neither the root nor DOS 8.3 names.
+    const std::uint64_t inode = std::stoull(f[13], nullptr, 16);
+    const std::string path = tsk_path(f[10]), state = f[14].substr(0, f[14].find(';'));
+    const bool unlisted = f[14].find("FN8.3") != std::string::npos || (inode == 5 && path == "/.");
+    EXPECT_TRUE(unlisted || fls_names.count({path, inode})) << "fls has no " << path << " at entry " << inode;
+    EXPECT_TRUE(state == "file" || state == "dir" || state == "deleted" || state == "deleted (dir)") << f[14];
+    EXPECT_TRUE(!istat.count(inode) || state.starts_with("deleted") != istat.at(inode).allocated) << f[10];
+    auto& times = groups[{inode, f[10], label}];
+    for (int i = 0; i < 4; ++i) {
+      EXPECT_TRUE(f[3][i] == '.' || f[3][i] == "MACB"[i]) << f[3];
+      if (f[3][i] != "MACB"[i]) continue;
+      EXPECT_EQ(times[i], "") << f[10] << " " << label << ": "
+                              << "MACB"[i] << " on two lines";
+      times[i] = f[0] + " " + f[1];
+    }
+  }
+  std::size_t checked = 0;
+  for (const auto& [key, times] : groups) {
+    const auto& [inode, desc, label] = key;
+    if (!istat.count(inode)) continue;
+    const std::string* shown = label == "$SI:" ? istat.at(inode).si_times : nullptr;
+    for (const istat_name& name : istat.at(inode).file_names) {
+      if (!shown && desc.ends_with("\\" + std::regex_replace(name.name, std::regex(","), " "))) shown = name.times;
+    }
+    if (!shown) continue;  // a name in an extension record, whose $FILE_NAME istat does not show
+    // M, A, C, B against istat's modified, accessed, MFT modified, created.
+    for (int i = 0; i < 4; ++i) {
+      const std::string where = desc + " " + label + " " + "MACB"[i];
+      if (times[i].empty()) {
+        // FILETIME 0 gives no line; TSK shows it as 2076-11-29 08:54:34.
+        EXPECT_TRUE(shown[i].starts_with("2076-11-29 08:54:34.0000000")) << where;
+      } else if (times[i] == " ") {
+        // Not printable: within the first second of 1970 (istat shows
+        // 0000-00-00) or before 1900 (1601 wraps around in TSK to 2076).
+        EXPECT_TRUE(shown[i].starts_with("0000-00-00") || shown[i].starts_with("2076-11-29")) << where;
+      } else {
+        EXPECT_EQ(as_istat_prints(times[i]), shown[i]) << where;
+      }
+    }
+    ++checked;
+  }
+  EXPECT_GT(checked, 20u);
+}
+
+TEST_P(CsvTimeline, EveryCsvLayoutParsesWithOneColumnCount) {
+  if (!have_tool("python3")) GTEST_SKIP() << "python3 not installed";
+  const std::vector<std::vector<std::string>> variants = {
+      {"-csv"}, {"-csv", "-enable_quoted_csv_fields"}, {"-csv", "-pair_datetime"}, {"-csvl2t", "-pair_datetime"}};
+  std::vector<std::string> texts;
+  for (const std::vector<std::string>& options : variants) {
+    std::vector<std::string> arguments = {"-image", fixture_path(GetParam() + ".img"), "-quiet"};
+    arguments.insert(arguments.end(), options.begin(), options.end());
+    const run_result run = run_brindle(arguments);
+    ASSERT_EQ(run.exit_status, 0) << run.err;
+    texts.push_back(results_body(run.out));
+  }
+  std::vector<csv_rows> parsed = python_csv(scratch_folder("csv-" + GetParam()), texts);
+  for (std::size_t v = 0; v < variants.size(); ++v) {
+    const std::string option = variants[v].back();
+    csv_rows& rows = parsed[v];
+    ASSERT_GT(rows.size(), 30u) << option;
+    std::set<std::string> values;
+    for (auto& row : rows) {
+      EXPECT_EQ(row.size(), rows[0].size()) << option << ": " << row[0];
+      // -pair_datetime keeps the columns padded.
+      for (std::string& field : row) values.insert(field.erase(field.find_last_not_of(' ') + 1));
+    }
+    if (variants[v][0] == "-csvl2t") {
+      std::vector<std::string> header = {"date/time"};
+      header.insert(header.end(), l2t_columns.begin() + 2, l2t_columns.end());
+      EXPECT_EQ(rows[0], header);
+    } else {
+      EXPECT_EQ(rows[0].size(), option == "-pair_datetime" ? 13u : 14u) << option;
+      EXPECT_EQ(rows[0].front(), "mft entry");
+      EXPECT_EQ(values.count("date/time-utc"), option == "-pair_datetime" ? 1u : 0u) << option;
+    }
+    if (GetParam() != "basic") continue;
+    // Quoted fields keep the ',' and double the '"'; otherwise ',' is a blank.
+    EXPECT_EQ(values.count(option == "-enable_quoted_csv_fields" ? "comma,name.txt" : "comma name.txt"), 1u) << option;
+    EXPECT_EQ(values.count("quote\"name.txt"), 1u) << option;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Volumes, CsvTimeline, ::testing::Values("basic", "streams"));
+
+}  // namespace

@@ -1,0 +1,95 @@
+#include "walk/entry_actions.h"
+
+#include "support/digest_text.h"
+#include "walk/header_text.h"
+
+namespace walk {
+
+namespace {
+
+// Feeds every piece of a stream to the digests.
+class digest_sink final : public ntfs::stream_sink {
+ public:
+  explicit digest_sink(support::digest_set& digests) : m_digests(digests) {}
+  bool write(std::span<const std::uint8_t> bytes) override {
+    m_digests.update(bytes);
+    return true;
+  }
+
+ private:
+  support::digest_set& m_digests;
+};
+
+template <typename Digest>
+void set_text(std::string& out, const Digest* value) {
+  out.clear();
+  if (!value) return;
+  char text[2 * sizeof(Digest) + 1];
+  out.assign(support::digest_hex(*value, text));
+}
+
+// A resident value above 0 bytes, or clusters allocated.
+bool has_content(const ntfs::attr_record& attribute) {
+  return attribute.header.non_resident ? attribute.header.allocated_size > 0 : attribute.header.value_length > 0;
+}
+
+}  // namespace
+
+void entry_actions::set_clusters(ntfs::cluster_source* clusters) {
+  m_clusters = clusters;
+  m_reader = clusters ? std::make_unique<ntfs::stream_reader>(*clusters) : nullptr;
+}
+
+bool entry_actions::hash_stream(const ntfs::attr_record& attribute) {
+  m_digests.start(m_settings.md5, m_settings.sha1, m_settings.sha256);
+  if (attribute.header.type != ntfs::attribute_type::data || !has_content(attribute)) {
+    m_digests.abandon();
+    return false;
+  }
+  digest_sink sink(m_digests);
+  bool ok = false;
+  if (!attribute.header.non_resident) {
+    const std::span<const std::uint8_t> raw = attribute.raw;
+    const std::uint64_t from = attribute.header.value_offset, length = attribute.header.value_length;
+    ok = from + length <= raw.size();
+    if (ok) sink.write(raw.subspan(from, length));
+  } else if (m_reader) {
+    ntfs::stream_read_options options;
+    options.raw = m_settings.raw;
+    options.skip_sparse = m_settings.skip_sparse;
+    ok = m_reader->read(attribute, sink, options);
+  }
+  if (!ok) {
+    m_digests.abandon();
+    return false;
+  }
+  m_digests.finish();
+  return true;
+}
+
+void entry_actions::apply(const ntfs::mft_record& record, output::entry_result& result) {
+  if (record.is_extension || !record.standard_information()) return;
+  const ntfs::attr_record* unnamed = record.unnamed_data();
+  if (m_settings.any_digest() && unnamed && hash_stream(*unnamed)) {
+    set_text(result.md5_text, m_digests.md5_value());
+    set_text(result.sha1_text, m_digests.sha1_value());
+    set_text(result.sha256_text, m_digests.sha256_value());
+  }
+  if (m_settings.header_bytes && m_settings.header_length > 0 && unnamed) {
+    bool read = false;
+    if (m_clusters) {
+      read = ntfs::read_stream_prefix(*m_clusters, *unnamed, m_settings.header_length, m_header);
+    } else if (!unnamed->header.non_resident) {
+      const std::uint64_t from = unnamed->header.value_offset;
+      const std::uint64_t length = std::min<std::uint64_t>(unnamed->header.value_length, m_settings.header_length);
+      read = from + length <= unnamed->raw.size();
+      if (read) m_header.assign(unnamed->raw.begin() + from, unnamed->raw.begin() + from + length);
+    }
+    if (read && !m_header.empty()) {
+      header_text(m_header, m_settings.header_strings, result.header_text);
+      result.header_strings = m_settings.header_strings;
+    }
+  }
+}
+
+}  // namespace walk

@@ -1,0 +1,54 @@
+// What is computed from an accepted record's data before it is written:
+// digests of its unnamed stream, the text of its first bytes, and its owner.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "ntfs/cluster_source.h"
+#include "ntfs/mft_record.h"
+#include "ntfs/stream_reader.h"
+#include "output/entry_result.h"
+#include "support/digest_set.h"
+
+namespace walk {
+
+struct action_settings {
+  bool md5 = false;
+  bool sha1 = false;
+  bool sha256 = false;
+  bool raw = false;          // allocated size, compressed units as stored
+  bool skip_sparse = false;  // sparse runs add nothing
+  bool header_bytes = false;
+  bool header_strings = false;
+  std::uint32_t header_length = 0;  // bytes
+  bool any_digest() const { return md5 || sha1 || sha256; }
+};
+
+class entry_actions {
+ public:
+  explicit entry_actions(const action_settings& settings) : m_settings(settings) {}
+
+  // Clusters of the open volume; null for an extracted $MFT, where only
+  // resident streams can be read.
+  void set_clusters(ntfs::cluster_source* clusters);
+
+  // Fills the result's digests and header text from `record`.
+  void apply(const ntfs::mft_record& record, output::entry_result& result);
+
+  // Reads `attribute` into the chosen digests; false (and no digest) when
+  // the stream is empty or cannot be read.
+  bool hash_stream(const ntfs::attr_record& attribute);
+  const support::digest_set& digests() const { return m_digests; }
+
+ private:
+  const action_settings& m_settings;
+  ntfs::cluster_source* m_clusters = nullptr;
+  std::unique_ptr<ntfs::stream_reader> m_reader;
+  support::digest_set m_digests;
+  std::vector<std::uint8_t> m_header;
+};
+
+}  // namespace walk
