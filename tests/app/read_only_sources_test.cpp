@@ -1,0 +1,279 @@
+// brindle is run on evidence: whatever the options, an image or an extracted
+// $MFT must leave the run exactly as it came in. Each source file is
+// fingerprinted (FNV-1a over every byte, size, modification and status-change
+// times) before and after a broad set of runs over it, and, where strace can
+// watch the program, every open of a source must be a read-only one and no
+// call may rename, truncate, re-time or re-own it.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <cctype>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <set>
+
+#include "tests/common/test_support.h"
+
+using namespace testing_support;
+
+namespace {
+
+struct fingerprint {
+  std::uint64_t fnv = 0;
+  std::uint64_t size = 0;
+  struct timespec modified {};
+  struct timespec changed {};
+  mode_t mode = 0;
+
+  bool operator==(const fingerprint& other) const {
+    return fnv == other.fnv && size == other.size && modified.tv_sec == other.modified.tv_sec &&
+           modified.tv_nsec == other.modified.tv_nsec && changed.tv_sec == other.changed.tv_sec &&
+           changed.tv_nsec == other.changed.tv_nsec && mode == other.mode;
+  }
+};
+
+std::ostream& operator<<(std::ostream& out, const fingerprint& f) {
+  return out << "fnv " << std::hex << f.fnv << std::dec << ", " << f.size << " bytes, mtime " << f.modified.tv_sec
+             << "." << f.modified.tv_nsec << ", ctime " << f.changed.tv_sec << "." << f.changed.tv_nsec
+             << ", mode " << std::oct << f.mode << std::dec;
+}
+
+// What stat tells; the content hash is left 0.
+fingerprint status_of(const std::string& path) {
+  fingerprint f;
+  struct stat status {};
+  EXPECT_EQ(::stat(path.c_str(), &status), 0) << path;
+  f.size = static_cast<std::uint64_t>(status.st_size);
+  f.modified = status.st_mtim;
+  f.changed = status.st_ctim;
+  f.mode = status.st_mode;
+  return f;
+}
+
+fingerprint fingerprint_of(const std::string& path) {
+  fingerprint f = status_of(path);
+  const std::uint64_t stated_size = f.size;
+  f.size = 0;
+  std::ifstream in(path, std::ios::binary);
+  std::vector<char> chunk(1 << 20);
+  f.fnv = 0xcbf29ce484222325ULL;
+  while (in) {
+    in.read(chunk.data(), static_cast<std::streamsize>(chunk.size()));
+    const std::streamsize got = in.gcount();
+    for (std::streamsize i = 0; i < got; ++i) {
+      f.fnv = (f.fnv ^ static_cast<std::uint8_t>(chunk[static_cast<std::size_t>(i)])) * 0x100000001b3ULL;
+    }
+    f.size += static_cast<std::uint64_t>(got);
+  }
+  EXPECT_EQ(f.size, stated_size) << path;
+  return f;
+}
+
+// One fixture file and the ways brindle is pointed at it.
+struct source_file {
+  std::string name;
+  std::vector<std::vector<std::string>> sources;  // "-image file [-offset n]" or "-mftfile file"
+  std::set<std::size_t> refused = {};             // sources the program turns down (status 255)
+};
+
+// Test names and failure messages show the file, not the object's bytes.
+void PrintTo(const source_file& file, std::ostream* out) { *out << file.name; }
+
+std::vector<std::string> image(const std::string& name, const char* offset = nullptr) {
+  std::vector<std::string> arguments = {"-image", fixture_path(name)};
+  if (offset) arguments.insert(arguments.end(), {"-offset", offset});
+  return arguments;
+}
+
+std::vector<std::string> mft(const std::string& name) { return {"-mftfile", fixture_path(name)}; }
+
+std::string test_name(const ::testing::TestParamInfo<source_file>& info) {
+  std::string name = info.param.name;
+  for (char& c : name) {
+    if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+  }
+  return name;
+}
+
+std::vector<source_file> source_files() {
+  return {
+      {"basic.img", {image("basic.img")}},
+      {"sector4k.img", {image("sector4k.img")}},
+      // Without -offset the run stops after looking for a partition table.
+      {"offset.img", {image("offset.img", "0x100000"), image("offset.img")}, {1}},
+      {"mbr.img", {image("mbr.img", "0x100000"), image("mbr.img", "0x3100000"), image("mbr.img")}, {2}},
+      {"gpt.img", {image("gpt.img", "0x100000"), image("gpt.img", "0x900000"), image("gpt.img")}, {2}},
+      {"fragmented.img", {image("fragmented.img")}},
+      {"streams.img", {image("streams.img")}},
+      {"carving.img", {image("carving.img")}},
+      {"basic.mft", {mft("basic.mft")}},
+      {"sector4k.mft", {mft("sector4k.mft")}},
+      {"offset.mft", {mft("offset.mft")}},
+      {"mbr-p1.mft", {mft("mbr-p1.mft")}},
+      {"mbr-p6.mft", {mft("mbr-p6.mft")}},
+      {"gpt-p1.mft", {mft("gpt-p1.mft")}},
+      {"gpt-p2.mft", {mft("gpt-p2.mft")}},
+      {"fragmented.mft", {mft("fragmented.mft")}},
+      {"streams.mft", {mft("streams.mft")}},
+      {"carving.mft", {mft("carving.mft")}},
+  };
+}
+
+// Options that reach every part of a run that reads the source: both walks,
+// the free-cluster scan, path and directory lookups, the first bytes of
+// every file's data, the full dump of one record.
+const std::vector<std::vector<std::string>>& option_sets() {
+  static const std::vector<std::vector<std::string>> sets = {
+      {"-csv"},
+      {},
+      {"-filter_all_clusters", "-csv", "-filerecord_offset"},
+      {"-filter_deleted_files_all"},
+      {"-filter_dir", "$Extend | evidence | reports | docs | src", "-csv"},
+      {"-filter_sig", "mz | hive | evt | sqlite", "-csv"},
+      {"-find_mft", "0"},
+      {"-filter_pattern", "46 49 4c 45", "-scansize", "1024", "-csv"},
+      {"-action_include_header", "-action_include_clusterinfo", "-csvperpath"},
+  };
+  return sets;
+}
+
+class ReadOnlySources : public ::testing::TestWithParam<source_file> {};
+
+TEST_P(ReadOnlySources, RunsLeaveTheSourceByteForByteAndTimeForTimeAsItWas) {
+  const source_file& file = GetParam();
+  const std::string path = fixture_path(file.name);
+  ASSERT_TRUE(std::filesystem::is_regular_file(path)) << path;
+  const fingerprint before = fingerprint_of(path);
+  ASSERT_GT(before.size, 0u);
+  fingerprint stated_before = before;
+  stated_before.fnv = 0;
+
+  for (std::size_t s = 0; s < file.sources.size(); ++s) {
+    for (const auto& options : option_sets()) {
+      std::vector<std::string> arguments = file.sources[s];
+      arguments.insert(arguments.end(), options.begin(), options.end());
+      arguments.push_back("-quiet");
+      const run_result run = run_brindle(arguments);
+      std::string shown;
+      for (const auto& argument : arguments) shown += " " + argument;
+      EXPECT_EQ(run.exit_status, file.refused.count(s) ? 255 : 0) << shown << "\n" << run.err;
+      // Size, mode and times after every run; the bytes once at the end.
+      EXPECT_EQ(status_of(path), stated_before) << "after" << shown;
+    }
+  }
+  EXPECT_EQ(fingerprint_of(path), before);
+}
+
+// --- the open mode, seen from the outside --------------------------------
+
+std::string shell_quoted(const std::string& text) {
+  std::string quoted = "'";
+  for (const char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
+bool strace_usable(const scratch_folder& folder) {
+  if (std::system("command -v strace >/dev/null 2>&1") != 0) return false;
+  // Containers may forbid ptrace; then strace cannot watch anything.
+  const std::string probe = folder.file("probe.trace");
+  const std::string command =
+      "strace -f -qq -e trace=%file -o " + shell_quoted(probe) + " /bin/true >/dev/null 2>&1";
+  return std::system(command.c_str()) == 0 && read_file(probe).find("execve(") != std::string::npos;
+}
+
+struct traced_call {
+  std::string name;   // system call
+  std::string path;   // its first string argument
+  std::string flags;  // what follows that argument
+};
+
+// strace -o lines look like
+//   1234  openat(AT_FDCWD, "/x/basic.img", O_RDONLY|O_NONBLOCK|O_CLOEXEC) = 3
+// or, for a call another process interrupted, "... <unfinished ...>".
+std::vector<traced_call> read_trace(const std::string& text) {
+  std::vector<traced_call> calls;
+  for (const std::string& line : split_lines(text)) {
+    const auto open_paren = line.find('(');
+    const auto quote = line.find('"');
+    if (open_paren == std::string::npos || quote == std::string::npos || quote < open_paren) continue;
+    if (line.find("resumed>") != std::string::npos) continue;
+    auto name_start = line.find_last_of(" \t", open_paren);
+    name_start = name_start == std::string::npos ? 0 : name_start + 1;
+    traced_call call;
+    call.name = line.substr(name_start, open_paren - name_start);
+    const auto end_quote = line.find('"', quote + 1);
+    if (end_quote == std::string::npos) continue;
+    call.path = line.substr(quote + 1, end_quote - quote - 1);
+    call.flags = line.substr(end_quote + 1);
+    calls.push_back(call);
+  }
+  return calls;
+}
+
+bool names_file(const std::string& traced, const std::string& source) {
+  std::error_code error;
+  return std::filesystem::equivalent(traced, source, error) && !error;
+}
+
+TEST_P(ReadOnlySources, EveryOpenOfTheSourceIsReadOnly) {
+  const source_file& file = GetParam();
+  scratch_folder folder("read-only-" + test_name(::testing::TestParamInfo<source_file>(file, 0)));
+  if (!strace_usable(folder)) GTEST_SKIP() << "strace is not installed or cannot trace here";
+  const std::string path = fixture_path(file.name);
+
+  const std::set<std::string> open_calls = {"open", "openat", "openat2", "creat"};
+  const std::set<std::string> changing_calls = {
+      "truncate", "unlink",   "unlinkat", "rename", "renameat", "renameat2",  "utime",  "utimes",
+      "futimesat", "utimensat", "chmod",   "fchmodat", "fchmodat2", "chown", "lchown", "fchownat",
+      "setxattr", "lsetxattr", "removexattr", "lremovexattr", "link", "linkat", "mknod", "mknodat"};
+  const std::vector<std::vector<std::string>> runs = {
+      {"-filter_all_clusters", "-csv", "-filter_sig", "mz | hive", "-filter_pattern", "46 49 4c 45"},
+      {"-find_mft", "0"},
+      {"-filter_dir", "$Extend", "-action_include_header"},
+  };
+  for (std::size_t s = 0; s < file.sources.size(); ++s) {
+    for (const auto& options : runs) {
+      std::vector<std::string> arguments = file.sources[s];
+      arguments.insert(arguments.end(), options.begin(), options.end());
+      arguments.push_back("-quiet");
+      std::string shown;
+      for (const auto& argument : arguments) shown += " " + argument;
+      SCOPED_TRACE(shown);
+
+      const std::string trace = folder.file("run.trace");
+      // LeakSanitizer cannot work under ptrace; the other checks still do.
+      std::string command = "ASAN_OPTIONS=\"${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0\" strace -f -qq -e "
+                            "trace=%file -o " +
+                            shell_quoted(trace) + " " + shell_quoted(BRINDLE_BINARY);
+      for (const auto& argument : arguments) command += " " + shell_quoted(argument);
+      command += " >/dev/null 2>" + shell_quoted(folder.file("run.err"));
+      const int status = std::system(command.c_str());
+      ASSERT_TRUE(WIFEXITED(status)) << command;
+      EXPECT_EQ(WEXITSTATUS(status), file.refused.count(s) ? 255 : 0) << read_file(folder.file("run.err"));
+
+      std::size_t opens = 0;
+      for (const traced_call& call : read_trace(read_file(trace))) {
+        if (!names_file(call.path, path)) continue;
+        EXPECT_FALSE(changing_calls.count(call.name)) << call.name << "(\"" << call.path << "\"" << call.flags;
+        if (!open_calls.count(call.name)) continue;
+        ++opens;
+        const std::string line = call.name + "(\"" + call.path + "\"" + call.flags;
+        EXPECT_NE(call.name, "creat") << line;
+        EXPECT_NE(call.flags.find("O_RDONLY"), std::string::npos) << line;
+        for (const char* writing : {"O_WRONLY", "O_RDWR", "O_CREAT", "O_TRUNC", "O_APPEND"}) {
+          EXPECT_EQ(call.flags.find(writing), std::string::npos) << line;
+        }
+      }
+      // The trace must show the program reading the source at all.
+      EXPECT_GT(opens, 0u) << read_file(trace);
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Fixtures, ReadOnlySources, ::testing::ValuesIn(source_files()), test_name);
+
+}  // namespace
