@@ -75,6 +75,8 @@ class mft_entries_ctx : public cmd_params {
   uni::wide_string partition_path;     // -partition: one volume, e.g. a partition device
   uni::wide_string mounted_vmdk_path;  // -mounted_vmdk: the flat data file of a VMDK
   std::uint32_t drive_number = 0xFFFFFFFF;  // -drivenum; all ones: none
+  std::vector<uni::wide_string> vmdk_given;  // -vmdk, as listed
+  std::vector<uni::wide_string> vmdk_chain;  // those and the parents found for them
   std::string indx_file_path;               // -indxfile; kept, not a volume source
   int source_check = 0;                     // 0, or -3 when no source was given
   std::uint64_t volume_offset = 0;     // bytes

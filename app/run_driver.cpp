@@ -114,6 +114,14 @@ class run_end_report {
 std::string source_name_of(const mft_entries_ctx& options) {
   if (!options.mft_file_path.empty()) return uni::wide_to_utf8(options.mft_file_path);
   if (options.drive_number != 0xFFFFFFFF) return "physical drive: " + std::to_string(options.drive_number);
+  if (!options.vmdk_given.empty()) {
+    std::string name = options.vmdk_given.size() > 1 ? "vmdk files: " : "vmdk file: ";
+    for (std::size_t i = 0; i < options.vmdk_given.size(); ++i) {
+      if (i) name.append("; ");
+      name.append("'").append(uni::wide_to_utf8(options.vmdk_given[i])).append("'");
+    }
+    return name;
+  }
   if (!options.volume_image_path.empty()) return uni::wide_to_utf8(options.volume_image_path);
   if (!options.disk_image_path.empty()) return uni::wide_to_utf8(options.disk_image_path);
   if (!options.partition_path.empty()) return "partition: " + uni::wide_to_utf8(options.partition_path);
@@ -179,6 +187,8 @@ walk::walk_settings make_walk_settings(const mft_entries_ctx& options) {
   settings.volume_offset = options.volume_offset;
   if (options.drive_number != 0xFFFFFFFF) {
     settings.drive_number = options.drive_number;
+  } else if (!options.vmdk_chain.empty()) {
+    settings.vmdk_chain = options.vmdk_chain;
   } else if (!options.volume_image_path.empty() || !options.disk_image_path.empty()) {
     settings.volume_path = !options.volume_image_path.empty() ? options.volume_image_path : options.disk_image_path;
   } else if (!options.partition_path.empty()) {

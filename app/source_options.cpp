@@ -7,6 +7,7 @@
 #include "app/option_values.h"
 #include "ntfs/ntfs_volume.h"
 #include "storage/raw_disk_io.h"
+#include "storage/vmdk_chain_check.h"
 #include "storage/volume_selection.h"
 
 namespace app {
@@ -74,6 +75,40 @@ bool take_drive(mft_entries_ctx& options, const std::string& text) {
   return true;
 }
 
+// -vmdk "disk1 | disk2 | ...": the files of one VMware sparse disk and its
+// snapshots, in any order; parents missing from the list are looked for
+// through the hints the snapshots carry.
+bool take_vmdk(mft_entries_ctx& options, const std::string& value) {
+  std::vector<uni::wide_string> given;
+  std::size_t from = 0;
+  while (from <= value.size()) {
+    std::size_t end = value.find_first_of("|,;", from);
+    if (end == std::string::npos) end = value.size();
+    std::string piece = value.substr(from, end - from);
+    const auto first = piece.find_first_not_of(" \t");
+    piece = first == std::string::npos ? "" : piece.substr(first, piece.find_last_not_of(" \t") - first + 1);
+    if (!piece.empty()) given.push_back(uni::to_wide(absolute_path(piece)));
+    from = end + 1;
+  }
+  std::string report;
+  std::vector<uni::wide_string> chain;
+  const bool linked = !given.empty() && storage::check_chain(given, report, chain);
+  if (!report.empty()) std::fputs(report.c_str(), stderr);
+  if (!linked) {
+    if (report.empty()) std::fprintf(stderr, "invalid disk collection of snaps \n");
+    return false;
+  }
+  storage::RAW_DISK_IO disk(storage::vmdk_chain_paths{chain});
+  if (!disk.is_open()) {
+    std::fprintf(stderr, "invalid disk collection of snaps \n");
+    return false;
+  }
+  if (!choose_volume(options, disk)) return false;
+  options.vmdk_given = std::move(given);
+  options.vmdk_chain = std::move(chain);
+  return true;
+}
+
 }  // namespace
 
 bool take_partition(mft_entries_ctx& options, const std::string& path) {
@@ -100,6 +135,7 @@ int check_source_options(mft_entries_ctx& options, argument_list& arguments) {
   if (arguments.value("-image", value)) return take_disk_file(options, value, false) ? 0 : -1;
   if (arguments.value("-mounted_vmdk", value)) return take_disk_file(options, value, true) ? 0 : -1;
   if (arguments.value("-drivenum", value)) return take_drive(options, value) ? 0 : -1;
+  if (arguments.value("-vmdk", value)) return take_vmdk(options, value) ? 0 : -1;
   if (arguments.value("-indxfile", value)) {
     options.indx_file_path = value;
     return 0;

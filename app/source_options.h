@@ -12,7 +12,7 @@ namespace app {
 // byte 0. False after printing the refusal.
 bool take_partition(mft_entries_ctx& options, const std::string& path);
 
-// -image, -mounted_vmdk, -drivenum and -indxfile, in that order; the first
+// -image, -mounted_vmdk, -drivenum, -vmdk and -indxfile, in that order; the first
 // present decides. Returns 0 to go on, -1 when the source was refused (the
 // reason has been printed) or -3 when no source at all was given.
 int check_source_options(mft_entries_ctx& options, argument_list& arguments);

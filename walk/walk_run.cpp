@@ -13,8 +13,11 @@ bool walk_run::open_source() {
     if (!m_mft_file.open(m_settings.mft_file_path)) return false;
     m_records.source = &m_mft_file;
     m_actions.set_clusters(nullptr);
-  } else if (!m_settings.volume_path.empty() || m_settings.drive_number != 0xFFFFFFFF) {
-    if (m_settings.volume_path.empty()) {
+  } else if (!m_settings.volume_path.empty() || m_settings.drive_number != 0xFFFFFFFF ||
+             !m_settings.vmdk_chain.empty()) {
+    if (!m_settings.vmdk_chain.empty()) {
+      m_volume_bytes = std::make_unique<storage::RAW_DISK_IO>(storage::vmdk_chain_paths{m_settings.vmdk_chain});
+    } else if (m_settings.volume_path.empty()) {
       m_volume_bytes = std::make_unique<storage::RAW_DISK_IO>(storage::physical_drive{m_settings.drive_number});
     } else {
       m_volume_bytes = std::make_unique<storage::RAW_DISK_IO>(m_settings.volume_path);

@@ -25,6 +25,7 @@ struct walk_settings {
   uni::wide_string mft_file_path;     // extracted $MFT source
   uni::wide_string volume_path;       // image, device or partition holding the volume
   std::uint32_t drive_number = 0xFFFFFFFF;  // physical drive holding the volume; all ones: none
+  std::vector<uni::wide_string> vmdk_chain;  // VMware disk and snapshots holding the volume
   std::uint64_t volume_offset = 0;    // bytes from the start of that source to the volume
   std::uint64_t start_entry = 0;
   std::uint64_t entry_count = 0;      // 0: up to the last entry
