@@ -207,6 +207,8 @@ walk::walk_settings make_walk_settings(const mft_entries_ctx& options) {
   settings.future_limit = options.anomaly_ceiling;
   settings.source_label = options.source_label.c_str();
   settings.include_zone_info = options.include_zone_info;
+  settings.owner_sid = options.include_owner_sid;
+  settings.record_dump = options.detailed_dump;
   settings.actions.md5 = options.hash_md5;
   settings.actions.sha1 = options.hash_sha1;
   settings.actions.sha256 = options.hash_sha256;

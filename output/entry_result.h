@@ -30,6 +30,7 @@ struct entry_result {
   bool header_strings = false;
   // Owner SID text from the volume's security descriptors, when asked for.
   std::string owner_sid;
+  std::string group_sid;  // for the record dump
 
   void reset() {
     record = nullptr;
@@ -42,6 +43,7 @@ struct entry_result {
     sha1_text.clear();
     sha256_text.clear();
     owner_sid.clear();
+    group_sid.clear();
     header_text.clear();
     header_strings = false;
   }

@@ -1,5 +1,7 @@
 #include "output/record_dump_writer.h"
 
+#include "ntfs/security_descriptor.h"
+
 #include "ntfs/attribute_values.h"
 #include "support/number_text.h"
 
@@ -131,7 +133,15 @@ void record_dump_writer::write_attribute(std::string& out, const ntfs::attr_reco
     }
     out.push_back('\n');
   }
-  if (!attribute.description.empty()) {
+  const bool fits = !header.non_resident && header.resident_value_fits() &&
+                    std::size_t{header.value_offset} + header.value_length <= attribute.raw.size();
+  if (header.type == ntfs::attribute_type::security_descriptor && fits) {
+    // Each line of the descriptor text ends with its own line break.
+    ntfs::descriptor_scratch scratch;
+    ntfs::descriptor_to_text(
+        out, std::span<const std::uint8_t>(attribute.raw).subspan(header.value_offset, header.value_length), "  ",
+        scratch);
+  } else if (!attribute.description.empty()) {
     out.append("  ").append(attribute.description);
     if (header.type == ntfs::attribute_type::object_id && header.resident_value_fits() &&
         std::size_t{header.value_offset} + 16 <= attribute.raw.size()) {
@@ -144,8 +154,7 @@ void record_dump_writer::write_attribute(std::string& out, const ntfs::attr_reco
       }
     }
     out.push_back('\n');
-  } else if (!header.non_resident && header.resident_value_fits() &&
-             std::size_t{header.value_offset} + header.value_length <= attribute.raw.size()) {
+  } else if (fits) {
     append_hex_dump(out, std::span<const std::uint8_t>(attribute.raw).subspan(header.value_offset, header.value_length),
                     "  ");
   }
@@ -189,7 +198,10 @@ void record_dump_writer::write(const entry_result& result, results_stream& strea
     hex_and_decimal(out, info->owner_id, 8);
     out.append("\n  Jrnl num:  ");
     hex_and_decimal(out, info->update_sequence_number, 8);
-    out.append("\n\n");
+    out.push_back('\n');
+    if (!result.owner_sid.empty()) out.append("  Owner SID: ").append(result.owner_sid).push_back('\n');
+    if (!result.group_sid.empty()) out.append("  Group SID: ").append(result.group_sid).push_back('\n');
+    out.push_back('\n');
   }
 
   for (const auto& link : record.parents) {

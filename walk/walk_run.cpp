@@ -13,6 +13,7 @@ bool walk_run::open_source() {
     if (!m_mft_file.open(m_settings.mft_file_path)) return false;
     m_records.source = &m_mft_file;
     m_actions.set_clusters(nullptr);
+    m_owners.volume_opened(nullptr);
   } else if (!m_settings.volume_path.empty() || m_settings.drive_number != 0xFFFFFFFF ||
              !m_settings.vmdk_chain.empty()) {
     if (!m_settings.vmdk_chain.empty()) {
@@ -31,6 +32,7 @@ bool walk_run::open_source() {
     m_records.source = m_volume.get();
     m_records.clusters = m_volume.get();
     m_actions.set_clusters(m_volume.get());
+    if (m_settings.owner_sid || m_settings.record_dump) m_owners.volume_opened(m_volume.get());
     m_filter.volume_opened(*m_volume, m_records);
   } else {
     return false;

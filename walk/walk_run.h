@@ -12,6 +12,7 @@
 #include "ntfs/mft_file_source.h"
 #include "ntfs/ntfs_volume.h"
 #include "walk/entry_actions.h"
+#include "walk/owner_lookup.h"
 #include "storage/raw_disk_io.h"
 #include "ntfs/path_resolver.h"
 #include "ntfs/record_reader.h"
@@ -38,6 +39,8 @@ struct walk_settings {
   std::uint64_t future_limit = 0;     // FILETIME; run start plus one hour
   const char* source_label = "";
   action_settings actions;            // digests and header bytes of accepted records
+  bool owner_sid = false;             // look up each record's owner SID
+  bool record_dump = false;           // -find_mft: owner and group from $Secure
 };
 
 class walk_run {
@@ -56,6 +59,11 @@ class walk_run {
   // Computes what the layout shows of an accepted record's data, then
   // writes its lines.
   void report(output::entry_result& result) {
+    if (m_settings.record_dump) {
+      m_owners.shared_owner_and_group(*result.record, result.owner_sid, result.group_sid);
+    } else if (m_settings.owner_sid) {
+      m_owners.owner_of(*result.record, result.owner_sid);
+    }
     m_actions.apply(*result.record, result);
     m_writer.write(result, m_stream);
   }
@@ -83,6 +91,7 @@ class walk_run {
   selection_filter& m_filter;
   support::diagnostics_log* m_log;
   entry_actions m_actions;
+  owner_lookup m_owners;
 
   ntfs::mft_file_source m_mft_file;
   std::unique_ptr<storage::RAW_DISK_IO> m_volume_bytes;
