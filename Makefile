@@ -24,7 +24,7 @@ run: build $(SAMPLE_MFT)
 test:
 	cmake -S . -B $(TEST_DIR) -DCMAKE_BUILD_TYPE=Debug -DBRINDLE_SANITIZE=ON
 	cmake --build $(TEST_DIR) -j $(JOBS)
-	cd $(TEST_DIR) && ctest --output-on-failure -j $(JOBS)
+	cd $(TEST_DIR) && ctest --output-on-failure -j $$(( $(JOBS) + 1 ))
 
 # Throughput and memory on a large generated volume (see bench/README.md).
 bench: build

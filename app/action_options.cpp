@@ -1,6 +1,9 @@
 #include "app/action_options.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <system_error>
 
 #include "app/option_values.h"
 #include "support/utf.h"
@@ -13,6 +16,40 @@ void raise_header(mft_entries_ctx& options, std::uint32_t length) {
   options.header_bytes = true;
   options.header_offset = 0;
   options.header_length = std::max(options.header_length, length);
+}
+
+// -action_copy_files <folder>: the copy needs the per-path layout (its
+// "extracted file path" column) unless the user chose its separators with
+// -csvperpath; the machine formats have no column for it. The folder is made
+// at once, so that a run that cannot write its copies stops before it
+// starts.
+bool take_copy_folder(mft_entries_ctx& options, const std::string& given) {
+  options.csv = options.csv_l2t = options.bodyfile = false;
+  if (!options.per_path_csv) {
+    options.per_path_csv = true;
+    options.separator = ",";
+    options.list_separators[0] = ',';
+    options.list_separators[1] = ' ';
+  }
+  std::string path = given;
+  std::replace(path.begin(), path.end(), '\\', '/');
+  std::error_code error;
+  std::filesystem::path full = std::filesystem::absolute(path, error).lexically_normal();
+  std::string text = error ? path : full.string();
+  while (text.size() > 1 && text.back() == '/') text.pop_back();
+  // The per-path and path-list layouts cannot both be in force.
+  bool created = !error && !options.file_path_only;
+  if (created) {
+    std::filesystem::create_directories(text, error);
+    created = std::filesystem::is_directory(text, error);
+  }
+  if (!created) {
+    std::fprintf(stderr, "prob creating results directory, %s\n", text.c_str());
+    return false;
+  }
+  options.copy_files = true;
+  options.copy_folder = uni::to_wide(text);
+  return true;
 }
 
 }  // namespace
@@ -50,6 +87,16 @@ void parse_hash_options(mft_entries_ctx& options, argument_list& arguments) {
 bool parse_action_options(mft_entries_ctx& options, argument_list& arguments) {
   options.raw_read = arguments.flag("-raw");
   options.skip_sparse = arguments.flag("-skip_sparse_clusters");
+  options.regen_mft = arguments.flag("-regen_mft");
+  options.keep_extension = arguments.flag("-use_orig_ext");
+  std::string folder;
+  if (arguments.value("-action_copy_files", folder) && !take_copy_folder(options, folder)) return false;
+  // Which streams to copy: the first of these present wins; all three are
+  // taken off the list.
+  const bool all = arguments.flag("-all");
+  const bool named = arguments.flag("-named_data");
+  arguments.flag("-normal_data");
+  options.copy_streams = all ? walk::copy_choice::all : named ? walk::copy_choice::named : walk::copy_choice::unnamed_data;
   options.include_zone_info = arguments.flag("-action_include_zoneinfo");
   options.include_owner_sid = arguments.flag("-action_include_ownersid");
   if (arguments.flag("-action_include_header")) {

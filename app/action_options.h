@@ -12,8 +12,9 @@ namespace app {
 // -hashfile settles the layout and its separators.
 void parse_hash_options(mft_entries_ctx& options, argument_list& arguments);
 
-// -raw, -skip_sparse_clusters and the -action_include_* family. False after
-// reporting an option that cannot be honoured.
+// -raw, -skip_sparse_clusters, -action_copy_files with its companions and
+// the -action_include_* family. False after reporting an option that cannot
+// be honoured (a results folder that cannot be made).
 bool parse_action_options(mft_entries_ctx& options, argument_list& arguments);
 
 }  // namespace app

@@ -101,6 +101,20 @@ bool parse_shared_options(mft_entries_ctx& options, argument_list& arguments) {
   bool present = false;
   if (!take_number(arguments, "-cpu", count, present)) return false;
   if (present) options.instance_count = static_cast<std::uint32_t>(count);
+  if (!take_number(arguments, "-cpuinst", count, present)) return false;
+  if (present) {
+    options.instance_number = static_cast<std::uint32_t>(count);
+    // A started instance never splits again, even when a script file it
+    // reads names -cpu.
+    options.instance_count = 0;
+  }
+  if (arguments.value("-tempdir", value)) options.temp_folder = slashes_forward(value);
+  if (!take_number(arguments, "-fragment_files", count, present)) return false;
+  if (present) {
+    options.fragment_count = static_cast<std::uint32_t>(count);
+    options.separate_files = true;
+  }
+  if (arguments.flag("-separate_files")) options.separate_files = true;
 
   options.append = arguments.flag("-append");
   if (arguments.value("-outfile", value) || arguments.value("-out", value)) {

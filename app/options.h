@@ -11,6 +11,7 @@
 #include "output/cv_time.h"
 #include "support/diagnostics_log.h"
 #include "support/utf.h"
+#include "walk/extraction_settings.h"
 #include "walk/filter_settings.h"
 
 namespace app {
@@ -55,6 +56,9 @@ class cmd_params {
 
   std::uint32_t instance_count = 0;
   std::uint32_t instance_number = 0xFFFFFFFF;
+  std::string temp_folder;         // -tempdir, "/"-separated
+  bool separate_files = false;     // -separate_files: one results file per instance
+  std::uint32_t fragment_count = 0;  // -fragment_files
   bool profile = false;
 
   std::string diagnostics_path;
@@ -116,6 +120,13 @@ class mft_entries_ctx : public cmd_params {
   bool cluster_info = false;       // -action_include_clusterinfo
   bool plain_run = true;           // compact default layout
   bool hexdump = false;
+
+  // File extraction (-action_copy_files).
+  bool copy_files = false;
+  uni::wide_string copy_folder;  // full path, created while parsing
+  walk::copy_choice copy_streams = walk::copy_choice::unnamed_data;  // -all, -named_data, -normal_data
+  bool keep_extension = false;   // -use_orig_ext
+  bool regen_mft = false;        // -regen_mft; kept, no effect on this program's walk
 
   // Selection (filters and which scans run).
   walk::filter_settings filters;

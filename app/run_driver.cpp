@@ -1,5 +1,9 @@
 #include "app/run_driver.h"
 
+#include <sstream>
+
+#include "app/instance_runner.h"
+
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -168,6 +172,7 @@ output::output_settings make_output_settings(const mft_entries_ctx& options) {
   settings.sha1_column = options.hash_sha1;
   settings.sha256_column = options.hash_sha256;
   settings.header_column = options.header_bytes && options.header_length > 0;
+  settings.extraction_column = options.copy_files;
   settings.user_name = options.user_name;
   settings.program_name = options.program_name;
   settings.source_name = source_name_of(options);
@@ -218,8 +223,53 @@ walk::walk_settings make_walk_settings(const mft_entries_ctx& options) {
   settings.actions.header_bytes = options.header_bytes && !options.detailed_dump;
   settings.actions.header_strings = options.header_strings;
   settings.actions.header_length = options.header_length;
+  settings.actions.extraction.enabled = options.copy_files;
+  settings.actions.extraction.folder = uni::wide_to_utf8(options.copy_folder);
+  settings.actions.extraction.choice = options.copy_streams;
+  settings.actions.extraction.keep_extension = options.keep_extension;
+  settings.actions.extraction.instance = options.instance_number;
   return settings;
 }
+
+std::uint64_t mft_entry_count_of(const mft_entries_ctx& options) {
+  const output::output_settings settings = make_output_settings(options);
+  const walk::walk_settings walk_settings = make_walk_settings(options);
+  const auto writer = output::make_record_writer(settings);
+  std::ostringstream nowhere;
+  output::results_stream stream(nowhere);
+  walk::record_filters filter(options.filters, options.hexadecimal);
+  walk::walk_run run(walk_settings, *writer, stream, filter, nullptr);
+  return walk::mft_entry_count(run);
+}
+
+namespace {
+
+// The parent of a -cpu run: the instances get the command line without the
+// options that only the parent acts on, and without the entry range, which
+// each replaces with its own slice.
+int run_split(mft_entries_ctx& options, const argument_list& untouched) {
+  std::string folder;
+  if (!options.temp_folder.empty() && !options.separate_files) {
+    folder = options.temp_folder;
+  } else {
+    folder = std::filesystem::path(uni::wide_to_utf8(options.results_full_path)).parent_path().string();
+  }
+  if (folder.empty() || folder.back() != '/') folder.push_back('/');
+  std::error_code error;
+  std::filesystem::create_directories(folder, error);
+  argument_list reduced = untouched;
+  std::string value;
+  for (const char* option : {"-cpu", "-out", "-outfile", "-tempdir", "-cpuinst", "-mftstart", "-mftrange"}) {
+    while (reduced.peek_value(option, value, 1)) reduced.remove_with_value(option);
+  }
+  for (const char* flag : {"-profile", "-separate_files"}) {
+    while (reduced.flag(flag)) {
+    }
+  }
+  return run_instances(options, options.instance_count, reduced.items(), folder) ? exit_success : exit_failure;
+}
+
+}  // namespace
 
 int run_program(const std::vector<std::string>& arguments) {
   if (arguments.empty()) return exit_failure;
@@ -267,6 +317,8 @@ int run_program(const std::vector<std::string>& arguments) {
     std::fputs("The -cpu option only supports MFT analysis\n", stderr);
     return exit_failure;
   }
+
+  if (options.instance_count > 1) return run_split(options, untouched);
 
   if (options.results_named) {
     const auto mode = std::ios::out | std::ios::binary | (options.append ? std::ios::app : std::ios::trunc);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <set>
 #include <string>
 
 #include "ntfs/mft_record.h"
@@ -30,6 +31,15 @@ struct entry_result {
   bool header_strings = false;
   // Owner SID text from the volume's security descriptors, when asked for.
   std::string owner_sid;
+  // Set by the selection stage for extraction: the folder the record's
+  // copies go into, named after the filter that accepted it ("catchall"
+  // when none did), and the lower-cased stream names of the inode filter
+  // item that selected it, when that item names streams.
+  std::string filter_folder;
+  const std::set<std::string>* filter_streams = nullptr;
+  // Full paths of the files extracted from the record, in stream order,
+  // joined by "; "; empty when nothing was written.
+  std::string extracted_paths;
   std::string group_sid;  // for the record dump
 
   void reset() {
@@ -46,6 +56,9 @@ struct entry_result {
     group_sid.clear();
     header_text.clear();
     header_strings = false;
+    filter_folder.clear();
+    filter_streams = nullptr;
+    extracted_paths.clear();
   }
 };
 

@@ -136,7 +136,10 @@ void l2t_writer::write_row(const entry_result& result, const ntfs::file_name_ent
     }
     distinct[count++] = filetime;
   }
-  std::sort(distinct.begin(), distinct.begin() + count);
+  // At most four values: an insertion sort.
+  for (std::size_t i = 1; i < count; ++i) {
+    for (std::size_t j = i; j > 0 && distinct[j] < distinct[j - 1]; --j) std::swap(distinct[j], distinct[j - 1]);
+  }
 
   for (std::size_t g = 0; g < count; ++g) {
     const std::uint64_t filetime = distinct[g];

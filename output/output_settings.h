@@ -52,6 +52,7 @@ struct output_settings {
   bool sha1_column = false;
   bool sha256_column = false;
   bool header_column = false;  // header bytes were read: "header info" / "header data"
+  bool extraction_column = false;  // files are extracted: "extracted path/file" / "extracted file path"
 
   // Time window of the time filter; 0 and all ones when none is set.
   std::uint64_t window_start = 0;

@@ -72,6 +72,7 @@ void per_path_writer::write_header(results_stream& stream) {
       for (int i = 0; i < 8; ++i) m_line.text(split_dos[i], i % 2 == 0 ? date_width : time_width);
     }
   }
+  if (m_settings.extraction_column) m_line.text("extracted file path", 0);
   m_line.text("summary stats", 100);
   if (m_settings.header_column) m_line.text("header data", 0);
   m_line.end();
@@ -206,6 +207,7 @@ void per_path_writer::write_line(const entry_result& result, const ntfs::file_na
   m_line.text(result.time_warning, 0);
   if (!m_settings.host_name.empty()) m_line.text(m_settings.host_name, m_settings.host_name.size());
   if (!m_settings.hide_dos_times) write_times(dos ? dos->times : ntfs::four_times{});
+  if (m_settings.extraction_column) m_line.text(result.extracted_paths, 0);
   m_line.text(m_stream_text, 100);
   if (m_settings.header_column) m_line.text(result.header_text, 0);
   m_line.end();

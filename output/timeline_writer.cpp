@@ -54,7 +54,12 @@ void timeline_writer::write_header(results_stream& stream) {
   } else {
     m_line.text("various data types", 100);
   }
-  if (m_settings.header_column) m_line.text("header info", 0);
+  // The extraction path takes the place of the header bytes.
+  if (m_settings.extraction_column) {
+    m_line.text("extracted path/file", 0);
+  } else if (m_settings.header_column) {
+    m_line.text("header info", 0);
+  }
   m_line.end();
   stream.line_done();
   stream.header_pending = false;
@@ -213,7 +218,11 @@ const timeline_writer::name_columns& timeline_writer::columns_for(const entry_re
   line.text(name ? std::string_view(name->name_utf8) : std::string_view(no_name_text), 15);
   line.text(name ? (path ? *path : std::string_view()) : std::string_view(no_path_text), 60);
   line.text(m_stream_text, m_settings.cluster_info && !m_settings.plain_run ? 80 : 100);
-  if (m_settings.header_column) line.text(result.header_text, 0);
+  if (m_settings.extraction_column) {
+    line.text(result.extracted_paths, 0);
+  } else if (m_settings.header_column) {
+    line.text(result.header_text, 0);
+  }
   return columns;
 }
 

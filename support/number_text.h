@@ -6,14 +6,15 @@
 
 namespace support {
 
-// Decimal digits.
-inline void append_decimal(std::string& out, std::uint64_t value) {
+// Decimal digits, zero-filled to at least `width`.
+inline void append_decimal(std::string& out, std::uint64_t value, int width = 0) {
   char digits[20];
   int count = 0;
   do {
     digits[count++] = static_cast<char>('0' + value % 10);
     value /= 10;
   } while (value != 0);
+  for (int i = count; i < width; ++i) out.push_back('0');
   while (count > 0) out.push_back(digits[--count]);
 }
 

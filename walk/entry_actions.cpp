@@ -54,10 +54,7 @@ bool entry_actions::hash_stream(const ntfs::attr_record& attribute) {
     ok = from + length <= raw.size();
     if (ok) sink.write(raw.subspan(from, length));
   } else if (m_reader) {
-    ntfs::stream_read_options options;
-    options.raw = m_settings.raw;
-    options.skip_sparse = m_settings.skip_sparse;
-    ok = m_reader->read(attribute, sink, options);
+    ok = m_reader->read(attribute, sink, read_options());
   }
   if (!ok) {
     m_digests.abandon();
@@ -67,10 +64,46 @@ bool entry_actions::hash_stream(const ntfs::attr_record& attribute) {
   return true;
 }
 
+ntfs::stream_read_options entry_actions::read_options() const {
+  ntfs::stream_read_options options;
+  options.raw = m_settings.raw;
+  options.skip_sparse = m_settings.skip_sparse;
+  return options;
+}
+
+bool entry_actions::extract_streams(const ntfs::mft_record& record, const ntfs::attr_record* unnamed,
+                                    output::entry_result& result) {
+  bool unnamed_read = false;
+  const auto copy_one = [&](const ntfs::attr_record& attribute) {
+    if (!m_extraction.wanted(attribute, result.filter_streams)) return;
+    // MD5 names every copy; the other digests are shown for the unnamed
+    // stream only.
+    const bool is_unnamed = &attribute == unnamed;
+    m_digests.start(true, is_unnamed && m_settings.sha1, is_unnamed && m_settings.sha256);
+    const bool copied = m_extraction.copy(record, attribute, result, m_reader.get(), read_options(), m_digests, m_path);
+    if (is_unnamed && m_digests.md5_value()) {
+      unnamed_read = true;
+      set_text(result.md5_text, m_digests.md5_value());
+      set_text(result.sha1_text, m_digests.sha1_value());
+      set_text(result.sha256_text, m_digests.sha256_value());
+    }
+    if (!copied) return;
+    if (!result.extracted_paths.empty()) result.extracted_paths.append("; ");
+    result.extracted_paths.append(m_path);
+  };
+  // The unnamed stream first, then the others in the record's order.
+  if (unnamed) copy_one(*unnamed);
+  for (const auto& attribute : record.attributes) {
+    if (&attribute != unnamed) copy_one(attribute);
+  }
+  return unnamed_read;
+}
+
 void entry_actions::apply(const ntfs::mft_record& record, output::entry_result& result) {
   if (record.is_extension || !record.standard_information()) return;
   const ntfs::attr_record* unnamed = record.unnamed_data();
-  if (m_settings.any_digest() && unnamed && hash_stream(*unnamed)) {
+  const bool unnamed_read = m_extraction.enabled() && extract_streams(record, unnamed, result);
+  if (!unnamed_read && m_settings.any_digest() && unnamed && hash_stream(*unnamed)) {
     set_text(result.md5_text, m_digests.md5_value());
     set_text(result.sha1_text, m_digests.sha1_value());
     set_text(result.sha256_text, m_digests.sha256_value());

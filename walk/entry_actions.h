@@ -11,7 +11,10 @@
 #include "ntfs/mft_record.h"
 #include "ntfs/stream_reader.h"
 #include "output/entry_result.h"
+#include "support/diagnostics_log.h"
 #include "support/digest_set.h"
+#include "walk/extraction_settings.h"
+#include "walk/file_extraction.h"
 
 namespace walk {
 
@@ -24,18 +27,24 @@ struct action_settings {
   bool header_bytes = false;
   bool header_strings = false;
   std::uint32_t header_length = 0;  // bytes
+  extraction_settings extraction;   // -action_copy_files
   bool any_digest() const { return md5 || sha1 || sha256; }
 };
 
 class entry_actions {
  public:
-  explicit entry_actions(const action_settings& settings) : m_settings(settings) {}
+  // `log` receives the extraction failures.
+  explicit entry_actions(const action_settings& settings, support::diagnostics_log* log = nullptr)
+      : m_settings(settings), m_extraction(settings.extraction, log) {}
 
   // Clusters of the open volume; null for an extracted $MFT, where only
   // resident streams can be read.
   void set_clusters(ntfs::cluster_source* clusters);
 
-  // Fills the result's digests and header text from `record`.
+  // Copies the chosen streams out (-action_copy_files), then fills the
+  // result's digests and header text from `record`. A stream is read once:
+  // when the unnamed stream is copied, the digests of that read are the
+  // ones reported.
   void apply(const ntfs::mft_record& record, output::entry_result& result);
 
   // Reads `attribute` into the chosen digests; false (and no digest) when
@@ -44,7 +53,15 @@ class entry_actions {
   const support::digest_set& digests() const { return m_digests; }
 
  private:
+  // Copies the streams extraction wants; true when the unnamed stream was
+  // read whole on the way (its digests are then in the result).
+  bool extract_streams(const ntfs::mft_record& record, const ntfs::attr_record* unnamed,
+                       output::entry_result& result);
+  ntfs::stream_read_options read_options() const;
+
   const action_settings& m_settings;
+  file_extraction m_extraction;
+  std::string m_path;  // of the file just extracted
   ntfs::cluster_source* m_clusters = nullptr;
   std::unique_ptr<ntfs::stream_reader> m_reader;
   support::digest_set m_digests;

@@ -10,6 +10,7 @@
 #include "support/number_text.h"
 #include "support/utf.h"
 #include "walk/content_signatures.h"
+#include "walk/extraction_names.h"
 #include "walk/time_warning.h"
 #include "walk/wildcard.h"
 
@@ -54,6 +55,7 @@ primary_verdict record_filters::primary_test(const ntfs::record_header& header, 
   m_inode_note.clear();
   m_ext_note.clear();
   m_name_note.clear();
+  m_filter_streams = nullptr;
   if (m_settings.deleted_only) return {!header.in_use(), !header.in_use()};
   if (m_settings.inodes.empty()) return {true, false};
   const auto found = m_settings.inodes.find(entry);
@@ -206,6 +208,7 @@ bool record_filters::inode_test(const ntfs::mft_record& record) {
   }
   m_inode_note.push_back(':');
   m_inode_note.append(stream);
+  m_filter_streams = &found->second.stream_names;
   return true;
 }
 
@@ -371,6 +374,25 @@ void record_filters::compose_notes(output::entry_result& result) const {
   add("inode(", m_inode_note);
   add("ext(", m_ext_note);
   add("name(", m_name_note);
+
+  // Extracted copies are sorted by what selected the record.
+  std::string& folder = result.filter_folder;
+  if (!m_name_note.empty()) {
+    folder = m_name_note;
+  } else if (!m_ext_note.empty()) {
+    folder = m_ext_note;
+  } else if (!m_dir_note.empty()) {
+    directory_folder_text(m_dir_note, folder);
+  } else if (!m_type_note.empty()) {
+    folder = m_type_note;  // the signature note: "MZ", "RegistryHive", ...
+  } else if (!m_pattern_note.empty()) {
+    folder = "wildcard";
+  } else if (!m_inode_note.empty()) {
+    folder = "inodes";
+  } else {
+    folder = "catchall";
+  }
+  result.filter_streams = m_filter_streams;
 }
 
 }  // namespace walk

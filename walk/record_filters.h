@@ -58,6 +58,8 @@ class record_filters final : public selection_filter {
   std::string m_inode_note;
   std::string m_ext_note;
   std::string m_name_note;
+  // Streams named by the inode filter item that matched, for extraction.
+  const std::set<std::string>* m_filter_streams = nullptr;
   std::string m_lower;  // reused lower-casing buffer
   // First bytes of the record's data streams, for the content items.
   ntfs::cluster_source* m_clusters = nullptr;

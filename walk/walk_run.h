@@ -48,7 +48,7 @@ class walk_run {
   walk_run(const walk_settings& settings, output::record_writer& writer, output::results_stream& stream,
            selection_filter& filter, support::diagnostics_log* log)
       : m_settings(settings), m_writer(writer), m_stream(stream), m_filter(filter), m_log(log),
-        m_actions(settings.actions) {}
+        m_actions(settings.actions, log) {}
 
   const walk_settings& settings() const { return m_settings; }
   output::record_writer& writer() { return m_writer; }
