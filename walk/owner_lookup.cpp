@@ -1,12 +1,14 @@
 #include "walk/owner_lookup.h"
 
 #include "ntfs/security_descriptor.h"
+#include "ntfs/stream_reader.h"
 #include "ntfs/sid_text.h"
 
 namespace walk {
 
 void owner_lookup::volume_opened(ntfs::CNtfs* volume) {
   m_table = ntfs::security_table{};
+  m_volume = volume;
   if (volume) ntfs::load_security_table(*volume, m_table);
 }
 
@@ -19,11 +21,20 @@ bool owner_lookup::owner_of(const ntfs::mft_record& record, std::string& out) co
       return true;
     }
   }
+  // A descriptor too big for the record lies in clusters; 64 KiB holds any
+  // real one.
+  constexpr std::size_t largest_descriptor_bytes = 65536;
   for (const auto& attribute : record.attributes) {
-    if (attribute.header.type != ntfs::attribute_type::security_descriptor || attribute.header.non_resident) continue;
-    const std::uint64_t from = attribute.header.value_offset, length = attribute.header.value_length;
-    if (from + length > attribute.raw.size()) continue;
-    const std::span<const std::uint8_t> descriptor = attribute.raw.subspan(from, length);
+    if (attribute.header.type != ntfs::attribute_type::security_descriptor) continue;
+    std::span<const std::uint8_t> descriptor;
+    if (attribute.header.non_resident) {
+      if (!m_volume || !ntfs::read_stream_prefix(*m_volume, attribute, largest_descriptor_bytes, m_descriptor)) continue;
+      descriptor = m_descriptor;
+    } else {
+      const std::uint64_t from = attribute.header.value_offset, length = attribute.header.value_length;
+      if (from + length > attribute.raw.size()) continue;
+      descriptor = attribute.raw.subspan(from, length);
+    }
     ntfs::descriptor_header header;
     if (!ntfs::read_descriptor_header(descriptor, header) || header.owner_offset == 0) continue;
     if (ntfs::sid_to_text(ntfs::bytes_from(descriptor, header.owner_offset), out)) return true;

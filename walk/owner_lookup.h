@@ -4,7 +4,9 @@
 // written by drivers that keep a descriptor per file).
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "ntfs/mft_record.h"
 #include "ntfs/ntfs_volume.h"
@@ -25,6 +27,8 @@ class owner_lookup {
 
  private:
   ntfs::security_table m_table;
+  ntfs::CNtfs* m_volume = nullptr;
+  mutable std::vector<std::uint8_t> m_descriptor;  // a non-resident descriptor, read
 };
 
 }  // namespace walk
