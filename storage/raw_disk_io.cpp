@@ -87,17 +87,7 @@ bool RAW_DISK_IO::open_descriptor(const std::string& utf8_path) {
 }
 
 std::int64_t RAW_DISK_IO::read_fully(std::uint64_t offset, std::uint8_t* target, std::size_t length) const {
-  std::size_t done = 0;
-  while (done < length) {
-    const ssize_t got = ::pread(m_descriptor, target + done, length - done, static_cast<off_t>(offset + done));
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      return done > 0 ? static_cast<std::int64_t>(done) : -1;
-    }
-    if (got == 0) break;
-    done += static_cast<std::size_t>(got);
-  }
-  return static_cast<std::int64_t>(done);
+  return uni::pread_fully(m_descriptor, target, length, offset);
 }
 
 bool RAW_DISK_IO::read(void* buffer, std::size_t& length, std::uint64_t offset) {

@@ -8,6 +8,20 @@
 
 namespace uni {
 
+std::int64_t pread_fully(int descriptor, std::uint8_t* target, std::size_t length, std::uint64_t offset) {
+  std::size_t done = 0;
+  while (done < length) {
+    const ssize_t got = ::pread(descriptor, target + done, length - done, static_cast<off_t>(offset + done));
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      return done > 0 ? static_cast<std::int64_t>(done) : -1;
+    }
+    if (got == 0) break;
+    done += static_cast<std::size_t>(got);
+  }
+  return static_cast<std::int64_t>(done);
+}
+
 int open_file(const std::string& utf8_path, int flags, unsigned permission_bits) {
   if (utf8_path.empty()) return -1;
   const int descriptor = ::open(utf8_path.c_str(), flags | O_NONBLOCK | O_CLOEXEC, permission_bits);
@@ -63,18 +77,7 @@ std::int64_t fileio::read_at(std::uint64_t offset, void* buffer, std::size_t len
     std::memcpy(buffer, m_memory.data() + offset, count);
     return static_cast<std::int64_t>(count);
   }
-  auto* target = static_cast<std::uint8_t*>(buffer);
-  std::size_t done = 0;
-  while (done < length) {
-    const ssize_t got = ::pread(m_descriptor, target + done, length - done, static_cast<off_t>(offset + done));
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      return done > 0 ? static_cast<std::int64_t>(done) : -1;
-    }
-    if (got == 0) break;
-    done += static_cast<std::size_t>(got);
-  }
-  return static_cast<std::int64_t>(done);
+  return pread_fully(m_descriptor, static_cast<std::uint8_t*>(buffer), length, offset);
 }
 
 bool fileio::seek(std::int64_t offset, origin from) {

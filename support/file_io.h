@@ -17,6 +17,11 @@ namespace uni {
 // then refuses FIFOs and sockets. Returns the descriptor or -1.
 int open_file(const std::string& utf8_path, int flags, unsigned permission_bits);
 
+// pread until `length` bytes are in, the end of the file, or an error;
+// interrupted calls are retried. The bytes read, or -1 when the first call
+// fails.
+std::int64_t pread_fully(int descriptor, std::uint8_t* target, std::size_t length, std::uint64_t offset);
+
 // A file read by offset (pread), or a memory buffer with the same interface.
 // Sources are always opened read-only.
 class fileio {
