@@ -100,6 +100,8 @@ bool entry_actions::extract_streams(const ntfs::mft_record& record, const ntfs::
 }
 
 void entry_actions::apply(const ntfs::mft_record& record, output::entry_result& result) {
+  // Most runs ask for none of this: leave the walk's hot path at once.
+  if (!m_extraction.enabled() && !m_settings.any_digest() && !m_settings.header_bytes) return;
   if (record.is_extension || !record.standard_information()) return;
   const ntfs::attr_record* unnamed = record.unnamed_data();
   const bool unnamed_read = m_extraction.enabled() && extract_streams(record, unnamed, result);
