@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <set>
 
 #include "tests/common/test_support.h"
 
@@ -154,6 +155,44 @@ TEST(ContentHashes, DigestsReachEveryLayout) {
     EXPECT_EQ(run.exit_status, 0);
     EXPECT_NE(run.out.find(c.expected), std::string::npos) << ::testing::PrintToString(c.options) << "\n" << run.out;
   }
+}
+
+}  // namespace
+
+namespace {
+
+// The owners volume holds a PE executable, a registry hive, an SQLite
+// database and a shortcut under /types: each signature selects its file
+// alone, and the header columns show their first bytes.
+TEST(ContentHeaders, SignaturesAndHeaderTextOnKnownFileTypes) {
+  const std::vector<std::string> source = {"-image", fixture_path("owners.img"), "-csv", "-quiet"};
+  const auto names_selected = [&](const std::string& signature) {
+    std::vector<std::string> arguments = source;
+    arguments.insert(arguments.end(), {"-filter_sig", signature});
+    std::set<std::string> names;
+    for (const std::string& line : split_lines(results_body(run_brindle(arguments).out))) {
+      const auto fields = split_fields(line, ",");
+      if (fields.size() > 12 && fields[0] != "mft entry") names.insert(fields[11]);
+    }
+    return names;
+  };
+  EXPECT_EQ(names_selected("mz"), (std::set<std::string>{"tool.exe"}));
+  EXPECT_EQ(names_selected("64bit_pe"), (std::set<std::string>{"tool.exe"}));
+  EXPECT_TRUE(names_selected("32bit_pe").empty());
+  EXPECT_EQ(names_selected("hive"), (std::set<std::string>{"NTUSER.DAT"}));
+  EXPECT_EQ(names_selected("sqlite"), (std::set<std::string>{"places.sqlite"}));
+  EXPECT_EQ(names_selected("lnk"), (std::set<std::string>{"report.lnk"}));
+  EXPECT_EQ(names_selected("hive|sqlite"), (std::set<std::string>{"NTUSER.DAT", "places.sqlite"}));
+
+  std::vector<std::string> bytes = source;
+  bytes.insert(bytes.end(), {"-action_include_header", "-filter_name", "tool.exe"});
+  const std::string with_bytes = run_brindle(bytes).out;
+  EXPECT_NE(with_bytes.find(",header info\n"), std::string::npos) << with_bytes;
+  EXPECT_NE(with_bytes.find(",4d 5a 90 00 00 00"), std::string::npos) << with_bytes;
+  std::vector<std::string> strings = source;
+  strings.insert(strings.end(), {"-action_find_strings_in_hdr", "-filter_name", "places.sqlite"});
+  const std::string with_strings = run_brindle(strings).out;
+  EXPECT_NE(with_strings.find(",SQLite format 3; sqlite the quick brown fox"), std::string::npos) << with_strings;
 }
 
 }  // namespace
