@@ -32,38 +32,9 @@ struct binary_run {
 };
 
 // Runs the program with `arguments`; a run still going after 20 s is killed.
-binary_run run_binary(const std::vector<std::string>& arguments, const scratch_folder& folder) {
-  static int counter = 0;
-  const std::string stem = folder.file("run" + std::to_string(counter++));
-  std::vector<std::string> argv_text = {BRINDLE_BINARY};
-  argv_text.insert(argv_text.end(), arguments.begin(), arguments.end());
-  std::vector<char*> argv;
-  for (auto& text : argv_text) argv.push_back(text.data());
-  argv.push_back(nullptr);
-  std::fflush(nullptr);
-  const pid_t child = ::fork();
-  if (child == 0) {
-    ::dup2(::open((stem + ".out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), STDOUT_FILENO);
-    ::dup2(::open((stem + ".err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), STDERR_FILENO);
-    ::execv(BRINDLE_BINARY, argv.data());
-    ::_exit(127);
-  }
-  binary_run run;
-  int status = 0;
-  const auto start = std::chrono::steady_clock::now();
-  while (::waitpid(child, &status, WNOHANG) != child) {
-    if (std::chrono::steady_clock::now() - start > std::chrono::seconds(20)) {
-      ::kill(child, SIGKILL);
-      ::waitpid(child, &status, 0);
-      run.timed_out = true;
-      break;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  if (!run.timed_out && WIFEXITED(status)) run.status = WEXITSTATUS(status);
-  run.out = read_file(stem + ".out");
-  run.err = read_file(stem + ".err");
-  return run;
+binary_run run_binary(const std::vector<std::string>& arguments, const scratch_folder&) {
+  const run_result result = run_brindle(arguments, 20);
+  return {result.timed_out ? -1 : result.exit_status, result.timed_out, result.out, result.err};
 }
 
 // The report lines "volume offset [ 0x... ] : kind" for every partition and

@@ -1,3 +1,4 @@
+#include <csignal>
 #include "tests/common/test_support.h"
 
 #include <fstream>
@@ -41,17 +42,18 @@ std::string shell_quote(const std::string& text) {
 
 }  // namespace
 
-run_result run_brindle(const std::vector<std::string>& arguments) {
+run_result run_brindle(const std::vector<std::string>& arguments, int deadline_seconds) {
   static int counter = 0;
   const std::filesystem::path base = std::filesystem::path(BRINDLE_FIXTURE_DIR).parent_path() / "scratch";
   std::filesystem::create_directories(base);
   const std::string stem = (base / ("run-" + std::to_string(::getpid()) + "-" + std::to_string(counter++))).string();
-  std::string command = shell_quote(BRINDLE_BINARY);
+  std::string command = "timeout -s KILL " + std::to_string(deadline_seconds) + " " + shell_quote(BRINDLE_BINARY);
   for (const auto& argument : arguments) command += " " + shell_quote(argument);
   command += " >" + shell_quote(stem + ".out") + " 2>" + shell_quote(stem + ".err");
   run_result result;
   const int status = std::system(command.c_str());
   result.exit_status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  result.timed_out = result.exit_status == 128 + SIGKILL;
   result.out = read_file(stem + ".out");
   result.err = read_file(stem + ".err");
   std::filesystem::remove(stem + ".out");

@@ -28,12 +28,14 @@ class scratch_folder {
 
 struct run_result {
   int exit_status = -1;  // process exit status (255 for -1)
+  bool timed_out = false;  // killed at the deadline: a hang
   std::string out;
   std::string err;
 };
 
-// Runs the brindle binary with `arguments` (not including the program).
-run_result run_brindle(const std::vector<std::string>& arguments);
+// Runs the brindle binary with `arguments` (not including the program); a
+// run still going after `deadline_seconds` is killed.
+run_result run_brindle(const std::vector<std::string>& arguments, int deadline_seconds = 120);
 
 std::string read_file(const std::string& path);
 std::vector<std::uint8_t> read_bytes(const std::string& path);

@@ -146,38 +146,16 @@ struct program_run {
 program_run run_program(std::vector<std::string> arguments, const scratch_folder& folder, bool with_log = false,
                         std::chrono::seconds deadline = std::chrono::seconds(60)) {
   static int counter = 0;
-  const std::string stem = folder.file("run" + std::to_string(counter++));
-  arguments.insert(arguments.begin(), BRINDLE_BINARY);
+  const std::string log = folder.file("run" + std::to_string(counter++) + ".diags");
   arguments.insert(arguments.end(), {"-csv", "-quiet"});
-  if (with_log) arguments.insert(arguments.end(), {"-diags", stem + ".diags"});
-  std::vector<char*> argv;
-  for (auto& text : arguments) argv.push_back(text.data());
-  argv.push_back(nullptr);
-  std::fflush(nullptr);
-  const pid_t child = ::fork();
-  if (child == 0) {
-    ::dup2(::open((stem + ".out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), STDOUT_FILENO);
-    ::dup2(::open((stem + ".err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), STDERR_FILENO);
-    ::execv(BRINDLE_BINARY, argv.data());
-    ::_exit(127);
-  }
+  if (with_log) arguments.insert(arguments.end(), {"-diags", log});
+  const run_result result = run_brindle(arguments, static_cast<int>(deadline.count()));
   program_run run;
-  if (child < 0) return run;
-  int status = 0;
-  const auto start = std::chrono::steady_clock::now();
-  while (::waitpid(child, &status, WNOHANG) != child) {
-    if (std::chrono::steady_clock::now() - start > deadline) {
-      ::kill(child, SIGKILL);
-      ::waitpid(child, &status, 0);
-      run.timed_out = true;
-      break;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  if (!run.timed_out && WIFEXITED(status)) run.status = WEXITSTATUS(status);
-  run.out = read_file(stem + ".out");
-  run.err = read_file(stem + ".err");
-  run.diags = read_file(stem + ".diags");
+  run.status = result.timed_out ? -1 : result.exit_status;
+  run.timed_out = result.timed_out;
+  run.out = result.out;
+  run.err = result.err;
+  if (with_log) run.diags = read_file(log);
   return run;
 }
 
