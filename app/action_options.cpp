@@ -12,7 +12,7 @@ namespace app {
 
 namespace {
 
-void raise_header(mft_entries_ctx& options, std::uint32_t length) {
+void raise_header(run_options& options, std::uint32_t length) {
   options.header_bytes = true;
   options.header_offset = 0;
   options.header_length = std::max(options.header_length, length);
@@ -23,7 +23,7 @@ void raise_header(mft_entries_ctx& options, std::uint32_t length) {
 // -csvperpath; the machine formats have no column for it. The folder is made
 // at once, so that a run that cannot write its copies stops before it
 // starts.
-bool take_copy_folder(mft_entries_ctx& options, const std::string& given) {
+bool take_copy_folder(run_options& options, const std::string& given) {
   options.csv = options.csv_l2t = options.bodyfile = false;
   if (!options.per_path_csv) {
     options.per_path_csv = true;
@@ -54,7 +54,7 @@ bool take_copy_folder(mft_entries_ctx& options, const std::string& given) {
 
 }  // namespace
 
-void parse_hash_options(mft_entries_ctx& options, argument_list& arguments) {
+void parse_hash_options(run_options& options, argument_list& arguments) {
   std::string value;
   if (arguments.value("-hashfile", value)) {
     std::string lower;
@@ -84,7 +84,7 @@ void parse_hash_options(mft_entries_ctx& options, argument_list& arguments) {
   if (arguments.flag("-sha256")) options.hash_sha256 = true;
 }
 
-bool parse_action_options(mft_entries_ctx& options, argument_list& arguments) {
+bool parse_action_options(run_options& options, argument_list& arguments) {
   options.raw_read = arguments.flag("-raw");
   options.skip_sparse = arguments.flag("-skip_sparse_clusters");
   options.regen_mft = arguments.flag("-regen_mft");

@@ -114,7 +114,7 @@ bool parse_object_id(const std::string& text, std::uint8_t out[16]) {
   return true;
 }
 
-void raise_header_length(mft_entries_ctx& options, std::uint32_t length) {
+void raise_header_length(run_options& options, std::uint32_t length) {
   options.header_bytes = true;
   options.header_offset = 0;
   options.header_length = std::max(options.header_length, length);
@@ -140,7 +140,7 @@ std::string normalized_volume_path(std::string_view text, bool directory) {
   return result;
 }
 
-bool parse_filter_options(mft_entries_ctx& options, argument_list& arguments) {
+bool parse_filter_options(run_options& options, argument_list& arguments) {
   walk::filter_settings& filters = options.filters;
   std::string value;
 

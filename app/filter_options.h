@@ -7,7 +7,7 @@
 namespace app {
 
 // Takes the filter options in their fixed order; false after a message.
-bool parse_filter_options(mft_entries_ctx& options, argument_list& arguments);
+bool parse_filter_options(run_options& options, argument_list& arguments);
 
 // "\Windows\System32", "C:/Windows" or "Windows" as "[root]\windows\system32\"
 // (with `directory`) or "[root]\windows\system32" (without).

@@ -78,13 +78,13 @@ void append_file_tail(std::FILE* from, std::uint64_t offset_bytes, std::FILE* to
   }
 }
 
-void note(mft_entries_ctx& options, const char* format, const std::string& text) {
+void note(run_options& options, const char* format, const std::string& text) {
   if (options.diagnostics && options.diagnostics->is_open()) options.diagnostics->write(format, text.c_str());
 }
 
 // Appends instance `index`'s result lines to `merged`; its file is removed
 // whatever happens.
-void merge_instance(mft_entries_ctx& options, const instance& job, std::size_t index, std::FILE* merged) {
+void merge_instance(run_options& options, const instance& job, std::size_t index, std::FILE* merged) {
   std::FILE* part = std::fopen(job.results_path.c_str(), "rb");
   if (!part) {
     note(options, "prob accessing %s - for merge", job.results_path);
@@ -173,7 +173,7 @@ bool find_data_start(std::FILE* file, bool skip_column_header, std::uint64_t& of
   return false;
 }
 
-bool run_instances(mft_entries_ctx& options, std::uint32_t instances, const std::vector<std::string>& reduced,
+bool run_instances(run_options& options, std::uint32_t instances, const std::vector<std::string>& reduced,
                    const std::string& temp_folder) {
   std::uint64_t count = options.entry_count;
   if (count == 0) {

@@ -36,7 +36,7 @@ bool find_data_start(std::FILE* file, bool skip_column_header, std::uint64_t& of
 // command line without the options that belong to the parent alone;
 // `temp_folder` ends in "/". False when the run cannot be split or the
 // results file cannot be written.
-bool run_instances(mft_entries_ctx& options, std::uint32_t instances, const std::vector<std::string>& reduced,
+bool run_instances(run_options& options, std::uint32_t instances, const std::vector<std::string>& reduced,
                    const std::string& temp_folder);
 
 }  // namespace app

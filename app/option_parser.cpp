@@ -60,7 +60,7 @@ bool take_number(argument_list& arguments, const char* option, std::uint64_t& va
 }
 
 // Options shared by the tool family; a failure is a bad command line.
-bool parse_shared_options(mft_entries_ctx& options, argument_list& arguments) {
+bool parse_shared_options(run_options& options, argument_list& arguments) {
   options.pair_datetime = arguments.flag("-pair_datetime");
 
   std::string value;
@@ -153,7 +153,7 @@ bool parse_shared_options(mft_entries_ctx& options, argument_list& arguments) {
   return true;
 }
 
-void clear_table_modes(mft_entries_ctx& options) {
+void clear_table_modes(run_options& options) {
   options.per_path_csv = false;
   options.file_path_only = false;
   options.hash_list = false;
@@ -162,7 +162,7 @@ void clear_table_modes(mft_entries_ctx& options) {
 }
 
 // This program's own options; failures have been reported.
-bool parse_program_options(mft_entries_ctx& options, argument_list& arguments) {
+bool parse_program_options(run_options& options, argument_list& arguments) {
   std::string value;
   if (arguments.value("-partition", value) && !take_partition(options, value)) return false;
   if (arguments.value("-mftfile", value)) {
@@ -260,7 +260,7 @@ std::string program_name_of(const std::string& path) {
 
 }  // namespace
 
-int parse_options(mft_entries_ctx& options, argument_list& arguments, const std::string& version_text,
+int parse_options(run_options& options, argument_list& arguments, const std::string& version_text,
                   const std::string& default_source_label) {
   options.version_text = version_text;
   options.reset();

@@ -18,8 +18,8 @@ void reset_keeping_log(Options& options) {
 
 }  // namespace
 
-void cmd_params::reset() { reset_keeping_log(*this); }
+void shared_options::reset() { reset_keeping_log(*this); }
 
-void mft_entries_ctx::reset() { reset_keeping_log(*this); }
+void run_options::reset() { reset_keeping_log(*this); }
 
 }  // namespace app

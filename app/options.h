@@ -1,6 +1,6 @@
-// The option set of one run. `cmd_params` holds the settings every tool of
+// The option set of one run. `shared_options` holds the settings every tool of
 // the family shares (output file, separators, date forms, console and
-// diagnostics); `mft_entries_ctx` adds this program's source, scan range and
+// diagnostics); `run_options` adds this program's source, scan range and
 // output choices.
 #pragma once
 
@@ -16,12 +16,12 @@
 
 namespace app {
 
-class cmd_params {
+class shared_options {
  public:
-  cmd_params() = default;
-  cmd_params(cmd_params&&) = default;
-  cmd_params& operator=(cmd_params&&) = default;
-  virtual ~cmd_params() = default;
+  shared_options() = default;
+  shared_options(shared_options&&) = default;
+  shared_options& operator=(shared_options&&) = default;
+  virtual ~shared_options() = default;
   virtual void reset();
 
   std::string command_line;  // all arguments, blank-separated
@@ -68,7 +68,7 @@ class cmd_params {
   std::string source_label;
 };
 
-class mft_entries_ctx : public cmd_params {
+class run_options : public shared_options {
  public:
   void reset() override;
 

@@ -37,7 +37,7 @@ bool help_requested(const std::vector<std::string>& arguments) {
 
 // The inode-set walk answers a -filter_inode question unless another
 // filter that can select other entries is given beside it.
-bool inode_set_scan(const mft_entries_ctx& options) {
+bool inode_set_scan(const run_options& options) {
   const walk::filter_settings& filters = options.filters;
   bool pattern = false;
   for (const auto& item : filters.content) pattern = pattern || item.kind == walk::content_kind::pattern;
@@ -48,7 +48,7 @@ bool inode_set_scan(const mft_entries_ctx& options) {
 
 // Runs the scans the options ask for into `stream`: the MFT records (all,
 // or the inode set), then, when asked, the volume's free clusters.
-void run_scans(mft_entries_ctx& options, output::results_stream& stream) {
+void run_scans(run_options& options, output::results_stream& stream) {
   const output::output_settings settings = make_output_settings(options);
   walk::walk_settings walk_settings = make_walk_settings(options);
   const auto writer = output::make_record_writer(settings);
@@ -95,7 +95,7 @@ void run_scans(mft_entries_ctx& options, output::results_stream& stream) {
 
 class run_end_report {
  public:
-  explicit run_end_report(const mft_entries_ctx& options)
+  explicit run_end_report(const run_options& options)
       : m_options(options), m_start(std::chrono::steady_clock::now()) {}
   ~run_end_report() {
     if (m_options.progress) support::clear_progress_line();
@@ -109,13 +109,13 @@ class run_end_report {
   }
 
  private:
-  const mft_entries_ctx& m_options;
+  const run_options& m_options;
   std::chrono::steady_clock::time_point m_start;
 };
 
 // What the results call the input source: the $MFT file or image path, the
 // drive or the partition.
-std::string source_name_of(const mft_entries_ctx& options) {
+std::string source_name_of(const run_options& options) {
   if (!options.mft_file_path.empty()) return uni::wide_to_utf8(options.mft_file_path);
   if (options.drive_number != 0xFFFFFFFF) return "physical drive: " + std::to_string(options.drive_number);
   if (!options.vmdk_given.empty()) {
@@ -134,7 +134,7 @@ std::string source_name_of(const mft_entries_ctx& options) {
 
 }  // namespace
 
-output::output_settings make_output_settings(const mft_entries_ctx& options) {
+output::output_settings make_output_settings(const run_options& options) {
   output::output_settings settings;
   if (options.detailed_dump) {
     settings.kind = output::layout::record_dump;
@@ -184,7 +184,7 @@ output::output_settings make_output_settings(const mft_entries_ctx& options) {
   return settings;
 }
 
-walk::walk_settings make_walk_settings(const mft_entries_ctx& options) {
+walk::walk_settings make_walk_settings(const run_options& options) {
   walk::walk_settings settings;
   settings.mft_file_path = options.mft_file_path;
   // One volume source, in the order the options are honoured: a drive, an
@@ -231,7 +231,7 @@ walk::walk_settings make_walk_settings(const mft_entries_ctx& options) {
   return settings;
 }
 
-std::uint64_t mft_entry_count_of(const mft_entries_ctx& options) {
+std::uint64_t mft_entry_count_of(const run_options& options) {
   const output::output_settings settings = make_output_settings(options);
   const walk::walk_settings walk_settings = make_walk_settings(options);
   const auto writer = output::make_record_writer(settings);
@@ -247,7 +247,7 @@ namespace {
 // The parent of a -cpu run: the instances get the command line without the
 // options that only the parent acts on, and without the entry range, which
 // each replaces with its own slice.
-int run_split(mft_entries_ctx& options, const argument_list& untouched) {
+int run_split(run_options& options, const argument_list& untouched) {
   std::string folder;
   if (!options.temp_folder.empty() && !options.separate_files) {
     folder = options.temp_folder;
@@ -286,7 +286,7 @@ int run_program(const std::vector<std::string>& arguments) {
   std::fputc('\n', stdout);
   std::fflush(stdout);
 
-  mft_entries_ctx options;
+  run_options options;
   argument_list consumable(arguments);
   const int parsed = parse_options(options, consumable, version_text, "NTFS$MFT");
   if (parsed == parse_failed_reported) return exit_failure;

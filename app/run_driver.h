@@ -16,9 +16,9 @@ inline constexpr int exit_failure = -1;
 int run_program(const std::vector<std::string>& arguments);
 
 // How the parsed options render results and drive the walk.
-output::output_settings make_output_settings(const mft_entries_ctx& options);
-walk::walk_settings make_walk_settings(const mft_entries_ctx& options);
+output::output_settings make_output_settings(const run_options& options);
+walk::walk_settings make_walk_settings(const run_options& options);
 // Entries the source's MFT holds (0 when it cannot be opened).
-std::uint64_t mft_entry_count_of(const mft_entries_ctx& options);
+std::uint64_t mft_entry_count_of(const run_options& options);
 
 }  // namespace app

@@ -58,7 +58,7 @@ std::string build_run_header(const std::vector<std::string>& arguments, const st
   now.set_time(cv::current_filetime(), cv::filetime);
   std::string date;
   std::string time;
-  cv::get_date_time_text_by_pattern(date, time, now, date_pattern.empty() ? "mm/dd/yyyy" : date_pattern, "hh:mm:ss");
+  cv::date_time_text_by_pattern(date, time, now, date_pattern.empty() ? "mm/dd/yyyy" : date_pattern, "hh:mm:ss");
   header += "run: " + date + " " + time + " UTC; host: " + host_name() + "; os: " + system_description();
   const bool remote = on_remote_file_system("/proc/self/exe");
   const bool usb = on_usb_device("/proc/self/exe");

@@ -6,7 +6,7 @@
 
 #include "app/option_values.h"
 #include "ntfs/ntfs_volume.h"
-#include "storage/raw_disk_io.h"
+#include "storage/disk_reader.h"
 #include "storage/vmdk_chain_check.h"
 #include "storage/volume_selection.h"
 
@@ -24,7 +24,7 @@ std::string absolute_path(const std::string& path) {
 
 // Chooses the NTFS volume on an opened disk or volume. A refusal prints
 // what the disk holds instead.
-bool choose_volume(mft_entries_ctx& options, storage::RAW_DISK_IO& reader) {
+bool choose_volume(run_options& options, storage::disk_reader& reader) {
   std::string report;
   bool found = false;
   std::uint64_t offset = options.volume_offset;
@@ -37,13 +37,13 @@ bool choose_volume(mft_entries_ctx& options, storage::RAW_DISK_IO& reader) {
 }
 
 // -image and -mounted_vmdk: a file holding a disk or a single volume.
-bool take_disk_file(mft_entries_ctx& options, const std::string& path, bool mounted_vmdk) {
+bool take_disk_file(run_options& options, const std::string& path, bool mounted_vmdk) {
   const std::string absolute = absolute_path(path);
   if (absolute.empty()) {
     std::fprintf(stderr, "prob reading: %s, aborting\n", path.c_str());
     return false;
   }
-  storage::RAW_DISK_IO reader(uni::to_wide(absolute));
+  storage::disk_reader reader(uni::to_wide(absolute));
   if (!reader.is_open()) {
     std::fprintf(stderr, "invalid image: %s\n", absolute.c_str());
     return false;
@@ -59,13 +59,13 @@ bool take_disk_file(mft_entries_ctx& options, const std::string& path, bool moun
   return true;
 }
 
-bool take_drive(mft_entries_ctx& options, const std::string& text) {
+bool take_drive(run_options& options, const std::string& text) {
   std::uint64_t number = 0;
   if (!parse_number(text, number) || number >= 0xFFFFFFFFULL) {
     std::fprintf(stderr, "error: -drivenum needs a number, not '%s'\n", text.c_str());
     return false;
   }
-  storage::RAW_DISK_IO reader(storage::physical_drive{static_cast<std::uint32_t>(number)});
+  storage::disk_reader reader(storage::physical_drive{static_cast<std::uint32_t>(number)});
   if (!reader.is_open()) {
     std::fprintf(stderr, "problems accessing physical disk #%u, aborting \n", static_cast<unsigned>(number));
     return false;
@@ -78,7 +78,7 @@ bool take_drive(mft_entries_ctx& options, const std::string& text) {
 // -vmdk "disk1 | disk2 | ...": the files of one VMware sparse disk and its
 // snapshots, in any order; parents missing from the list are looked for
 // through the hints the snapshots carry.
-bool take_vmdk(mft_entries_ctx& options, const std::string& value) {
+bool take_vmdk(run_options& options, const std::string& value) {
   std::vector<uni::wide_string> given;
   std::size_t from = 0;
   while (from <= value.size()) {
@@ -98,7 +98,7 @@ bool take_vmdk(mft_entries_ctx& options, const std::string& value) {
     if (report.empty()) std::fprintf(stderr, "invalid disk collection of snaps \n");
     return false;
   }
-  storage::RAW_DISK_IO disk(storage::vmdk_chain_paths{chain});
+  storage::disk_reader disk(storage::vmdk_chain_paths{chain});
   if (!disk.is_open()) {
     std::fprintf(stderr, "invalid disk collection of snaps \n");
     return false;
@@ -111,13 +111,13 @@ bool take_vmdk(mft_entries_ctx& options, const std::string& value) {
 
 }  // namespace
 
-bool take_partition(mft_entries_ctx& options, const std::string& path) {
+bool take_partition(run_options& options, const std::string& path) {
   const std::string absolute = path.rfind("/dev/", 0) == 0 ? path : absolute_path(path);
   bool usable = false;
   if (!absolute.empty()) {
-    storage::RAW_DISK_IO reader(uni::to_wide(absolute));
+    storage::disk_reader reader(uni::to_wide(absolute));
     if (reader.is_open()) {
-      ntfs::CNtfs volume(reader, 0);
+      ntfs::ntfs_volume volume(reader, 0);
       usable = volume.validate();
     }
   }
@@ -130,7 +130,7 @@ bool take_partition(mft_entries_ctx& options, const std::string& path) {
   return true;
 }
 
-int check_source_options(mft_entries_ctx& options, argument_list& arguments) {
+int check_source_options(run_options& options, argument_list& arguments) {
   std::string value;
   if (arguments.value("-image", value)) return take_disk_file(options, value, false) ? 0 : -1;
   if (arguments.value("-mounted_vmdk", value)) return take_disk_file(options, value, true) ? 0 : -1;

@@ -10,11 +10,11 @@ namespace app {
 
 // -partition: the path is opened read-only and must hold an NTFS volume at
 // byte 0. False after printing the refusal.
-bool take_partition(mft_entries_ctx& options, const std::string& path);
+bool take_partition(run_options& options, const std::string& path);
 
 // -image, -mounted_vmdk, -drivenum, -vmdk and -indxfile, in that order; the first
 // present decides. Returns 0 to go on, -1 when the source was refused (the
 // reason has been printed) or -3 when no source at all was given.
-int check_source_options(mft_entries_ctx& options, argument_list& arguments);
+int check_source_options(run_options& options, argument_list& arguments);
 
 }  // namespace app

@@ -63,7 +63,7 @@ void parse_index_node(std::span<const std::uint8_t> bytes, std::size_t node_offs
   }
 }
 
-bool directory_children(CNtfs& volume, record_context& context, entry_number directory,
+bool directory_children(ntfs_volume& volume, record_context& context, entry_number directory,
                         std::vector<index_child>& children) {
   children.clear();
   mft_record record;

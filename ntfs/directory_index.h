@@ -27,7 +27,7 @@ void parse_index_node(std::span<const std::uint8_t> bytes, std::size_t node_offs
 
 // The children listed in a directory's "$I30" index (root and allocation
 // blocks). False when the record is not a readable directory.
-bool directory_children(CNtfs& volume, record_context& context, entry_number directory,
+bool directory_children(ntfs_volume& volume, record_context& context, entry_number directory,
                         std::vector<index_child>& children);
 
 struct path_lookup {
@@ -41,13 +41,13 @@ struct path_lookup {
 // suffix on components ignored. Directory listings are cached in `cache`.
 class directory_lookup {
  public:
-  directory_lookup(CNtfs& volume, record_context& context) : m_volume(volume), m_context(context) {}
+  directory_lookup(ntfs_volume& volume, record_context& context) : m_volume(volume), m_context(context) {}
   bool find(std::string_view path, path_lookup& out);
   // Subdirectories of `directory`, from the same cache.
   const std::vector<index_child>& children(entry_number directory);
 
  private:
-  CNtfs& m_volume;
+  ntfs_volume& m_volume;
   record_context& m_context;
   std::map<entry_number, std::vector<index_child>> m_cache;
 };

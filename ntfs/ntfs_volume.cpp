@@ -36,7 +36,7 @@ bool power_of_two(std::uint64_t value) { return value != 0 && (value & (value - 
 
 }  // namespace
 
-bool parse_boot_sector(std::span<const std::uint8_t> sector, NTFS_BOOT& boot) {
+bool parse_boot_sector(std::span<const std::uint8_t> sector, boot_sector& boot) {
   if (sector.size() < 512) return false;
   std::copy(sector.begin(), sector.begin() + 512, boot.bytes.begin());
   if (std::memcmp(sector.data() + boot_oem_id, "NTFS    ", 8) != 0) return false;
@@ -49,25 +49,25 @@ bool parse_boot_sector(std::span<const std::uint8_t> sector, NTFS_BOOT& boot) {
   return r.ok();
 }
 
-CNtfs::CNtfs(byte_source& source, std::uint64_t start_bytes, support::diagnostics_log* log)
+ntfs_volume::ntfs_volume(storage::byte_source& source, std::uint64_t start_bytes, support::diagnostics_log* log)
     : m_source(source), m_volume_start(start_bytes), m_log(log) {}
 
-const NTFS_BOOT& CNtfs::get_boot_sector() const {
-  if (!m_validated) unvalidated("NTFS_BOOT CNtfs::get_boot_sector() const");
+const boot_sector& ntfs_volume::boot() const {
+  if (!m_validated) unvalidated("boot_sector ntfs_volume::boot() const");
   return m_boot;
 }
 
-const extent_list& CNtfs::get_bitmap_inode_runlist() const {
-  if (!m_validated) unvalidated("data_run_list CNtfs::get_bitmap_inode_runlist() const");
+const extent_list& ntfs_volume::bitmap_extents() const {
+  if (!m_validated) unvalidated("extent_list ntfs_volume::bitmap_extents() const");
   return m_volume_bitmap_extents;
 }
 
-const extent_list& CNtfs::get_mft_inode_bitmap_runlist() const {
-  if (!m_validated) unvalidated("data_run_list CNtfs::get_mft_inode_bitmap_runlist() const");
+const extent_list& ntfs_volume::mft_bitmap_extents() const {
+  if (!m_validated) unvalidated("extent_list ntfs_volume::mft_bitmap_extents() const");
   return m_mft_bitmap_extents;
 }
 
-bool CNtfs::read_at(std::uint64_t offset, void* buffer, std::size_t& size) {
+bool ntfs_volume::read_at(std::uint64_t offset, void* buffer, std::size_t& size) {
   if (offset > ~0ULL - m_volume_start) {
     size = 0;
     return false;
@@ -77,14 +77,14 @@ bool CNtfs::read_at(std::uint64_t offset, void* buffer, std::size_t& size) {
   return got > 0;
 }
 
-bool CNtfs::read_clusters(std::uint64_t lcn, std::span<std::uint8_t> out) {
+bool ntfs_volume::read_clusters(std::uint64_t lcn, std::span<std::uint8_t> out) {
   if (m_cluster_size == 0 || out.empty() || out.size() % m_cluster_size != 0) return false;
   if (lcn > (~0ULL / m_cluster_size)) return false;
   std::size_t size = out.size();
   return read_at(lcn * m_cluster_size, out.data(), size) && size == out.size();
 }
 
-bool CNtfs::read_geometry() {
+bool ntfs_volume::read_geometry() {
   std::array<std::uint8_t, 512> sector{};
   std::size_t size = sector.size();
   if (!read_at(0, sector.data(), size) || size < sector.size()) return false;
@@ -116,7 +116,7 @@ bool CNtfs::read_geometry() {
   return true;
 }
 
-bool CNtfs::read_mft_record_zero(std::vector<std::uint8_t>& record) {
+bool ntfs_volume::read_mft_record_zero(std::vector<std::uint8_t>& record) {
   record.assign(m_mft_record_size, 0);
   std::size_t size = record.size();
   if (!read_at(m_mft_file_pos, record.data(), size) || size < record.size()) return false;
@@ -139,7 +139,7 @@ bool CNtfs::read_mft_record_zero(std::vector<std::uint8_t>& record) {
   return apply_fixups(record) == fixup_result::applied;
 }
 
-bool CNtfs::validate() {
+bool ntfs_volume::validate() {
   if (m_validated) return true;
   if (!read_geometry()) return false;
   std::vector<std::uint8_t> record;
@@ -192,7 +192,7 @@ bool CNtfs::validate() {
   return true;
 }
 
-std::uint64_t CNtfs::mapped_mft_clusters() const {
+std::uint64_t ntfs_volume::mapped_mft_clusters() const {
   // Counted from VCN 0 up to the first hole: a gap in the VCNs, a sparse run
   // (the MFT has none) or the volume's end. A damaged run list (a count of
   // 2^32 - 1 clusters, a run far past the end) must not promise records that
@@ -211,13 +211,13 @@ std::uint64_t CNtfs::mapped_mft_clusters() const {
   return clusters;
 }
 
-bool CNtfs::record_size(std::uint32_t& size_bytes) {
+bool ntfs_volume::record_size(std::uint32_t& size_bytes) {
   if (!m_validated && !validate()) return false;
   size_bytes = m_mft_record_size;
   return true;
 }
 
-std::uint64_t CNtfs::get_byte_offset_for_inode(entry_number entry) const {
+std::uint64_t ntfs_volume::byte_offset_of_entry(entry_number entry) const {
   if (entry == 0 && !m_validated) return m_mft_file_pos;
   if (m_cluster_size == 0 || m_record_allocation == 0) return 0;
   if (entry > ~0ULL / m_record_allocation) return 0;
@@ -233,9 +233,9 @@ std::uint64_t CNtfs::get_byte_offset_for_inode(entry_number entry) const {
   return lcn * m_cluster_size + position % m_cluster_size;
 }
 
-bool CNtfs::read_record(entry_number entry, std::span<std::uint8_t> out, read_intent intent) {
+bool ntfs_volume::read_record(entry_number entry, std::span<std::uint8_t> out, read_intent intent) {
   if (!m_validated || out.empty()) return false;
-  const std::uint64_t offset = get_byte_offset_for_inode(entry);
+  const std::uint64_t offset = byte_offset_of_entry(entry);
   if (offset == 0 && entry != 0) return false;
   const auto window_holds = [&] {
     return m_window_length != 0 && offset >= m_window_offset && offset + out.size() <= m_window_offset + m_window_length;

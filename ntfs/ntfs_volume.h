@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "ntfs/byte_source.h"
+#include "storage/byte_source.h"
 #include "ntfs/cluster_source.h"
 #include "ntfs/record_source.h"
 #include "ntfs/run_list.h"
@@ -16,7 +16,7 @@
 namespace ntfs {
 
 // The fields of the boot sector (the volume's first 512 bytes) that matter.
-struct NTFS_BOOT {
+struct boot_sector {
   std::array<std::uint8_t, 512> bytes{};
   std::uint16_t bytes_per_sector = 0;
   std::uint8_t sectors_per_cluster = 0;
@@ -26,29 +26,29 @@ struct NTFS_BOOT {
 };
 
 // Reads the boot sector fields; false unless the OEM id is "NTFS    ".
-bool parse_boot_sector(std::span<const std::uint8_t> sector, NTFS_BOOT& boot);
+bool parse_boot_sector(std::span<const std::uint8_t> sector, boot_sector& boot);
 
-class CNtfs final : public record_source, public cluster_source {
+class ntfs_volume final : public record_source, public cluster_source {
  public:
   // `source` must outlive the volume; `start_bytes` is the volume's first
   // byte within it.
-  CNtfs(byte_source& source, std::uint64_t start_bytes, support::diagnostics_log* log = nullptr);
+  ntfs_volume(storage::byte_source& source, std::uint64_t start_bytes, support::diagnostics_log* log = nullptr);
 
   // Checks the boot sector and reads the MFT's own record once. False when
   // the volume is not NTFS or its geometry or MFT record cannot be used.
   bool validate();
   bool is_validated() const { return m_validated; }
 
-  const NTFS_BOOT& get_boot_sector() const;
-  std::uint32_t get_mft_record_size() const { return m_mft_record_size == 0 ? 1024 : m_mft_record_size; }
-  std::uint64_t get_mft_record_count() const { return m_validated ? m_mft_record_count : 0; }
-  std::uint64_t get_total_clusters() const { return m_total_clusters; }
+  const boot_sector& boot() const;
+  std::uint32_t mft_record_size() const { return m_mft_record_size == 0 ? 1024 : m_mft_record_size; }
+  std::uint64_t mft_record_count() const { return m_validated ? m_mft_record_count : 0; }
+  std::uint64_t total_clusters() const { return m_total_clusters; }
   std::uint64_t volume_start() const { return m_volume_start; }
   // Byte offset of entry `entry` within the volume; 0 when outside the MFT.
-  std::uint64_t get_byte_offset_for_inode(entry_number entry) const;
+  std::uint64_t byte_offset_of_entry(entry_number entry) const;
   const extent_list& mft_extents() const { return m_mft_extents; }
-  const extent_list& get_bitmap_inode_runlist() const;
-  const extent_list& get_mft_inode_bitmap_runlist() const;
+  const extent_list& bitmap_extents() const;
+  const extent_list& mft_bitmap_extents() const;
   std::uint64_t bitmap_size_bytes() const { return m_bitmap_size_bytes; }
 
   // Reads up to `size` bytes at volume byte `offset`; `size` becomes the
@@ -59,7 +59,7 @@ class CNtfs final : public record_source, public cluster_source {
   bool is_bare_mft_file() const override { return false; }
   bool record_size(std::uint32_t& size_bytes) override;
   bool read_record(entry_number entry, std::span<std::uint8_t> out, read_intent intent) override;
-  std::uint64_t record_capacity() override { return get_mft_record_count(); }
+  std::uint64_t record_capacity() override { return mft_record_count(); }
 
   // cluster_source
   std::uint32_t cluster_size() const override { return m_cluster_size; }
@@ -71,11 +71,11 @@ class CNtfs final : public record_source, public cluster_source {
   // Clusters of the MFT's run list that map, without a hole, to the volume.
   std::uint64_t mapped_mft_clusters() const;
 
-  byte_source& m_source;
+  storage::byte_source& m_source;
   std::uint64_t m_volume_start;
   support::diagnostics_log* m_log;
 
-  NTFS_BOOT m_boot;
+  boot_sector m_boot;
   bool m_validated = false;
   std::uint32_t m_cluster_size = 0;       // bytes
   std::uint64_t m_total_clusters = 0;

@@ -97,7 +97,7 @@ const sds_record* security_table::find(std::uint32_t security_id) const {
   return found == m_records.end() ? nullptr : &found->second;
 }
 
-bool load_security_table(CNtfs& volume, security_table& table, bool with_acls) {
+bool load_security_table(ntfs_volume& volume, security_table& table, bool with_acls) {
   if (!volume.is_validated()) return false;
   return table.load(volume, volume, with_acls);
 }

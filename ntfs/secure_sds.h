@@ -24,7 +24,7 @@
 
 namespace ntfs {
 
-class CNtfs;
+class ntfs_volume;
 
 namespace sds_offset {
 inline constexpr std::size_t hash = 0;
@@ -91,7 +91,7 @@ class security_table {
 };
 
 // The table of a validated volume (see security_table::load).
-bool load_security_table(CNtfs& volume, security_table& table, bool with_acls = false);
+bool load_security_table(ntfs_volume& volume, security_table& table, bool with_acls = false);
 
 // The owner SID text of `security_id` (the u32 at 52 of a record's
 // $STANDARD_INFORMATION), or null when the table is empty or lacks the id.

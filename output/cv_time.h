@@ -183,8 +183,8 @@ inline unsigned fraction_digits(const datetime_format& format) {
 bool make_datetime_format(datetime_format& out, std::string_view date_pattern, std::string_view time_pattern, bool pair);
 
 // Date and time texts of a value; both empty when it is not printable.
-void get_date_time_text(std::string& date_out, std::string& time_out, const time& value, const datetime_format& format);
-void get_date_time_text_by_pattern(std::string& date_out, std::string& time_out, const time& value,
+void date_time_text(std::string& date_out, std::string& time_out, const time& value, const datetime_format& format);
+void date_time_text_by_pattern(std::string& date_out, std::string& time_out, const time& value,
                                    std::string_view date_pattern, std::string_view time_pattern);
 
 // Column widths of -dateformat / -timeformat values; 0 for a refused value.
@@ -219,7 +219,7 @@ std::int64_t host_utc_offset_seconds();
 
 // Hot path for every output line: formats one FILETIME into fixed buffers
 // without heap allocation. False (both lengths 0) when the value is not
-// printable. Gives exactly the texts of get_date_time_text. Both texts are
+// printable. Gives exactly the texts of date_time_text. Both texts are
 // also NUL-terminated.
 struct filetime_text {
   char date[24];

@@ -326,7 +326,7 @@ bool format_filetime(std::uint64_t filetime, const datetime_format& format, file
   return write_texts(filetime, plan_from_format(format), out);
 }
 
-void get_date_time_text(std::string& date_out, std::string& time_out, const time& value,
+void date_time_text(std::string& date_out, std::string& time_out, const time& value,
                         const datetime_format& format) {
   if (!is_compiled(format)) {
     assign_texts(date_out, time_out, value, default_plan());
@@ -335,7 +335,7 @@ void get_date_time_text(std::string& date_out, std::string& time_out, const time
   }
 }
 
-void get_date_time_text_by_pattern(std::string& date_out, std::string& time_out, const time& value,
+void date_time_text_by_pattern(std::string& date_out, std::string& time_out, const time& value,
                                    std::string_view date_pattern, std::string_view time_pattern) {
   assign_texts(date_out, time_out, value, plan_from_patterns(date_pattern, time_pattern));
 }

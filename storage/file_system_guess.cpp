@@ -29,7 +29,7 @@ std::string field_text(std::span<const std::uint8_t> bytes, std::size_t offset, 
 // Sector sizes a boot sector may declare: powers of two, 256 .. 4096 bytes.
 bool plausible_sector_size(std::uint32_t bytes) { return bytes >= 256 && bytes <= 4096 && (bytes & (bytes - 1)) == 0; }
 
-bool oem_at(ntfs::byte_source& source, std::uint64_t offset, std::string_view oem) {
+bool oem_at(storage::byte_source& source, std::uint64_t offset, std::string_view oem) {
   std::array<std::uint8_t, 36> head{};
   if (source.read_at(offset, head.data(), head.size()) != static_cast<std::int64_t>(head.size())) return false;
   return has_text_at(head, 3, oem);
@@ -58,9 +58,9 @@ bool is_mbr_sector(std::span<const std::uint8_t> sector) {
   return sector.size() >= 512 && sector[510] == 0x55 && sector[511] == 0xAA && !is_volume_boot_record(sector);
 }
 
-bool is_ntfs_at(ntfs::byte_source& source, std::uint64_t offset) { return oem_at(source, offset, "NTFS    "); }
+bool is_ntfs_at(storage::byte_source& source, std::uint64_t offset) { return oem_at(source, offset, "NTFS    "); }
 
-bool is_bitlocker_at(ntfs::byte_source& source, std::uint64_t offset) { return oem_at(source, offset, "-FVE-FS-"); }
+bool is_bitlocker_at(storage::byte_source& source, std::uint64_t offset) { return oem_at(source, offset, "-FVE-FS-"); }
 
 void guess_file_system(partition_entry& entry, std::span<const std::uint8_t> first_bytes) {
   if (first_bytes.size() < 512) return;

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <span>
 
-#include "ntfs/byte_source.h"
+#include "storage/byte_source.h"
 #include "storage/partition_entry.h"
 
 namespace storage {
@@ -19,8 +19,8 @@ bool is_mbr_sector(std::span<const std::uint8_t> sector);
 
 // Reads the first 36 bytes at `offset`; true when bytes 3-10 are
 // "NTFS    " (is_ntfs_at) or "-FVE-FS-" (is_bitlocker_at).
-bool is_ntfs_at(ntfs::byte_source& source, std::uint64_t offset);
-bool is_bitlocker_at(ntfs::byte_source& source, std::uint64_t offset);
+bool is_ntfs_at(storage::byte_source& source, std::uint64_t offset);
+bool is_bitlocker_at(storage::byte_source& source, std::uint64_t offset);
 
 // Classifies `entry` from the partition's first bytes (at least 512; ext2/3
 // and HFS+ need 2048): sets the type, file-system name and, where the boot

@@ -91,7 +91,7 @@ std::uint32_t find_header(std::span<const std::uint8_t> head) {
 
 }  // namespace
 
-bool parse_gpt(ntfs::byte_source& source, partition_table& table, bool with_pseudo_entries) {
+bool parse_gpt(storage::byte_source& source, partition_table& table, bool with_pseudo_entries) {
   table.clear();
   const std::uint64_t disk_bytes = source.size_bytes();
   std::vector<std::uint8_t> head(head_bytes, 0);

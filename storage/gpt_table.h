@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "ntfs/byte_source.h"
+#include "storage/byte_source.h"
 #include "storage/partition_entry.h"
 
 namespace storage {
@@ -18,6 +18,6 @@ constexpr std::uint32_t max_gpt_entries = 16384;
 // sector, the header and the entry array come first. False when the table
 // stays empty: no usable header, an entry array outside the disk, no entry
 // in use.
-bool parse_gpt(ntfs::byte_source& source, partition_table& table, bool with_pseudo_entries);
+bool parse_gpt(storage::byte_source& source, partition_table& table, bool with_pseudo_entries);
 
 }  // namespace storage

@@ -69,7 +69,7 @@ bool has_boot_signature(std::span<const std::uint8_t> sector) {
 // Logical partitions: each extended boot record describes one logical
 // partition, relative to the record itself, and links to the next record,
 // relative to the start of the extended partition that opened the chain.
-void walk_extended_chain(ntfs::byte_source& source, std::uint64_t extended_start, std::uint32_t sector_size,
+void walk_extended_chain(storage::byte_source& source, std::uint64_t extended_start, std::uint32_t sector_size,
                          partition_table& table) {
   std::vector<std::uint8_t> sector(sector_size);
   std::set<std::uint64_t> visited;
@@ -105,7 +105,7 @@ void walk_extended_chain(ntfs::byte_source& source, std::uint64_t extended_start
 
 // Classifies every entry from its first sector; entries starting past the
 // end of the disk are listed as the table gives them.
-void classify_entries(ntfs::byte_source& source, partition_table& table) {
+void classify_entries(storage::byte_source& source, partition_table& table) {
   std::vector<std::uint8_t> first_sector;
   const std::uint64_t disk_bytes = source.size_bytes();
   for (partition_entry& entry : table) {
@@ -145,7 +145,7 @@ void add_unallocated_gaps(partition_table& table, std::uint32_t sector_size) {
   });
 }
 
-bool parse_mbr(ntfs::byte_source& source, std::span<const std::uint8_t> mbr, std::uint64_t base_sector,
+bool parse_mbr(storage::byte_source& source, std::span<const std::uint8_t> mbr, std::uint64_t base_sector,
                std::uint32_t sector_size, partition_table& table, bool with_pseudo_entries) {
   for (std::size_t i = 0; i < 4; ++i) {
     const mbr_slot slot = read_slot(mbr, i);
@@ -175,7 +175,7 @@ bool parse_mbr(ntfs::byte_source& source, std::span<const std::uint8_t> mbr, std
 
 }  // namespace
 
-bool parse_partitions(ntfs::byte_source& source, partition_table& table, bool lenient, bool with_pseudo_entries) {
+bool parse_partitions(storage::byte_source& source, partition_table& table, bool lenient, bool with_pseudo_entries) {
   table.clear();
   std::vector<std::uint8_t> head(head_bytes, 0);
   const std::int64_t got = source.read_at(0, head.data(), head.size());

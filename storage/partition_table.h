@@ -3,7 +3,7 @@
 // is reported as a single entry.
 #pragma once
 
-#include "ntfs/byte_source.h"
+#include "storage/byte_source.h"
 #include "storage/partition_entry.h"
 
 namespace storage {
@@ -17,6 +17,6 @@ namespace storage {
 // header and entry array, and the unallocated gaps between partitions (as
 // "mbr", "gpt header", "gpt partition entries", "unalloc"), and order the
 // table by start; used for listings, never for choosing a volume.
-bool parse_partitions(ntfs::byte_source& source, partition_table& table, bool lenient, bool with_pseudo_entries);
+bool parse_partitions(storage::byte_source& source, partition_table& table, bool lenient, bool with_pseudo_entries);
 
 }  // namespace storage

@@ -20,7 +20,7 @@ inline constexpr const char* vmdk_mapping_failed = "prob creating virtual vmware
 // Opens the files of `paths` (absolute paths, any order), finds parents that
 // are missing through the hints, and links the set. True when the set forms
 // one chain; `chain_paths` then lists the given files (each once) followed
-// by the parents found, to be opened with RAW_DISK_IO(vmdk_chain_paths{...}).
+// by the parents found, to be opened with disk_reader(vmdk_chain_paths{...}).
 //
 // `report` gets one line (ending in a newline) per finding:
 //   "<path> can't be opened"                  a file does not open or parse

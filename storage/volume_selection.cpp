@@ -28,7 +28,7 @@ bool source_holds(const partition_entry& entry, std::uint64_t size_bytes) {
 
 }  // namespace
 
-bool select_volume(std::string& report, bool& found, std::uint64_t& volume_offset, ntfs::byte_source& source,
+bool select_volume(std::string& report, bool& found, std::uint64_t& volume_offset, storage::byte_source& source,
                    bool ignore_image_size) {
   found = false;
   const std::uint64_t requested = volume_offset;
@@ -99,11 +99,11 @@ bool select_volume(std::string& report, bool& found, std::uint64_t& volume_offse
   return false;
 }
 
-bool select_volume(std::string& report, bool& found, std::uint64_t& volume_offset, RAW_DISK_IO& reader,
+bool select_volume(std::string& report, bool& found, std::uint64_t& volume_offset, disk_reader& reader,
                    bool ignore_image_size) {
   found = false;
   if (!reader.is_open()) return false;
-  return select_volume(report, found, volume_offset, static_cast<ntfs::byte_source&>(reader), ignore_image_size);
+  return select_volume(report, found, volume_offset, static_cast<storage::byte_source&>(reader), ignore_image_size);
 }
 
 }  // namespace storage

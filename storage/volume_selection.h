@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <string>
 
-#include "ntfs/byte_source.h"
-#include "storage/raw_disk_io.h"
+#include "storage/byte_source.h"
+#include "storage/disk_reader.h"
 
 namespace storage {
 
@@ -21,12 +21,12 @@ namespace storage {
 // tells whether any NTFS partition was seen at all.
 // `ignore_image_size` accepts an NTFS partition that the source ends inside
 // (a truncated image).
-bool select_volume(std::string& report, bool& found, std::uint64_t& volume_offset, ntfs::byte_source& source,
+bool select_volume(std::string& report, bool& found, std::uint64_t& volume_offset, storage::byte_source& source,
                    bool ignore_image_size);
 
 // The same over an opened reader; a reader that did not open is refused
 // without a report.
-bool select_volume(std::string& report, bool& found, std::uint64_t& volume_offset, RAW_DISK_IO& reader,
+bool select_volume(std::string& report, bool& found, std::uint64_t& volume_offset, disk_reader& reader,
                    bool ignore_image_size);
 
 }  // namespace storage

@@ -146,21 +146,21 @@ bool unallocated_cluster_walk(walk_run& run) {
   if (!run.open_source() || !run.source_ready()) return false;
   run.directory_map().clear();
   run.paths().clear();
-  ntfs::CNtfs* volume = run.volume();
+  ntfs::ntfs_volume* volume = run.volume();
   if (!volume) {
     run.close_source();
     return false;
   }
   // $Bitmap: bit n (least significant first) set means cluster n is in use.
   std::vector<std::uint8_t> bitmap;
-  if (!ntfs::read_plain_stream(*volume, volume->get_bitmap_inode_runlist(), volume->bitmap_size_bytes(), bitmap) ||
+  if (!ntfs::read_plain_stream(*volume, volume->bitmap_extents(), volume->bitmap_size_bytes(), bitmap) ||
       bitmap.empty()) {
     run.close_source();
     return false;
   }
   const walk_settings& settings = run.settings();
   const std::uint64_t cluster_bytes = volume->cluster_size();
-  const std::uint32_t record_size = volume->get_mft_record_size();
+  const std::uint32_t record_size = volume->mft_record_size();
   const std::uint64_t per_cluster = cluster_bytes / record_size;
   const std::uint64_t cluster_count = std::uint64_t{bitmap.size()} * 8;
   const auto in_use = [&](std::uint64_t cluster) { return (bitmap[cluster / 8] >> (cluster % 8)) & 1; };

@@ -6,7 +6,7 @@
 
 namespace walk {
 
-void owner_lookup::volume_opened(ntfs::CNtfs* volume) {
+void owner_lookup::volume_opened(ntfs::ntfs_volume* volume) {
   m_table = ntfs::security_table{};
   m_volume = volume;
   if (volume) ntfs::load_security_table(*volume, m_table);

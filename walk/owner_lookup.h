@@ -18,7 +18,7 @@ class owner_lookup {
  public:
   // Reads $Secure of the volume once; without a volume only records with
   // their own descriptor have an owner.
-  void volume_opened(ntfs::CNtfs* volume);
+  void volume_opened(ntfs::ntfs_volume* volume);
   // The owner SID text, or false.
   bool owner_of(const ntfs::mft_record& record, std::string& out) const;
   // Owner and group from the volume's shared descriptors only, as the
@@ -27,7 +27,7 @@ class owner_lookup {
 
  private:
   ntfs::security_table m_table;
-  ntfs::CNtfs* m_volume = nullptr;
+  ntfs::ntfs_volume* m_volume = nullptr;
   mutable std::vector<std::uint8_t> m_descriptor;  // a non-resident descriptor, read
 };
 

@@ -315,7 +315,7 @@ bool record_filters::content_test(const ntfs::mft_record& record, output::entry_
   return matched;
 }
 
-void record_filters::volume_opened(ntfs::CNtfs& volume, ntfs::record_context& context) {
+void record_filters::volume_opened(ntfs::ntfs_volume& volume, ntfs::record_context& context) {
   m_clusters = &volume;
   if (m_settings.directories.empty() && m_settings.files.empty()) return;
   ntfs::directory_lookup lookup(volume, context);

@@ -33,7 +33,7 @@ class selection_filter {
   virtual bool content_test(const ntfs::mft_record& record, output::entry_result& result) = 0;
   // Called once the source is open, when it is a volume: paths given by the
   // user can now be looked up in the directory indexes.
-  virtual void volume_opened(ntfs::CNtfs& volume, ntfs::record_context& context) = 0;
+  virtual void volume_opened(ntfs::ntfs_volume& volume, ntfs::record_context& context) = 0;
   // Timestamp plausibility notes; never rejects.
   virtual void anomaly_check(const ntfs::mft_record& record, output::entry_result& result) = 0;
 };

@@ -17,14 +17,14 @@ bool walk_run::open_source() {
   } else if (!m_settings.volume_path.empty() || m_settings.drive_number != 0xFFFFFFFF ||
              !m_settings.vmdk_chain.empty()) {
     if (!m_settings.vmdk_chain.empty()) {
-      m_volume_bytes = std::make_unique<storage::RAW_DISK_IO>(storage::vmdk_chain_paths{m_settings.vmdk_chain});
+      m_volume_bytes = std::make_unique<storage::disk_reader>(storage::vmdk_chain_paths{m_settings.vmdk_chain});
     } else if (m_settings.volume_path.empty()) {
-      m_volume_bytes = std::make_unique<storage::RAW_DISK_IO>(storage::physical_drive{m_settings.drive_number});
+      m_volume_bytes = std::make_unique<storage::disk_reader>(storage::physical_drive{m_settings.drive_number});
     } else {
-      m_volume_bytes = std::make_unique<storage::RAW_DISK_IO>(m_settings.volume_path);
+      m_volume_bytes = std::make_unique<storage::disk_reader>(m_settings.volume_path);
     }
     if (!m_volume_bytes->is_open()) return false;
-    m_volume = std::make_unique<ntfs::CNtfs>(*m_volume_bytes, m_settings.volume_offset, m_log);
+    m_volume = std::make_unique<ntfs::ntfs_volume>(*m_volume_bytes, m_settings.volume_offset, m_log);
     if (!m_volume->validate()) {
       m_volume.reset();
       return false;

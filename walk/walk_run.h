@@ -13,7 +13,7 @@
 #include "ntfs/ntfs_volume.h"
 #include "walk/entry_actions.h"
 #include "walk/owner_lookup.h"
-#include "storage/raw_disk_io.h"
+#include "storage/disk_reader.h"
 #include "ntfs/path_resolver.h"
 #include "ntfs/record_reader.h"
 #include "output/record_writer.h"
@@ -76,7 +76,7 @@ class walk_run {
   bool bare_mft_source() const { return !m_volume; }
   std::uint64_t source_size_bytes() const { return m_mft_file.file_size_bytes(); }
   // The open volume, or null for an extracted $MFT.
-  ntfs::CNtfs* volume() { return m_volume.get(); }
+  ntfs::ntfs_volume* volume() { return m_volume.get(); }
 
   ntfs::record_context& records() { return m_records; }
   ntfs::path_cache& paths() { return m_paths; }
@@ -94,8 +94,8 @@ class walk_run {
   owner_lookup m_owners;
 
   ntfs::mft_file_source m_mft_file;
-  std::unique_ptr<storage::RAW_DISK_IO> m_volume_bytes;
-  std::unique_ptr<ntfs::CNtfs> m_volume;
+  std::unique_ptr<storage::disk_reader> m_volume_bytes;
+  std::unique_ptr<ntfs::ntfs_volume> m_volume;
   ntfs::record_context m_records;
   ntfs::path_cache m_paths;
   std::unordered_set<std::uint64_t> m_directories;

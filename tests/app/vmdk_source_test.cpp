@@ -7,7 +7,7 @@
 
 #include <fstream>
 
-#include "storage/raw_disk_io.h"
+#include "storage/disk_reader.h"
 #include "tests/common/test_support.h"
 
 using namespace testing_support;
@@ -27,11 +27,11 @@ std::string body_of(const std::vector<std::string>& arguments) {
 void write_raw_view(const std::vector<std::string>& chain, const std::string& target) {
   storage::vmdk_chain_paths paths;
   for (const std::string& path : chain) paths.paths.push_back(uni::to_wide(path));
-  storage::RAW_DISK_IO disk(paths);
+  storage::disk_reader disk(paths);
   ASSERT_TRUE(disk.is_open());
   std::ofstream out(target, std::ios::binary);
   std::vector<char> buffer(1 << 20);
-  for (std::uint64_t at = 0; at < disk.get_size();) {
+  for (std::uint64_t at = 0; at < disk.size_bytes();) {
     std::size_t length = buffer.size();
     ASSERT_TRUE(disk.read(buffer.data(), length, at));
     out.write(buffer.data(), static_cast<std::streamsize>(length));

@@ -113,7 +113,7 @@ bytes damaged(const std::string& fixture, const patch& damage, std::uint64_t cut
 }
 
 // A volume image held in memory; reads past its end come back short.
-class memory_image final : public ntfs::byte_source {
+class memory_image final : public storage::byte_source {
  public:
   explicit memory_image(bytes image) : m_bytes(std::move(image)) {}
   std::int64_t read_at(std::uint64_t offset, void* buffer, std::size_t length) override {
@@ -129,8 +129,8 @@ class memory_image final : public ntfs::byte_source {
 };
 
 // The raw bytes of `entry` as the volume reads them; empty when it cannot.
-bytes record_of(ntfs::CNtfs& volume, std::uint64_t entry) {
-  bytes record(volume.get_mft_record_size());
+bytes record_of(ntfs::ntfs_volume& volume, std::uint64_t entry) {
+  bytes record(volume.mft_record_size());
   if (!volume.read_record(entry, record, ntfs::read_intent::random)) return {};
   return record;
 }
@@ -254,7 +254,7 @@ TEST(DamagedBootSector, VolumeObjectRefusesUnusableGeometry) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     memory_image image(damaged("basic.img", c.damage));
-    ntfs::CNtfs volume(image, 0);
+    ntfs::ntfs_volume volume(image, 0);
     ASSERT_EQ(volume.validate(), c.usable);
     EXPECT_EQ(volume.is_validated(), c.usable);
     std::uint32_t size = 0;
@@ -378,7 +378,7 @@ TEST(DamagedMftRunList, VolumeObjectMapsWhatTheRunListStillHolds) {
     SCOPED_TRACE(c.what);
     memory_image image(damaged(c.fixture, c.damage));
     memory_image intact_image(fixture_bytes(c.fixture));
-    ntfs::CNtfs volume(image, 0), intact(intact_image, 0);
+    ntfs::ntfs_volume volume(image, 0), intact(intact_image, 0);
     ASSERT_TRUE(intact.validate());
     ASSERT_EQ(volume.validate(), c.usable);
     EXPECT_EQ(volume.record_capacity(), c.capacity);
@@ -398,7 +398,7 @@ TEST(DamagedMftRunList, VolumeObjectMapsWhatTheRunListStillHolds) {
   // cluster 5 holds records 4 to 7.
   memory_image image(damaged("fragmented.img", mft_runs(0, overlapping)));
   memory_image intact_image(fixture_bytes("fragmented.img"));
-  ntfs::CNtfs volume(image, 0), intact(intact_image, 0);
+  ntfs::ntfs_volume volume(image, 0), intact(intact_image, 0);
   ASSERT_TRUE(volume.validate() && intact.validate());
   EXPECT_EQ(record_of(volume, 172), record_of(intact, 4));
   EXPECT_EQ(record_of(volume, 211), record_of(intact, 43));
@@ -498,12 +498,12 @@ TEST(TruncatedImage, VolumeObjectReadsUpToTheCut) {
       {"inside record 100", mft + 100 * k_record + 600, true},
   };
   memory_image intact_image(fixture_bytes("basic.img"));
-  ntfs::CNtfs intact(intact_image, 0);
+  ntfs::ntfs_volume intact(intact_image, 0);
   ASSERT_TRUE(intact.validate());
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     memory_image image(damaged("basic.img", nullptr, c.cut_bytes));
-    ntfs::CNtfs volume(image, 0);
+    ntfs::ntfs_volume volume(image, 0);
     ASSERT_EQ(volume.validate(), c.usable);
     if (!c.usable) continue;
     for (std::uint64_t entry = 0; entry < 100; ++entry) ASSERT_EQ(record_of(volume, entry), record_of(intact, entry));

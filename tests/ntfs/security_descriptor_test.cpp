@@ -29,7 +29,7 @@
 #include "ntfs/security_descriptor.h"
 #include "ntfs/sid_text.h"
 #include "ntfs/stream_reader.h"
-#include "storage/raw_disk_io.h"
+#include "storage/disk_reader.h"
 #include "tests/common/test_support.h"
 #include "tests/common/tsk_listing.h"
 
@@ -572,13 +572,13 @@ std::map<std::uint64_t, std::pair<std::uint32_t, std::string>> istat_security_id
 
 struct opened_volume {
   explicit opened_volume(const std::string& path) : disk(uni::to_wide(path)), volume(disk, 0) {}
-  storage::RAW_DISK_IO disk;
-  ntfs::CNtfs volume;
+  storage::disk_reader disk;
+  ntfs::ntfs_volume volume;
 };
 
 // Reads record `entry` of a volume and returns its security id, and the
 // bytes of its $SECURITY_DESCRIPTOR (resident or not) in `sd`.
-bool read_security_of(ntfs::CNtfs& volume, std::uint64_t entry, std::uint32_t& id, bytes& sd) {
+bool read_security_of(ntfs::ntfs_volume& volume, std::uint64_t entry, std::uint32_t& id, bytes& sd) {
   ntfs::record_context context;
   context.source = &volume;
   context.clusters = &volume;

@@ -46,7 +46,7 @@ texts by_format(std::uint64_t filetime, const cv::datetime_format& format) {
   cv::time value;
   value.set_time(filetime, cv::type_time::filetime);
   texts out;
-  cv::get_date_time_text(out.date, out.time, value, format);
+  cv::date_time_text(out.date, out.time, value, format);
   return out;
 }
 
@@ -54,7 +54,7 @@ texts by_pattern(std::uint64_t filetime, std::string_view date_pattern, std::str
   cv::time value;
   value.set_time(filetime, cv::type_time::filetime);
   texts out;
-  cv::get_date_time_text_by_pattern(out.date, out.time, value, date_pattern, time_pattern);
+  cv::date_time_text_by_pattern(out.date, out.time, value, date_pattern, time_pattern);
   return out;
 }
 

@@ -21,7 +21,7 @@ using namespace testing_support;
 namespace {
 
 // A sparse disk in memory: bytes never written read as zeros.
-class memory_disk final : public ntfs::byte_source {
+class memory_disk final : public storage::byte_source {
  public:
   explicit memory_disk(std::uint64_t size_bytes) : m_size(size_bytes) {}
   std::int64_t read_at(std::uint64_t offset, void* buffer, std::size_t length) override {
@@ -242,7 +242,7 @@ TEST(PartitionSelection, ReportsAndOffsetChecks) {
 // Whole volumes made by mkntfs with 512- and 4096-byte sectors.
 TEST(PartitionSelection, BareVolumes) {
   for (const char* name : {"basic.img", "sector4k.img", "no-such.img"}) {
-    RAW_DISK_IO image(uni::to_wide(fixture_path(name)));
+    disk_reader image(uni::to_wide(fixture_path(name)));
     std::string report;
     bool found = false;
     std::uint64_t offset = 0;
@@ -281,8 +281,8 @@ std::string our_rows(const partition_table& table, std::size_t count, bool names
 }
 
 TEST(PartitionOracle, DisksPartitionedBySfdiskAndSgdisk) {
-  RAW_DISK_IO mbr(uni::to_wide(fixture_path("partitions-mbr.bin")));
-  RAW_DISK_IO gpt(uni::to_wide(fixture_path("partitions-gpt.bin")));
+  disk_reader mbr(uni::to_wide(fixture_path("partitions-mbr.bin")));
+  disk_reader gpt(uni::to_wide(fixture_path("partitions-gpt.bin")));
   ASSERT_TRUE(mbr.is_open() && gpt.is_open());
   partition_table table;
   ASSERT_TRUE(parse_partitions(mbr, table, false, false));

@@ -15,14 +15,14 @@
 #include <map>
 #include <tuple>
 
-#include "storage/raw_disk_io.h"
+#include "storage/disk_reader.h"
 #include "storage/vmdk_chain.h"
 #include "storage/vmdk_chain_check.h"
 #include "storage/volume_selection.h"
 #include "tests/common/test_support.h"
 
 using namespace testing_support;
-using storage::RAW_DISK_IO;
+using storage::disk_reader;
 using storage::vmdk_chain_paths;
 
 namespace {
@@ -85,8 +85,8 @@ std::string sha256_of(const byte_vector& bytes, const scratch_folder& folder) {
 }
 
 // The whole virtual disk, read in pieces of `piece` bytes.
-byte_vector read_view(RAW_DISK_IO& disk, std::size_t piece) {
-  byte_vector view(static_cast<std::size_t>(disk.get_size()));
+byte_vector read_view(disk_reader& disk, std::size_t piece) {
+  byte_vector view(static_cast<std::size_t>(disk.size_bytes()));
   for (std::size_t at = 0; at < view.size();) {
     std::size_t length = std::min(piece, view.size() - at);
     const std::size_t asked = length;
@@ -176,7 +176,7 @@ class VmdkScratch : public ::testing::Test {
     return result;
   }
   static bool opens(const std::vector<std::string>& paths) {
-    return RAW_DISK_IO(vmdk_chain_paths{wide(paths)}).is_open();
+    return disk_reader(vmdk_chain_paths{wide(paths)}).is_open();
   }
 
   scratch_folder m_folder{"vmdk"};
@@ -206,12 +206,12 @@ TEST(VmdkRawView, EveryDiskReadsAsQemuReadsIt) {
     SCOPED_TRACE(c.files.front());
     std::vector<std::string> paths;
     for (const auto& f : c.files) paths.push_back(fixture(f));
-    RAW_DISK_IO disk(vmdk_chain_paths{wide(paths)});
+    disk_reader disk(vmdk_chain_paths{wide(paths)});
     ASSERT_TRUE(disk.is_open());
-    EXPECT_EQ(disk.kind(), RAW_DISK_IO::source_kind::vmdk);
+    EXPECT_EQ(disk.kind(), disk_reader::source_kind::vmdk);
     EXPECT_EQ(disk.narrow_path(), paths.front());
     EXPECT_EQ(disk.sector_size(), 512u);
-    EXPECT_EQ(disk.get_size(), std::filesystem::file_size(fixture(c.source_image)));
+    EXPECT_EQ(disk.size_bytes(), std::filesystem::file_size(fixture(c.source_image)));
     for (std::size_t piece : c.pieces) {
       SCOPED_TRACE(piece);
       const byte_vector view = read_view(disk, piece);
@@ -237,7 +237,7 @@ TEST(VmdkRawView, SnapshotsReadAsTheBaseWithTheirWritesOnTop) {
            {{fixture("vmdk-chain-child1.vmdk"), base}, child1},
            {{base, fixture("vmdk-chain-child1.vmdk"), fixture("vmdk-chain-child2.vmdk")}, child2},
            {{base, fixture("vmdk-grain4k-child.vmdk")}, grain4k}}) {
-    RAW_DISK_IO disk(vmdk_chain_paths{wide(c.files)});
+    disk_reader disk(vmdk_chain_paths{wide(c.files)});
     ASSERT_TRUE(disk.is_open()) << c.files.back();
     EXPECT_EQ(first_difference(read_view(disk, mib), c.expected), "equal") << c.files.back();
   }
@@ -246,11 +246,11 @@ TEST(VmdkRawView, SnapshotsReadAsTheBaseWithTheirWritesOnTop) {
   // disk of the chain: child2's grain 0x5e0000 ends at 0x5f0000, where the
   // base takes over; the 4 KiB snapshot's grain ends inside a 64 KiB base
   // grain.
-  RAW_DISK_IO chain(
+  disk_reader chain(
       vmdk_chain_paths{wide({fixture("vmdk-chain-child2.vmdk"), fixture("vmdk-chain-child1.vmdk"), base})});
-  RAW_DISK_IO small_grains(vmdk_chain_paths{wide({fixture("vmdk-grain4k-child.vmdk"), base})});
+  disk_reader small_grains(vmdk_chain_paths{wide({fixture("vmdk-grain4k-child.vmdk"), base})});
   for (const auto& [disk, expected, offset] :
-       std::vector<std::tuple<RAW_DISK_IO*, const byte_vector*, std::size_t>>{
+       std::vector<std::tuple<disk_reader*, const byte_vector*, std::size_t>>{
            {&chain, &child2, 0x5effe0}, {&chain, &child2, 0x5ebe00}, {&chain, &child2, 0x1ff7f0},
            {&small_grains, &grain4k, 0x5effe0}, {&small_grains, &grain4k, 0x800ff0}}) {
     byte_vector buffer(96, 0xee);
@@ -274,7 +274,7 @@ TEST(VmdkRawView, QemuImgRawViewWhenInstalled) {
     std::string report;
     std::vector<uni::wide_string> chain;
     ASSERT_TRUE(storage::check_chain(wide({fixture(name)}), report, chain)) << report;
-    RAW_DISK_IO disk(vmdk_chain_paths{chain});
+    disk_reader disk(vmdk_chain_paths{chain});
     ASSERT_TRUE(disk.is_open()) << name;
     EXPECT_EQ(first_difference(read_view(disk, mib), read_bytes(raw)), "equal") << name;
   }
@@ -284,7 +284,7 @@ TEST(VmdkRawView, OtherSubformats) {
   scratch_folder folder("vmdk-subformats");
   // monolithicFlat: the flat extent is the disk's bytes and is read as a
   // plain image (-mounted_vmdk); its text descriptor is no sparse extent.
-  RAW_DISK_IO flat(uni::to_wide(fixture("vmdk-flat-flat.vmdk")));
+  disk_reader flat(uni::to_wide(fixture("vmdk-flat-flat.vmdk")));
   ASSERT_TRUE(flat.is_open());
   EXPECT_EQ(sha256_of(read_view(flat, mib), folder), raw_view_digests().at("vmdk-flat.vmdk"));
 
@@ -294,7 +294,7 @@ TEST(VmdkRawView, OtherSubformats) {
     EXPECT_FALSE(storage::check_chain(wide({fixture(name)}), report, chain));
     EXPECT_EQ(report, fixture(name) + " can't be opened\n");
     EXPECT_TRUE(chain.empty());
-    EXPECT_FALSE(RAW_DISK_IO(vmdk_chain_paths{wide({fixture(name)})}).is_open()) << name;
+    EXPECT_FALSE(disk_reader(vmdk_chain_paths{wide({fixture(name)})}).is_open()) << name;
   }
   // twoGbMaxExtentSparse: the extent is a sparse file, but without an
   // embedded descriptor it has no content ids to place it in a chain (its
@@ -303,13 +303,13 @@ TEST(VmdkRawView, OtherSubformats) {
   std::vector<uni::wide_string> chain;
   EXPECT_FALSE(storage::check_chain(wide({fixture("vmdk-two-s001.vmdk")}), report, chain));
   EXPECT_EQ(report, cid_errors);
-  EXPECT_FALSE(RAW_DISK_IO(vmdk_chain_paths{wide({fixture("vmdk-two-s001.vmdk")})}).is_open());
+  EXPECT_FALSE(disk_reader(vmdk_chain_paths{wide({fixture("vmdk-two-s001.vmdk")})}).is_open());
 }
 
 TEST(VmdkRawView, ByteSourceBehaviour) {
-  RAW_DISK_IO disk(vmdk_chain_paths{wide({fixture("vmdk-mono.vmdk")})});
+  disk_reader disk(vmdk_chain_paths{wide({fixture("vmdk-mono.vmdk")})});
   ASSERT_TRUE(disk.is_open());
-  const std::uint64_t size = disk.get_size();
+  const std::uint64_t size = disk.size_bytes();
   EXPECT_EQ(disk.size_bytes(), size);
   EXPECT_EQ(disk.drive_number(), -1);
   // Every file of the chain is open read-only.
@@ -346,7 +346,7 @@ TEST(VmdkRawView, ByteSourceBehaviour) {
   EXPECT_FALSE(storage::select_volume(report, found, offset, disk, false));
   EXPECT_NE(report.find("volume offset [ 0x100000 ] : ntfs"), std::string::npos) << report;
 
-  EXPECT_FALSE(RAW_DISK_IO(vmdk_chain_paths{}).is_open());
+  EXPECT_FALSE(disk_reader(vmdk_chain_paths{}).is_open());
 }
 
 // ---------------------------------------------------------------------------
@@ -366,7 +366,7 @@ TEST_F(VmdkScratch, ChainsGivenInAnyOrder) {
     EXPECT_TRUE(c.ok) << c.report;
     EXPECT_EQ(c.report, "");
     EXPECT_EQ(c.chain, paths);
-    RAW_DISK_IO disk(vmdk_chain_paths{wide(paths)});
+    disk_reader disk(vmdk_chain_paths{wide(paths)});
     ASSERT_TRUE(disk.is_open());
     EXPECT_EQ(disk.narrow_path(), files[2]);
     EXPECT_EQ(sha256_of(read_view(disk, mib), m_folder), expected);
@@ -391,7 +391,7 @@ TEST_F(VmdkScratch, ParentsFoundThroughTheirHints) {
   EXPECT_EQ(c.report, "=> vmdk file: " + child2 + "\n depends on parent vmdk " + child1 + "\n=> vmdk file: " + child1 +
                           "\n depends on parent vmdk " + base + "\n");
   EXPECT_EQ(c.chain, (std::vector<std::string>{child2, child1, base}));
-  RAW_DISK_IO disk(vmdk_chain_paths{wide(c.chain)});
+  disk_reader disk(vmdk_chain_paths{wide(c.chain)});
   ASSERT_TRUE(disk.is_open());
   EXPECT_EQ(sha256_of(read_view(disk, mib), m_folder), raw_view_digests().at("vmdk-chain-child2.vmdk"));
 
@@ -496,7 +496,7 @@ TEST_F(VmdkScratch, BrokenChainsAreRefusedWithTheirReport) {
     EXPECT_TRUE(c.chain.empty()) << r.what;
     EXPECT_FALSE(opens(r.paths)) << r.what;
   }
-  // Without the hint search RAW_DISK_IO needs every disk of the chain.
+  // Without the hint search disk_reader needs every disk of the chain.
   EXPECT_FALSE(opens({fixture("vmdk-chain-child2.vmdk"), fixture("vmdk-chain-base.vmdk")}));
   std::string report;
   std::vector<uni::wide_string> chain;
@@ -576,7 +576,7 @@ TEST_F(VmdkScratch, DamagedFilesAreRefusedOrReadAsZeros) {
     put_le(b, table_entry_offset(b, grain_b), 4, (b.size() - grain_bytes / 2) / 512);
   });
   const byte_vector bad_bytes = read_bytes(bad_grain);
-  RAW_DISK_IO disk(vmdk_chain_paths{wide({bad_grain})});
+  disk_reader disk(vmdk_chain_paths{wide({bad_grain})});
   ASSERT_TRUE(disk.is_open());
   byte_vector expected = mbr;
   std::fill_n(expected.begin(), grain_bytes, 0);
@@ -593,8 +593,8 @@ TEST_F(VmdkScratch, DamagedFilesAreRefusedOrReadAsZeros) {
   const std::string cut = copy("vmdk-mono.vmdk", "cut.vmdk");
   const std::size_t cut_at = good.size() / 2 + 1000;
   patch(cut, [&](byte_vector& b) { b.resize(cut_at); });
-  RAW_DISK_IO full(vmdk_chain_paths{wide({fixture("vmdk-mono.vmdk")})});
-  RAW_DISK_IO shortened(vmdk_chain_paths{wide({cut})});
+  disk_reader full(vmdk_chain_paths{wide({fixture("vmdk-mono.vmdk")})});
+  disk_reader shortened(vmdk_chain_paths{wide({cut})});
   ASSERT_TRUE(full.is_open() && shortened.is_open());
   const byte_vector whole = read_view(full, mib);
   const byte_vector rest = read_view(shortened, mib);

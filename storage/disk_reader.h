@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "ntfs/byte_source.h"
+#include "storage/byte_source.h"
 #include "support/utf.h"
 
 namespace storage {
@@ -19,7 +19,7 @@ namespace storage {
 // by 'a' + N, for N below 20 ("/dev/sda" .. "/dev/sdt"); "" for any other N.
 std::string drive_device_path(std::uint32_t drive_number);
 
-// Tags that pick how a RAW_DISK_IO is opened.
+// Tags that pick how a disk_reader is opened.
 struct physical_drive {
   std::uint32_t number = 0;
 };
@@ -34,28 +34,28 @@ struct vmdk_chain_paths {
 
 class vmdk_chain;
 
-class RAW_DISK_IO : public ntfs::byte_source {
+class disk_reader : public storage::byte_source {
  public:
   enum class source_kind : std::uint32_t { file = 0, drive = 3, vmdk = 4, none = 8 };
 
   // An image file (a "dd" capture of a disk or of one volume), or anything
   // else given by path that reads like one, e.g. a partition device.
-  explicit RAW_DISK_IO(const uni::wide_string& path);
+  explicit disk_reader(const uni::wide_string& path);
   // Physical drive N through drive_device_path(N). A device that exists but
   // cannot be opened prints "prob opening <path>, error <errno>" on standard
   // error; drive numbers without a device fail quietly.
-  explicit RAW_DISK_IO(physical_drive drive);
+  explicit disk_reader(physical_drive drive);
   // A device read like a physical drive: every transfer covers whole sectors.
-  explicit RAW_DISK_IO(const block_device& device);
+  explicit disk_reader(const block_device& device);
   // The virtual disk of a VMDK chain: size = its capacity in bytes, sector
   // size 512, kind vmdk. Opens nothing and prints nothing when the list is
   // empty or the files do not form one chain (the caller reports "invalid
   // disk collection of snaps "). path() is then the newest disk's path.
-  explicit RAW_DISK_IO(const vmdk_chain_paths& chain);
+  explicit disk_reader(const vmdk_chain_paths& chain);
 
-  virtual ~RAW_DISK_IO();
-  RAW_DISK_IO(const RAW_DISK_IO&) = delete;
-  RAW_DISK_IO& operator=(const RAW_DISK_IO&) = delete;
+  virtual ~disk_reader();
+  disk_reader(const disk_reader&) = delete;
+  disk_reader& operator=(const disk_reader&) = delete;
 
   bool is_open() const { return m_opened; }
   source_kind kind() const { return m_kind; }
@@ -64,8 +64,6 @@ class RAW_DISK_IO : public ntfs::byte_source {
   // -1 unless opened as a physical drive.
   std::int32_t drive_number() const { return m_drive_number; }
 
-  // Total bytes of the source, fixed when it was opened; 0 when not open.
-  std::uint64_t get_size() const { return m_opened ? m_size_bytes : 0; }
   std::uint32_t sector_size() const { return m_sector_size; }
 
   // Reads up to `length` bytes at absolute byte `offset`. A read reaching
@@ -74,9 +72,10 @@ class RAW_DISK_IO : public ntfs::byte_source {
   // on success `length` holds the number of bytes delivered.
   bool read(void* buffer, std::size_t& length, std::uint64_t offset);
 
-  // ntfs::byte_source
+  // storage::byte_source
   std::int64_t read_at(std::uint64_t offset, void* buffer, std::size_t length) override;
-  std::uint64_t size_bytes() const override { return get_size(); }
+  // Total bytes of the source, fixed when it was opened; 0 when not open.
+  std::uint64_t size_bytes() const override { return m_opened ? m_size_bytes : 0; }
 
  private:
   bool open_descriptor(const std::string& utf8_path);

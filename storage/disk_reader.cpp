@@ -1,4 +1,4 @@
-#include "storage/raw_disk_io.h"
+#include "storage/disk_reader.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -26,15 +26,15 @@ std::string drive_device_path(std::uint32_t drive_number) {
   return std::string("/dev/sd") + static_cast<char>('a' + drive_number);
 }
 
-RAW_DISK_IO::RAW_DISK_IO(const uni::wide_string& path) : m_wide_path(path), m_narrow_path(uni::wide_to_utf8(path)) {
+disk_reader::disk_reader(const uni::wide_string& path) : m_wide_path(path), m_narrow_path(uni::wide_to_utf8(path)) {
   if (open_descriptor(m_narrow_path)) m_kind = source_kind::file;
 }
 
-RAW_DISK_IO::RAW_DISK_IO(physical_drive drive) : RAW_DISK_IO(block_device{drive_device_path(drive.number)}) {
+disk_reader::disk_reader(physical_drive drive) : disk_reader(block_device{drive_device_path(drive.number)}) {
   if (m_opened) m_drive_number = static_cast<std::int32_t>(drive.number);
 }
 
-RAW_DISK_IO::RAW_DISK_IO(const block_device& device)
+disk_reader::disk_reader(const block_device& device)
     : m_wide_path(uni::to_wide(device.path)), m_narrow_path(device.path) {
   if (device.path.empty()) return;
   if (!open_descriptor(device.path)) {
@@ -45,7 +45,7 @@ RAW_DISK_IO::RAW_DISK_IO(const block_device& device)
   m_kind = source_kind::drive;
 }
 
-RAW_DISK_IO::RAW_DISK_IO(const vmdk_chain_paths& chain) {
+disk_reader::disk_reader(const vmdk_chain_paths& chain) {
   if (chain.paths.empty()) return;
   try {
     auto reader = std::make_unique<vmdk_chain>();
@@ -62,11 +62,11 @@ RAW_DISK_IO::RAW_DISK_IO(const vmdk_chain_paths& chain) {
   }
 }
 
-RAW_DISK_IO::~RAW_DISK_IO() {
+disk_reader::~disk_reader() {
   if (m_descriptor >= 0) ::close(m_descriptor);
 }
 
-bool RAW_DISK_IO::open_descriptor(const std::string& utf8_path) {
+bool disk_reader::open_descriptor(const std::string& utf8_path) {
   // Read-only by construction; open_file adds O_NONBLOCK for the open itself
   // and refuses FIFOs and sockets, so a pipe given as an image cannot hang us.
   const int descriptor = uni::open_file(utf8_path, O_RDONLY, 0404);
@@ -86,11 +86,11 @@ bool RAW_DISK_IO::open_descriptor(const std::string& utf8_path) {
   return true;
 }
 
-std::int64_t RAW_DISK_IO::read_fully(std::uint64_t offset, std::uint8_t* target, std::size_t length) const {
+std::int64_t disk_reader::read_fully(std::uint64_t offset, std::uint8_t* target, std::size_t length) const {
   return uni::pread_fully(m_descriptor, target, length, offset);
 }
 
-bool RAW_DISK_IO::read(void* buffer, std::size_t& length, std::uint64_t offset) {
+bool disk_reader::read(void* buffer, std::size_t& length, std::uint64_t offset) {
   if (buffer == nullptr || !m_opened || length == 0 || offset >= m_size_bytes) return false;
   length = static_cast<std::size_t>(std::min<std::uint64_t>(length, m_size_bytes - offset));
   auto* target = static_cast<std::uint8_t*>(buffer);
@@ -113,7 +113,7 @@ bool RAW_DISK_IO::read(void* buffer, std::size_t& length, std::uint64_t offset) 
 // Devices opened for direct access insist on transfers of whole sectors at
 // sector boundaries, so an unaligned request reads the sectors covering it
 // and copies the wanted bytes out.
-bool RAW_DISK_IO::read_sectors(std::uint8_t* target, std::size_t& length, std::uint64_t offset) {
+bool disk_reader::read_sectors(std::uint8_t* target, std::size_t& length, std::uint64_t offset) {
   const std::uint64_t lead = offset % m_sector_size;
   if (lead == 0 && length % m_sector_size == 0) {
     const std::int64_t got = read_fully(offset, target, length);
@@ -131,7 +131,7 @@ bool RAW_DISK_IO::read_sectors(std::uint8_t* target, std::size_t& length, std::u
   return true;
 }
 
-std::int64_t RAW_DISK_IO::read_at(std::uint64_t offset, void* buffer, std::size_t length) {
+std::int64_t disk_reader::read_at(std::uint64_t offset, void* buffer, std::size_t length) {
   if (!m_opened || buffer == nullptr) return -1;
   if (length == 0 || offset >= m_size_bytes) return 0;
   std::size_t count = length;

@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace ntfs {
+namespace storage {
 
 class byte_source {
  public:
@@ -16,4 +16,4 @@ class byte_source {
   virtual std::uint64_t size_bytes() const = 0;
 };
 
-}  // namespace ntfs
+}  // namespace storage

@@ -10,11 +10,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "storage/raw_disk_io.h"
+#include "storage/disk_reader.h"
 #include "tests/common/test_support.h"
 
 using namespace testing_support;
-using storage::RAW_DISK_IO;
+using storage::disk_reader;
 
 namespace {
 
@@ -40,10 +40,10 @@ class RawDiskIo : public ::testing::Test {
 };
 
 TEST_F(RawDiskIo, ImageReadsAreCutAtTheEndAndNeverStartPastIt) {
-  RAW_DISK_IO image(uni::to_wide(m_path));
+  disk_reader image(uni::to_wide(m_path));
   ASSERT_TRUE(image.is_open());
-  EXPECT_EQ(image.kind(), RAW_DISK_IO::source_kind::file);
-  EXPECT_EQ(image.get_size(), 10000u);
+  EXPECT_EQ(image.kind(), disk_reader::source_kind::file);
+  EXPECT_EQ(image.size_bytes(), 10000u);
   EXPECT_EQ(image.drive_number(), -1);
   // The file is writable for us, yet the reader never asks for write access.
   EXPECT_EQ(access_mode_of_open(m_path), O_RDONLY);
@@ -67,9 +67,9 @@ TEST_F(RawDiskIo, ImageReadsAreCutAtTheEndAndNeverStartPastIt) {
 }
 
 TEST_F(RawDiskIo, DeviceReadsCoverWholeSectors) {
-  RAW_DISK_IO device(storage::block_device{m_path});
+  disk_reader device(storage::block_device{m_path});
   ASSERT_TRUE(device.is_open());
-  EXPECT_EQ(device.kind(), RAW_DISK_IO::source_kind::drive);
+  EXPECT_EQ(device.kind(), disk_reader::source_kind::drive);
   EXPECT_EQ(device.sector_size(), 512u);
   EXPECT_EQ(access_mode_of_open(m_path), O_RDONLY);
   struct request {
@@ -92,25 +92,25 @@ TEST(RawDiskFailures, DrivesMissingFilesAndFifos) {
     EXPECT_EQ(storage::drive_device_path(number), path) << number;
   // Drive numbers without a device fail without a word.
   ::testing::internal::CaptureStderr();
-  RAW_DISK_IO drive(storage::physical_drive{20});
+  disk_reader drive(storage::physical_drive{20});
   EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
   EXPECT_FALSE(drive.is_open());
-  EXPECT_EQ(drive.get_size(), 0u);
+  EXPECT_EQ(drive.size_bytes(), 0u);
 
   scratch_folder folder("raw-disk-fifo");
-  RAW_DISK_IO missing(uni::to_wide(folder.file("none.img")));
+  disk_reader missing(uni::to_wide(folder.file("none.img")));
   char byte = 0;
   std::size_t length = 1;
   EXPECT_FALSE(missing.is_open() || missing.read(&byte, length, 0));
   ::testing::internal::CaptureStderr();
-  RAW_DISK_IO missing_device(storage::block_device{folder.file("none")});
+  disk_reader missing_device(storage::block_device{folder.file("none")});
   EXPECT_EQ(::testing::internal::GetCapturedStderr(), "prob opening " + folder.file("none") + ", error 2\n");
   EXPECT_FALSE(missing_device.is_open());
 
   // A FIFO without a writer would block a plain open for ever.
   const std::string fifo = folder.file("pipe");
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-  auto opened = std::async(std::launch::async, [&] { return RAW_DISK_IO(uni::to_wide(fifo)).is_open(); });
+  auto opened = std::async(std::launch::async, [&] { return disk_reader(uni::to_wide(fifo)).is_open(); });
   if (opened.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
     const int writer = ::open(fifo.c_str(), O_WRONLY);  // releases the blocked open
     ADD_FAILURE() << "opening a FIFO blocked";
