@@ -20,9 +20,7 @@ void raise_header(run_options& options, std::uint32_t length) {
 
 // -action_copy_files <folder>: the copy needs the per-path layout (its
 // "extracted file path" column) unless the user chose its separators with
-// -csvperpath; the machine formats have no column for it. The folder is made
-// at once, so that a run that cannot write its copies stops before it
-// starts.
+// -csvperpath; the machine formats have no column for it.
 bool take_copy_folder(run_options& options, const std::string& given) {
   options.csv = options.csv_l2t = options.bodyfile = false;
   if (!options.per_path_csv) {
@@ -37,13 +35,9 @@ bool take_copy_folder(run_options& options, const std::string& given) {
   std::filesystem::path full = std::filesystem::absolute(path, error).lexically_normal();
   std::string text = error ? path : full.string();
   while (text.size() > 1 && text.back() == '/') text.pop_back();
-  // The per-path and path-list layouts cannot both be in force.
-  bool created = !error && !options.file_path_only;
-  if (created) {
-    std::filesystem::create_directories(text, error);
-    created = std::filesystem::is_directory(text, error);
-  }
-  if (!created) {
+  // The per-path and path-list layouts cannot both be in force. The folder
+  // itself is made once the outputs have been checked against the sources.
+  if (error || options.file_path_only) {
     std::fprintf(stderr, "prob creating results directory, %s\n", text.c_str());
     return false;
   }

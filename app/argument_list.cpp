@@ -26,7 +26,10 @@ bool argument_list::flag(std::string_view option, bool keep) {
 bool argument_list::value(std::string_view option, std::string& value) {
   for (std::size_t i = 0; i < m_arguments.size(); ++i) {
     if (!equals_ignoring_case(m_arguments[i], option)) continue;
-    if (i + 1 >= m_arguments.size()) return false;
+    if (i + 1 >= m_arguments.size()) {
+      m_lacking_value.insert(m_arguments[i]);
+      return false;
+    }
     value = m_arguments[i + 1];
     m_arguments.erase(m_arguments.begin() + static_cast<std::ptrdiff_t>(i),
                       m_arguments.begin() + static_cast<std::ptrdiff_t>(i + 2));

@@ -3,6 +3,7 @@
 // once, from its first occurrence.
 #pragma once
 
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -34,8 +35,12 @@ class argument_list {
   // Removes `option` and the argument after it, wherever it is.
   void remove_with_value(std::string_view option);
 
+  // Whether value() met `argument` as an option with nothing after it.
+  bool lacked_value(const std::string& argument) const { return m_lacking_value.count(argument) > 0; }
+
  private:
   std::vector<std::string> m_arguments;
+  std::set<std::string> m_lacking_value;
 };
 
 bool equals_ignoring_case(std::string_view a, std::string_view b);

@@ -5,18 +5,23 @@
 #include <memory>
 #include <random>
 
+#include <algorithm>
+#include <cerrno>
 #include <fcntl.h>
+#include <spawn.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "app/run_driver.h"
-#include "support/portable_thread.h"
+#include "support/output_file.h"
 
 namespace app {
 
 namespace {
 
 constexpr std::size_t data_start_window_bytes = 16384;
+constexpr std::uint64_t max_instances = 64;
 
 std::string hex_number(std::uint64_t value) {
   char text[24];
@@ -35,47 +40,62 @@ std::string random_characters(std::size_t count) {
 }
 
 struct instance {
-  std::vector<std::string> arguments;
   std::string results_path;
-  bool wrote_console = false;
-  support::portable_thread thread;
+  pid_t process = -1;
 };
 
-// The child's console output is read and dropped; its results go to its own
-// file.
-void run_instance(void* argument) {
-  auto* job = static_cast<instance*>(argument);
-  const std::string command = shell_command_line(job->arguments) + " 2>/dev/null";
-  std::FILE* pipe = ::popen(command.c_str(), "r");
-  if (!pipe) return;
-  char buffer[16384];
-  std::size_t read_bytes = 0;
-  while (const std::size_t got = std::fread(buffer, 1, sizeof buffer, pipe)) read_bytes += got;
-  ::pclose(pipe);
-  job->wrote_console = read_bytes > 0;
+// Starts the running program itself (/proc/self/exe, whatever argv[0]
+// says) with `arguments`, its console output going nowhere: the results
+// go to its own file. No shell is involved, so every argument arrives as
+// it is, quotes and blanks included.
+pid_t start_instance(const std::vector<std::string>& arguments) {
+  std::vector<char*> argv;
+  for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+  pid_t process = -1;
+  if (::posix_spawn(&process, "/proc/self/exe", &actions, nullptr, argv.data(), environ) != 0) process = -1;
+  posix_spawn_file_actions_destroy(&actions);
+  return process;
 }
 
-// Copies `from` past `offset_bytes` to the end of `to`, in the kernel when
-// it can (copy_file_range), else through a buffer.
-void append_file_tail(std::FILE* from, std::uint64_t offset_bytes, std::FILE* to) {
-  std::fflush(to);
-  const int source = ::fileno(from), target = ::fileno(to);
-  loff_t position = static_cast<loff_t>(offset_bytes);
-  struct stat status {};
-  if (::fstat(source, &status) == 0) {
-    ::lseek(target, 0, SEEK_END);
-    while (position < status.st_size) {
-      const ssize_t copied = ::copy_file_range(source, &position, target, nullptr,
-                                               static_cast<std::size_t>(status.st_size - position), 0);
-      if (copied <= 0) break;
-    }
+// True when the instance ended by itself with status 0 and left its
+// results file. A results file appears only when the instance completed:
+// until then it writes under a temporary name.
+bool instance_succeeded(const instance& job) {
+  if (job.process < 0) return false;
+  int status = 0;
+  while (::waitpid(job.process, &status, 0) < 0) {
+    if (errno != EINTR) return false;
   }
-  if (::lseek(source, position, SEEK_SET) < 0) return;
+  struct stat results {};
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0 && ::stat(job.results_path.c_str(), &results) == 0;
+}
+
+// A killed instance cannot remove the temporary it was writing
+// ("." + its results file name + "." + six characters).
+void remove_instance_leftovers(const instance& job) {
+  const std::filesystem::path path(job.results_path);
+  const std::string prefix = "." + path.filename().string() + ".";
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator(path.parent_path(), error)) {
+    if (entry.path().filename().string().starts_with(prefix)) std::filesystem::remove(entry.path(), error);
+  }
+}
+
+// Copies `from` past `offset_bytes` to the end of `to`. The bytes copied.
+std::uint64_t append_file_tail(std::FILE* from, std::uint64_t offset_bytes, std::ostream& to) {
+  std::uint64_t copied = 0;
+  if (std::fseek(from, static_cast<long>(offset_bytes), SEEK_SET) != 0) return 0;
   char buffer[1 << 16];
-  ssize_t got = 0;
-  while ((got = ::read(source, buffer, sizeof buffer)) > 0) {
-    if (::write(target, buffer, static_cast<std::size_t>(got)) != got) return;
+  while (const std::size_t got = std::fread(buffer, 1, sizeof buffer, from)) {
+    to.write(buffer, static_cast<std::streamsize>(got));
+    copied += got;
   }
+  return copied;
 }
 
 void note(run_options& options, const char* format, const std::string& text) {
@@ -83,17 +103,20 @@ void note(run_options& options, const char* format, const std::string& text) {
 }
 
 // Appends instance `index`'s result lines to `merged`; its file is removed
-// whatever happens.
-void merge_instance(run_options& options, const instance& job, std::size_t index, std::FILE* merged) {
+// whatever happens. The column header is kept from the first instance that
+// has result lines and dropped from the others. True when lines were added.
+bool merge_instance(run_options& options, const instance& job, bool drop_column_header, std::ostream& merged) {
   std::FILE* part = std::fopen(job.results_path.c_str(), "rb");
+  std::uint64_t copied = 0;
   if (!part) {
     note(options, "prob accessing %s - for merge", job.results_path);
   } else {
     std::uint64_t start = 0;
-    if (find_data_start(part, index > 0, start)) append_file_tail(part, start, merged);
+    if (find_data_start(part, drop_column_header, start)) copied = append_file_tail(part, start, merged);
     std::fclose(part);
   }
   std::remove(job.results_path.c_str());
+  return copied > 0;
 }
 
 }  // namespace
@@ -107,24 +130,6 @@ std::vector<instance_slice> split_entry_range(std::uint64_t start, std::uint64_t
     slices.push_back({start + i * slice, last ? count - (instances - 1ULL) * slice : slice});
   }
   return slices;
-}
-
-std::string shell_command_line(const std::vector<std::string>& arguments) {
-  std::string line;
-  for (const std::string& argument : arguments) {
-    if (!line.empty()) line.push_back(' ');
-    line.push_back('\'');
-    for (const char c : argument) {
-      if (c == '"') continue;
-      if (c == '\'') {
-        line.append("'\\''");
-      } else {
-        line.push_back(c);
-      }
-    }
-    line.push_back('\'');
-  }
-  return line;
 }
 
 bool find_data_start(std::FILE* file, bool skip_column_header, std::uint64_t& offset_bytes) {
@@ -175,9 +180,12 @@ bool find_data_start(std::FILE* file, bool skip_column_header, std::uint64_t& of
 
 bool run_instances(run_options& options, std::uint32_t instances, const std::vector<std::string>& reduced,
                    const std::string& temp_folder) {
+  // The single run's range: from -mftstart to the end of what the source
+  // holds, unless -mftrange says otherwise.
   std::uint64_t count = options.entry_count;
   if (count == 0) {
-    count = mft_entry_count_of(options);
+    const std::uint64_t total = mft_entry_count_of(options);
+    count = total > options.start_entry ? total - options.start_entry : 0;
     options.entry_count = count;
   }
   if (count == 0) {
@@ -185,13 +193,14 @@ bool run_instances(run_options& options, std::uint32_t instances, const std::vec
     return false;
   }
   if (!options.results_named) return false;
-  const std::string results_path = uni::wide_to_utf8(options.results_full_path);
+  // An instance per slice, and no empty slice: an instance given no count
+  // would walk to the end of the MFT.
+  instances = static_cast<std::uint32_t>(std::min<std::uint64_t>({instances, max_instances, count}));
+  const std::string& results_path = options.results_path;
   const bool separate = options.separate_files;
-  if (separate) {
-    std::remove(results_path.c_str());
-  } else {
-    std::FILE* results = std::fopen(results_path.c_str(), "wb");
-    if (!results) {
+  support::output_file merged;
+  if (!separate) {
+    if (!merged.open(results_path, options.append)) {
       std::fprintf(stderr, "prob writing to output file: %s\n", results_path.c_str());
       note(options, "prob writing to output file: %s", results_path);
       return false;
@@ -199,48 +208,57 @@ bool run_instances(run_options& options, std::uint32_t instances, const std::vec
     if (options.run_header.empty()) {
       note(options, "%s", "banner not present");
     } else {
-      std::fwrite(options.run_header.data(), 1, options.run_header.size(), results);
-      std::fputc('\n', results);
+      merged.stream().write(options.run_header.data(), static_cast<std::streamsize>(options.run_header.size()));
+      merged.stream().put('\n');
     }
-    std::fclose(results);
   }
   const std::string results_name = std::filesystem::path(results_path).filename().string();
 
   const std::vector<instance_slice> slices = split_entry_range(options.start_entry, count, instances);
-  std::vector<std::unique_ptr<instance>> jobs;
+  std::vector<instance> jobs(instances);
   for (std::uint32_t i = 0; i < instances; ++i) {
-    auto job = std::make_unique<instance>();
-    job->arguments = reduced;
+    instance& job = jobs[i];
     if (separate) {
       char suffix[16];
       std::snprintf(suffix, sizeof suffix, ".%05u", i + 1);
-      job->results_path = temp_folder + results_name + suffix;
+      job.results_path = temp_folder + results_name + suffix;
     } else {
-      job->results_path = temp_folder + std::to_string(i) + "_" + random_characters(10) + "_temp.bin";
+      job.results_path = temp_folder + std::to_string(i) + "_" + random_characters(10) + "_temp.bin";
     }
-    job->arguments.insert(job->arguments.end(),
-                          {"-mftstart", hex_number(slices[i].start), "-mftrange", hex_number(slices[i].count),
-                           "-quiet", "-cpuinst", std::to_string(i), "-out", job->results_path});
-    job->thread.create_and_start(&run_instance, job.get());
-    jobs.push_back(std::move(job));
+    std::vector<std::string> arguments = reduced;
+    arguments.insert(arguments.end(),
+                     {"-mftstart", hex_number(slices[i].start), "-mftrange", hex_number(slices[i].count), "-quiet",
+                      "-cpuinst", std::to_string(i), "-out", job.results_path});
+    job.process = start_instance(arguments);
   }
   std::fprintf(stderr, "%2d instances spawned\n", static_cast<int>(instances));
 
-  // Not opened for appending: copy_file_range refuses such targets.
-  std::FILE* merged = separate ? nullptr : std::fopen(results_path.c_str(), "r+b");
+  const output::layout kind = make_output_settings(options).kind;
+  const bool column_header = kind != output::layout::path_list && kind != output::layout::record_dump;
+  bool all_succeeded = true;
+  bool header_taken = false;
   for (std::uint32_t i = 0; i < instances; ++i) {
-    jobs[i]->thread.wait_for_completion();
-    std::fprintf(stderr, "instance %2d done\n", static_cast<int>(i));
-    if (!separate) {
-      if (merged) {
-        merge_instance(options, *jobs[i], i, merged);
-      } else {
-        std::remove(jobs[i]->results_path.c_str());
-      }
+    const bool succeeded = instance_succeeded(jobs[i]);
+    if (succeeded) {
+      std::fprintf(stderr, "instance %2d done\n", static_cast<int>(i));
+    } else {
+      std::fprintf(stderr, "instance %d failed\n", static_cast<int>(i));
+      note(options, "instance %s failed", std::to_string(i));
+      remove_instance_leftovers(jobs[i]);
+      all_succeeded = false;
     }
-    jobs[i].reset();
+    if (separate) continue;
+    if (succeeded && all_succeeded) {
+      if (merge_instance(options, jobs[i], column_header && header_taken, merged.stream())) header_taken = true;
+    } else {
+      std::remove(jobs[i].results_path.c_str());
+    }
   }
-  if (merged) std::fclose(merged);
+  if (!all_succeeded) return false;
+  if (!separate && (merged.failed() || !merged.commit())) {
+    support::report_write_failure(merged.path(), merged.error());
+    return false;
+  }
   return true;
 }
 

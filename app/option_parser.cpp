@@ -8,6 +8,7 @@
 #include "app/action_options.h"
 #include "app/filter_options.h"
 #include "app/option_values.h"
+#include "app/output_paths.h"
 #include "app/script_file.h"
 #include "app/source_options.h"
 #include "output/cv_time.h"
@@ -40,16 +41,6 @@ bool create_parent_folder(const std::string& path) {
   return std::filesystem::is_directory(folder, error);
 }
 
-// The results file must be creatable before anything else happens; the run
-// driver opens it for real later.
-bool check_results_file(const std::string& path, bool append) {
-  std::FILE* file = std::fopen(path.c_str(), append ? "ab" : "wb");
-  if (!file) return false;
-  std::fclose(file);
-  if (!append) std::remove(path.c_str());
-  return true;
-}
-
 bool take_number(argument_list& arguments, const char* option, std::uint64_t& value, bool& present) {
   std::string text;
   present = arguments.value(option, text);
@@ -66,11 +57,8 @@ bool parse_shared_options(run_options& options, argument_list& arguments) {
   std::string value;
   if (arguments.value("-diags", value)) {
     options.diagnostics_path = value;
+    // Opened once every source is known (prepare_outputs).
     if (!options.diagnostics) options.diagnostics = std::make_unique<support::diagnostics_log>();
-    if (!options.diagnostics->open(value)) {
-      std::fprintf(stderr, "prob opening file %s for output, aborting\n", value.c_str());
-      return false;
-    }
     if (arguments.flag("-l2")) options.diagnostics->set_level(2);
     if (arguments.flag("-l3")) options.diagnostics->set_level(3);
   }
@@ -120,10 +108,6 @@ bool parse_shared_options(run_options& options, argument_list& arguments) {
   if (arguments.value("-outfile", value) || arguments.value("-out", value)) {
     options.results_path = slashes_forward(value);
     options.results_named = true;
-    if (!check_results_file(options.results_path, options.append)) {
-      std::fprintf(stderr, "prob opening file %s for output, aborting\n", options.results_path.c_str());
-      return false;
-    }
   }
   options.profile = arguments.flag("-profile");
   options.pipe = arguments.flag("-pipe");
@@ -199,9 +183,13 @@ bool parse_program_options(run_options& options, argument_list& arguments) {
   if (present) {
     options.start_entry = number;
     options.entry_count = 1;
+    options.range_given = true;
   }
   if (!take_number(arguments, "-mftrange", number, present)) return false;
-  if (present) options.entry_count = number;
+  if (present) {
+    options.entry_count = number;
+    options.range_given = true;
+  }
   if (arguments.flag("-filter_deleted_files")) {
     options.filters.deleted_only = true;
     options.filters.and_logic = true;
@@ -278,10 +266,13 @@ int parse_options(run_options& options, argument_list& arguments, const std::str
   argument_list working = arguments;
   std::string script;
   if (working.value("-script", script)) {
-    for (std::string& argument : read_script_file(script)) working.append(std::move(argument));
+    std::vector<std::string> from_script;
+    if (!read_script_file(script, from_script)) return parse_failed_reported;
+    for (std::string& argument : from_script) working.append(std::move(argument));
   }
   arguments = working;
-  parse_hash_options(options, working);
+  parse_hash_options(options, arguments);
+  working = arguments;
 
   // The results folder is made before anything is written.
   {
@@ -303,6 +294,10 @@ int parse_options(run_options& options, argument_list& arguments, const std::str
   }
   if (!parse_program_options(options, program_arguments)) return parse_failed_reported;
   arguments = program_arguments;
+  if (options.source_check != -3) {
+    const int prepared = prepare_outputs(options);
+    if (prepared != parse_ok) return prepared;
+  }
 
   return options.source_check == -3 ? parse_no_source : parse_ok;
 }

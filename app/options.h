@@ -94,6 +94,7 @@ class run_options : public shared_options {
   // Scan range.
   std::uint64_t start_entry = 0;
   std::uint64_t entry_count = 0;  // 0: all
+  bool range_given = false;       // -mftstart or -mftrange
 
   // Output choices.
   bool per_path_csv = false;

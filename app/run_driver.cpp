@@ -4,6 +4,7 @@
 
 #include "app/instance_runner.h"
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -12,11 +13,13 @@
 #include <system_error>
 
 #include "app/argument_list.h"
+#include "app/option_warnings.h"
 #include "app/option_parser.h"
 #include "app/run_header.h"
 #include "app/usage.h"
 #include "support/console.h"
 #include "support/file_io.h"
+#include "support/output_file.h"
 #include "walk/mft_walk.h"
 #include "walk/record_filters.h"
 
@@ -35,8 +38,8 @@ bool help_requested(const std::vector<std::string>& arguments) {
   return false;
 }
 
-// The inode-set walk answers a -filter_inode question unless another
-// filter that can select other entries is given beside it.
+}  // namespace
+
 bool inode_set_scan(const run_options& options) {
   const walk::filter_settings& filters = options.filters;
   bool pattern = false;
@@ -46,9 +49,19 @@ bool inode_set_scan(const run_options& options) {
          !options.deleted_all_scan;
 }
 
+namespace {
+
+// Says on standard error why a walk could not be done.
+bool walked(bool done, const walk::walk_run& run, const output::output_settings& settings) {
+  if (!done) std::fprintf(stderr, "error: reading %s: %s\n", settings.source_name.c_str(), run.failure().c_str());
+  return done;
+}
+
 // Runs the scans the options ask for into `stream`: the MFT records (all,
-// or the inode set), then, when asked, the volume's free clusters.
-void run_scans(run_options& options, output::results_stream& stream) {
+// or the inode set), then, when asked, the volume's free clusters. False
+// when a source could not be walked (reported) or an output could not be
+// written (left to the caller to report).
+bool run_scans(run_options& options, output::results_stream& stream) {
   const output::output_settings settings = make_output_settings(options);
   walk::walk_settings walk_settings = make_walk_settings(options);
   const auto writer = output::make_record_writer(settings);
@@ -61,26 +74,26 @@ void run_scans(run_options& options, output::results_stream& stream) {
   if (inode_set_scan(options)) {
     std::set<ntfs::entry_number> entries;
     for (const auto& [entry, item] : options.filters.inodes) entries.insert(entry);
-    walk::inode_set_walk(run, entries);
+    if (!walked(walk::inode_set_walk(run, entries), run, settings)) return false;
   } else if (options.all_clusters_scan) {
     filter.set_deleted_only(false);
     filter.set_and_logic(false);
     options.run_description += from_mft;
-    walk::mft_range_walk(run);
+    if (!walked(walk::mft_range_walk(run), run, settings)) return false;
     if (options.progress) support::console_message("%s", finished);
     unallocated_next = true;
   } else if (options.deleted_all_scan) {
     filter.set_deleted_only(true);
     filter.set_and_logic(true);
     options.run_description += from_mft;
-    walk::mft_range_walk(run);
+    if (!walked(walk::mft_range_walk(run), run, settings)) return false;
     if (options.progress) support::console_message("%s", finished);
     filter.set_deleted_only(false);
     unallocated_next = true;
   } else if (options.unallocated_scan) {
     unallocated_next = true;
-  } else {
-    walk::mft_range_walk(run);
+  } else if (!walked(walk::mft_range_walk(run), run, settings)) {
+    return false;
   }
   if (unallocated_next) {
     options.unallocated_scan = true;
@@ -88,16 +101,25 @@ void run_scans(run_options& options, output::results_stream& stream) {
     options.run_description = uni::to_wide("- scanning MFT records from unallocated space");
     options.source_label = "NTFS:UNALLOC";
     walk_settings.source_label = options.source_label.c_str();
-    walk::unallocated_cluster_walk(run);
+    if (!run.output_failed() && !walked(walk::unallocated_cluster_walk(run), run, settings)) return false;
   }
   stream.flush();
+  if (run.output_failed() && !stream.failed()) {
+    const walk::file_extraction& extraction = run.extraction();
+    support::report_write_failure(extraction.write_path(), extraction.write_error());
+    return false;
+  }
+  return true;
 }
 
 class run_end_report {
  public:
   explicit run_end_report(const run_options& options)
       : m_options(options), m_start(std::chrono::steady_clock::now()) {}
-  ~run_end_report() {
+  ~run_end_report() { finish(); }
+  void finish() {
+    if (m_finished) return;
+    m_finished = true;
     if (m_options.progress) support::clear_progress_line();
     const bool log_open = m_options.diagnostics && m_options.diagnostics->is_open();
     if (!m_options.profile && !log_open) return;
@@ -111,6 +133,7 @@ class run_end_report {
  private:
   const run_options& m_options;
   std::chrono::steady_clock::time_point m_start;
+  bool m_finished = false;
 };
 
 // What the results call the input source: the $MFT file or image path, the
@@ -204,6 +227,7 @@ walk::walk_settings make_walk_settings(const run_options& options) {
   }
   settings.start_entry = options.start_entry;
   settings.entry_count = options.entry_count;
+  settings.set_within_range = options.instance_number != 0xFFFFFFFF;
   settings.progress = options.progress;
   settings.header_bytes = options.header_bytes;
   settings.header_length = options.header_length;
@@ -244,6 +268,17 @@ std::uint64_t mft_entry_count_of(const run_options& options) {
 
 namespace {
 
+// The end of every run that got past its options: the run's last words in
+// the diagnostics log, then the log itself must be complete.
+int finish_run(int status, run_options& options, run_end_report& end_report) {
+  end_report.finish();
+  if (!options.diagnostics || !options.diagnostics->is_open()) return status;
+  const int error = options.diagnostics->close_checked();
+  if (error == 0) return status;
+  support::report_write_failure(options.diagnostics->path(), error);
+  return exit_failure;
+}
+
 // The parent of a -cpu run: the instances get the command line without the
 // options that only the parent acts on, and without the entry range, which
 // each replaces with its own slice.
@@ -259,10 +294,12 @@ int run_split(run_options& options, const argument_list& untouched) {
   std::filesystem::create_directories(folder, error);
   argument_list reduced = untouched;
   std::string value;
-  for (const char* option : {"-cpu", "-out", "-outfile", "-tempdir", "-cpuinst", "-mftstart", "-mftrange"}) {
+  // Each instance would write the one diagnostics log over the others'.
+  for (const char* option :
+       {"-cpu", "-out", "-outfile", "-tempdir", "-cpuinst", "-mftstart", "-mftrange", "-diags"}) {
     while (reduced.peek_value(option, value, 1)) reduced.remove_with_value(option);
   }
-  for (const char* flag : {"-profile", "-separate_files"}) {
+  for (const char* flag : {"-profile", "-separate_files", "-append", "-l2", "-l3"}) {
     while (reduced.flag(flag)) {
     }
   }
@@ -284,17 +321,21 @@ int run_program(const std::vector<std::string>& arguments) {
   const std::string header = build_run_header(arguments, header_date);
   std::fwrite(header.data(), 1, header.size(), stdout);
   std::fputc('\n', stdout);
-  std::fflush(stdout);
+  if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+    support::report_write_failure("standard output", errno);
+    return exit_failure;
+  }
 
   run_options options;
   argument_list consumable(arguments);
   const int parsed = parse_options(options, consumable, version_text, "NTFS$MFT");
-  if (parsed == parse_failed_reported) return exit_failure;
+  if (parsed == parse_failed_reported || parsed == parse_no_source) return exit_failure;
   if (parsed == parse_bad_command_line) {
     std::fputs("invalid cmd options, aborting\n", stderr);
     return exit_failure;
   }
   run_end_report end_report(options);
+  warn_unapplied_options(options, consumable);
   options.wide_separator = uni::to_wide(options.separator);
   options.run_header = header;
 
@@ -318,25 +359,29 @@ int run_program(const std::vector<std::string>& arguments) {
     return exit_failure;
   }
 
-  if (options.instance_count > 1) return run_split(options, untouched);
+  if (options.instance_count > 1) return finish_run(run_split(options, untouched), options, end_report);
 
+  support::output_file results;
   if (options.results_named) {
-    const auto mode = std::ios::out | std::ios::binary | (options.append ? std::ios::app : std::ios::trunc);
-    uni::ofstream file(options.results_full_path, mode);
-    if (!file.is_open()) {
-      std::fprintf(stderr, "prob opening file %s for output, aborting\n ",
-                   uni::wide_to_utf8(options.results_full_path).c_str());
+    if (!results.open(options.results_path, options.append)) {
+      std::fprintf(stderr, "prob opening file %s for output, aborting\n ", options.results_path.c_str());
       return exit_failure;
     }
-    file.write(header.data(), static_cast<std::streamsize>(header.size()));
-    file.put('\n');
-    output::results_stream stream(file);
-    run_scans(options, stream);
+    results.stream().write(header.data(), static_cast<std::streamsize>(header.size()));
+    results.stream().put('\n');
   } else {
-    output::results_stream stream(std::cout);
-    run_scans(options, stream);
+    results.open_standard_output();
   }
-  return exit_success;
+  bool complete = false;
+  {
+    output::results_stream stream(results.stream());
+    complete = run_scans(options, stream);
+  }
+  if (complete && (results.failed() || !results.commit())) {
+    support::report_write_failure(results.path(), results.error());
+    complete = false;
+  }
+  if (!complete) results.abandon();
+  return finish_run(complete ? exit_success : exit_failure, options, end_report);
 }
-
 }  // namespace app

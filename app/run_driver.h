@@ -18,7 +18,12 @@ int run_program(const std::vector<std::string>& arguments);
 // How the parsed options render results and drive the walk.
 output::output_settings make_output_settings(const run_options& options);
 walk::walk_settings make_walk_settings(const run_options& options);
-// Entries the source's MFT holds (0 when it cannot be opened).
+// Whether the run walks only the -filter_inode set: no other filter that
+// could select other entries is given beside it.
+bool inode_set_scan(const run_options& options);
+
+// Entries the range walk covers when no count is given (0 when the source
+// cannot be walked).
 std::uint64_t mft_entry_count_of(const run_options& options);
 
 }  // namespace app

@@ -1,5 +1,8 @@
 #include "app/script_file.h"
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 
@@ -108,18 +111,47 @@ std::vector<std::string> script_arguments(std::string_view text) {
   return arguments;
 }
 
-std::vector<std::string> read_script_file(const std::string& path) {
-  // Only regular files, and only their first megabyte: a device or a
-  // runaway file given by mistake must not hang the run.
-  constexpr std::size_t limit_bytes = 1 << 20;
+bool read_script_file(const std::string& path, std::vector<std::string>& arguments) {
+  arguments.clear();
   std::error_code error;
-  if (!std::filesystem::is_regular_file(path, error)) return {};
+  const auto status = std::filesystem::status(path, error);
+  if (error) {
+    std::fprintf(stderr, "error: reading script file %s: %s\n", path.c_str(), error.message().c_str());
+    return false;
+  }
+  // A device or a FIFO given by mistake could be endless.
+  if (!std::filesystem::is_regular_file(status)) {
+    std::fprintf(stderr, "error: reading script file %s: not a regular file\n", path.c_str());
+    return false;
+  }
+  const std::uintmax_t size = std::filesystem::file_size(path, error);
+  if (!error && size > script_limit_bytes) {
+    std::fprintf(stderr, "error: reading script file %s: larger than %llu MiB\n", path.c_str(),
+                 static_cast<unsigned long long>(script_limit_bytes >> 20));
+    return false;
+  }
   std::ifstream in(path, std::ios::binary);
-  if (!in) return {};
-  std::string text(limit_bytes, '\0');
-  in.read(text.data(), static_cast<std::streamsize>(text.size()));
-  text.resize(static_cast<std::size_t>(in.gcount()));
-  return script_arguments(text);
+  std::string text;
+  if (in) {
+    // One byte past the limit tells a file that grew since it was sized.
+    text.resize(script_limit_bytes + 1);
+    in.read(text.data(), static_cast<std::streamsize>(text.size()));
+    text.resize(static_cast<std::size_t>(in.gcount()));
+  }
+  if (!in && !in.eof()) {
+    std::fprintf(stderr, "error: reading script file %s: %s\n", path.c_str(), std::strerror(errno));
+    return false;
+  }
+  if (text.size() > script_limit_bytes) {
+    std::fprintf(stderr, "error: reading script file %s: larger than %llu MiB\n", path.c_str(),
+                 static_cast<unsigned long long>(script_limit_bytes >> 20));
+    return false;
+  }
+  // Editors on Windows start UTF-8 text with a byte-order mark.
+  std::string_view body = text;
+  if (body.starts_with("\xEF\xBB\xBF")) body.remove_prefix(3);
+  arguments = script_arguments(body);
+  return true;
 }
 
 }  // namespace app

@@ -13,7 +13,12 @@ namespace app {
 // there, or has none, yields nothing.
 std::vector<std::string> script_arguments(std::string_view text);
 
-// Reads the file and returns its arguments; nothing when it cannot be read.
-std::vector<std::string> read_script_file(const std::string& path);
+// Script files are read whole, up to this size.
+inline constexpr std::size_t script_limit_bytes = std::size_t{64} << 20;
+
+// Reads the whole file (a UTF-8 byte-order mark at its start is skipped)
+// into `arguments`. False, with the reason on standard error, when it is not
+// a regular file, is larger than script_limit_bytes or cannot be read.
+bool read_script_file(const std::string& path, std::vector<std::string>& arguments);
 
 }  // namespace app

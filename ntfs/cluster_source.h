@@ -17,6 +17,10 @@ class cluster_source {
   // Bytes per cluster (a power of two, 512 .. 2 MiB).
   virtual std::uint32_t cluster_size() const = 0;
 
+  // Clusters the volume has; no stream can hold more, so an extent that
+  // reaches past them is damage.
+  virtual std::uint64_t cluster_count() const { return ~std::uint64_t{0}; }
+
   // Reads `out.size()` bytes starting at cluster `lcn` (out.size() is a
   // non-zero multiple of the cluster size). False on a read failure or a
   // cluster past the end of the volume.

@@ -63,6 +63,7 @@ class ntfs_volume final : public record_source, public cluster_source {
 
   // cluster_source
   std::uint32_t cluster_size() const override { return m_cluster_size; }
+  std::uint64_t cluster_count() const override { return m_total_clusters; }
   bool read_clusters(std::uint64_t lcn, std::span<std::uint8_t> out) override;
 
  private:

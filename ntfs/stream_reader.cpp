@@ -45,17 +45,34 @@ const cluster_extent* find_extent(const extent_list& extents, std::uint64_t vcn,
   return nullptr;
 }
 
-// Clusters covered without a gap from VCN 0.
-std::uint64_t covered_clusters(const extent_list& extents) {
+// Whether an extent lies (in part) past the last of `volume_clusters`:
+// either its VCNs, which no stream of the volume can have, or its LCNs.
+bool past_volume(const cluster_extent& extent, std::uint64_t volume_clusters) {
+  if (extent.vcn > volume_clusters || extent.count > volume_clusters - extent.vcn) return true;
+  return !extent.sparse && (extent.lcn > volume_clusters || extent.count > volume_clusters - extent.lcn);
+}
+
+// Clusters covered without a gap from VCN 0, up to the first extent past
+// the volume (`cut` is then set).
+std::uint64_t covered_clusters(const extent_list& extents, std::uint64_t volume_clusters, bool& cut) {
   std::uint64_t vcn = 0;
   std::size_t hint = 0;
+  cut = false;
   while (const cluster_extent* extent = find_extent(extents, vcn, hint)) {
+    if (past_volume(*extent, volume_clusters)) {
+      cut = true;
+      break;
+    }
     const std::uint64_t next = extent->vcn + extent->count;
     if (next <= vcn) break;  // wrapped past 2^64
     vcn = next;
   }
   return vcn;
 }
+
+// Zeros handed out for holes by sinks that write them.
+constexpr std::size_t zero_block_bytes = 1 << 16;
+const std::uint8_t zero_block[zero_block_bytes] = {};
 
 void zero(std::span<std::uint8_t> bytes) { std::fill(bytes.begin(), bytes.end(), std::uint8_t{0}); }
 
@@ -163,19 +180,35 @@ bool stream_reader::read_range(const extent_list& extents, std::uint64_t offset_
   return size_out > 0;
 }
 
+bool stream_sink::hole(std::uint64_t length_bytes) {
+  while (length_bytes > 0) {
+    const std::size_t take = static_cast<std::size_t>(std::min<std::uint64_t>(length_bytes, zero_block_bytes));
+    if (!write(std::span<const std::uint8_t>(zero_block, take))) return false;
+    length_bytes -= take;
+  }
+  return true;
+}
+
 bool stream_reader::emit(stream_sink& sink, std::span<const std::uint8_t> bytes) {
   if (bytes.empty()) return true;
   m_written += bytes.size();
   return sink.write(bytes);
 }
 
+bool stream_reader::emit_hole(stream_sink& sink, std::uint64_t length_bytes) {
+  if (length_bytes == 0) return true;
+  m_written += length_bytes;
+  return sink.hole(length_bytes);
+}
+
 bool stream_reader::read(const attribute_header& header, const extent_list& extents, stream_sink& sink,
                          const stream_read_options& options) {
   m_written = 0;
   m_hint = 0;
+  m_cut_at_damage = false;
   const std::uint64_t cluster = m_clusters.cluster_size();
   if (!header.non_resident || cluster == 0) return false;
-  const std::uint64_t covered = covered_clusters(extents);
+  const std::uint64_t covered = covered_clusters(extents, m_clusters.cluster_count(), m_cut_at_damage);
   std::uint64_t length = options.raw ? header.allocated_size : header.stream_size();
   length = std::min({length, saturating_multiply(covered, cluster), options.max_bytes});
   if (length == 0) return true;
@@ -193,29 +226,36 @@ bool stream_reader::read_plain(const attribute_header& header, const extent_list
   const std::uint64_t chunk = cluster * chunk_clusters;
   m_raw.resize(static_cast<std::size_t>(chunk));
   const std::uint64_t valid_end = options.raw ? k_u64_max : header.initialized_size;
+  std::size_t filled = 0;
+  const auto flush = [&] {
+    const bool ok = emit(sink, std::span<const std::uint8_t>(m_raw).first(filled));
+    filled = 0;
+    return ok;
+  };
   std::uint64_t position = 0;
+  piece p;
   while (position < length) {
-    const std::uint64_t chunk_end = position + std::min(chunk, length - position);
-    std::size_t filled = 0;
-    piece p;
-    while (position < chunk_end) {
-      if (!next_piece(extents, position, chunk_end, p)) return false;
-      const std::size_t piece_bytes = static_cast<std::size_t>(p.length);
-      if (!(p.sparse && options.skip_sparse)) {
-        const std::span<std::uint8_t> target = std::span<std::uint8_t>(m_raw).subspan(filled, piece_bytes);
-        if (p.sparse || position >= valid_end) {
-          zero(target);  // a hole, or never written: nothing to read
-        } else {
-          if (read_bytes(p.lcn, p.offset_in_cluster, target) != piece_bytes) return false;
-          zero_past(target, position, valid_end);
-        }
-        filled += piece_bytes;
-      }
+    if (!next_piece(extents, position, length, p)) return false;
+    if (p.sparse) {
+      // A hole of any length costs neither memory nor reads.
+      if (!flush()) return false;
+      if (!options.skip_sparse && !emit_hole(sink, p.length)) return false;
       position += p.length;
+      continue;
     }
-    if (!emit(sink, std::span<const std::uint8_t>(m_raw).first(filled))) return false;
+    const std::size_t take = static_cast<std::size_t>(std::min<std::uint64_t>(p.length, chunk - filled));
+    const std::span<std::uint8_t> target = std::span<std::uint8_t>(m_raw).subspan(filled, take);
+    if (position >= valid_end) {
+      zero(target);  // never written: nothing to read
+    } else {
+      if (read_bytes(p.lcn, p.offset_in_cluster, target) != take) return false;
+      zero_past(target, position, valid_end);
+    }
+    filled += take;
+    position += take;
+    if (filled == chunk && !flush()) return false;
   }
-  return true;
+  return flush();
 }
 
 bool stream_reader::all_sparse(const extent_list& extents, std::uint64_t first_vcn, std::uint64_t clusters) {

@@ -30,6 +30,9 @@ class stream_sink {
   virtual ~stream_sink() = default;
   // False stops the read, which then fails.
   virtual bool write(std::span<const std::uint8_t> bytes) = 0;
+  // `length_bytes` zeros of a sparse run. A file sink leaves a hole
+  // instead of writing them; by default they are written.
+  virtual bool hole(std::uint64_t length_bytes);
 };
 
 // Appends everything to a byte vector.
@@ -98,7 +101,9 @@ class stream_reader {
 
   // Reads a whole non-resident stream into `sink`. Its length is the larger
   // of the real and valid-data sizes (the allocated size when raw), cut to
-  // the clusters its extents cover from VCN 0 and to options.max_bytes.
+  // the clusters its extents cover from VCN 0 up to the first extent that
+  // reaches past the volume's clusters, and to options.max_bytes. Sparse
+  // runs of a plain stream reach the sink as holes.
   // A compressed stream (attribute_flag_compressed) is decompressed unit by
   // unit, in units of 2^compression_unit clusters (16 when the header gives
   // none); others are written 16 clusters at a time. False when the header
@@ -113,6 +118,9 @@ class stream_reader {
 
   // Bytes handed to the sink by the last read().
   std::uint64_t bytes_written() const { return m_written; }
+  // The last read() stopped at an extent reaching past the volume's
+  // clusters (damage): what follows it was left out.
+  bool cut_at_damage() const { return m_cut_at_damage; }
 
  private:
   struct piece;
@@ -124,6 +132,7 @@ class stream_reader {
                        std::uint64_t covered_clusters, stream_sink& sink, const stream_read_options& options);
   bool all_sparse(const extent_list& extents, std::uint64_t first_vcn, std::uint64_t clusters);
   bool emit(stream_sink& sink, std::span<const std::uint8_t> bytes);
+  bool emit_hole(stream_sink& sink, std::uint64_t length_bytes);
 
   cluster_source& m_clusters;
   std::vector<std::uint8_t> m_cluster;  // one cluster, for reads that start or end inside one
@@ -131,6 +140,7 @@ class stream_reader {
   std::vector<std::uint8_t> m_unit;     // the output of one compression unit
   std::size_t m_hint = 0;               // index of the extent found last
   std::uint64_t m_written = 0;
+  bool m_cut_at_damage = false;
 };
 
 // One-call forms of the reader above (each allocates its own buffers).

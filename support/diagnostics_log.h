@@ -17,6 +17,10 @@ class diagnostics_log {
 
   bool open(const std::string& utf8_path);  // replaces an existing file
   void close();
+  // Flushes and closes; 0, or the error number of the first failed write,
+  // flush or close.
+  int close_checked();
+  const std::string& path() const { return m_path; }
   bool is_open() const { return m_file != nullptr; }
   void set_level(int level) { m_level = level; }
   int level() const { return m_level; }
@@ -31,7 +35,9 @@ class diagnostics_log {
   void write_line(const char* format, va_list args);
 
   std::FILE* m_file = nullptr;
+  std::string m_path;
   int m_level = 1;
+  int m_error = 0;
 };
 
 }  // namespace support

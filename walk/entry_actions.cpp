@@ -55,6 +55,7 @@ bool entry_actions::hash_stream(const ntfs::attr_record& attribute) {
     if (ok) sink.write(raw.subspan(from, length));
   } else if (m_reader) {
     ok = m_reader->read(attribute, sink, read_options());
+    if (m_reader->cut_at_damage()) note_damage(m_log, attribute.read_under_entry, attribute);
   }
   if (!ok) {
     m_digests.abandon();

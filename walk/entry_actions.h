@@ -35,7 +35,7 @@ class entry_actions {
  public:
   // `log` receives the extraction failures.
   explicit entry_actions(const action_settings& settings, support::diagnostics_log* log = nullptr)
-      : m_settings(settings), m_extraction(settings.extraction, log) {}
+      : m_settings(settings), m_extraction(settings.extraction, log), m_log(log) {}
 
   // Clusters of the open volume; null for an extracted $MFT, where only
   // resident streams can be read.
@@ -52,6 +52,10 @@ class entry_actions {
   bool hash_stream(const ntfs::attr_record& attribute);
   const support::digest_set& digests() const { return m_digests; }
 
+  // An extracted file could not be written (the run ends with it).
+  bool write_failed() const { return m_extraction.write_failed(); }
+  const file_extraction& extraction() const { return m_extraction; }
+
  private:
   // Copies the streams extraction wants; true when the unnamed stream was
   // read whole on the way (its digests are then in the result).
@@ -61,6 +65,7 @@ class entry_actions {
 
   const action_settings& m_settings;
   file_extraction m_extraction;
+  support::diagnostics_log* m_log;
   std::string m_path;  // of the file just extracted
   ntfs::cluster_source* m_clusters = nullptr;
   std::unique_ptr<ntfs::stream_reader> m_reader;

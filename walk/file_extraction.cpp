@@ -12,6 +12,7 @@
 #include "ntfs/record_header.h"
 #include "support/console.h"
 #include "support/digest_text.h"
+#include "support/interrupt_cleanup.h"
 #include "support/utf.h"
 #include "walk/extraction_names.h"
 
@@ -20,6 +21,7 @@ namespace walk {
 namespace {
 
 constexpr const char* catchall_folder = "catchall";
+constexpr ntfs::entry_number bad_clusters_entry = 8;  // $BadClus
 constexpr std::size_t index_block_bytes = 4096;
 
 // Writes a stream to an open file and feeds every byte to the digests. A
@@ -54,16 +56,38 @@ class file_sink final : public ntfs::stream_sink {
     return true;
   }
 
-  // Passes on a last, partial index block as it is.
+  // A sparse run becomes a hole in the copy: the file offset moves on and
+  // nothing is written, so the copy takes no more space than the volume
+  // gave the stream. The digests still see the zeros.
+  bool hole(std::uint64_t length_bytes) override {
+    if (m_index_fixups) return ntfs::stream_sink::hole(length_bytes);
+    std::uint64_t left = length_bytes;
+    while (left > 0) {
+      const std::size_t take = static_cast<std::size_t>(std::min<std::uint64_t>(left, m_zeros.size()));
+      m_digests.update(std::span<const std::uint8_t>(m_zeros.data(), take));
+      left -= take;
+    }
+    if (m_error == 0 && ::lseek(m_descriptor, static_cast<off_t>(length_bytes), SEEK_CUR) < 0) m_error = errno;
+    m_hole_at_end = true;
+    return true;
+  }
+
+  // Passes on a last, partial index block as it is; a hole at the end of
+  // the file is given its length.
   void finish() {
     if (m_fill > 0) deliver(std::span<const std::uint8_t>(m_block.data(), m_fill));
     m_fill = 0;
+    if (m_hole_at_end && m_error == 0) {
+      const off_t end = ::lseek(m_descriptor, 0, SEEK_CUR);
+      if (end < 0 || ::ftruncate(m_descriptor, end) != 0) m_error = errno;
+    }
   }
 
   int error() const { return m_error; }
 
  private:
   void deliver(std::span<const std::uint8_t> bytes) {
+    m_hole_at_end = false;
     m_digests.update(bytes);
     const std::uint8_t* at = bytes.data();
     std::size_t left = bytes.size();
@@ -85,6 +109,8 @@ class file_sink final : public ntfs::stream_sink {
   std::array<std::uint8_t, index_block_bytes> m_block{};
   std::size_t m_fill = 0;
   int m_error = 0;
+  bool m_hole_at_end = false;
+  std::array<std::uint8_t, 1 << 16> m_zeros{};
 };
 
 bool has_content(const ntfs::attr_record& attribute) {
@@ -113,6 +139,12 @@ void close_descriptor(int& descriptor) {
 
 }  // namespace
 
+void note_damage(support::diagnostics_log* log, ntfs::entry_number entry, const ntfs::attr_record& attribute) {
+  if (!log) return;
+  log->write("info: inode 0x%llx stream '%s' [%s]: extents past the end of the volume skipped as damaged",
+             static_cast<unsigned long long>(entry), attribute.name_utf8.c_str(), attribute.label);
+}
+
 file_extraction::file_extraction(const extraction_settings& settings, support::diagnostics_log* log)
     : m_settings(settings), m_log(log) {
   if (settings.instance != 0xFFFFFFFF) m_temporary_name = std::to_string(settings.instance);
@@ -127,6 +159,9 @@ bool file_extraction::wanted(const ntfs::attr_record& attribute, const std::set<
     uni::utf8_to_lower(attribute.name_utf8, m_lower);
     if (filter_streams->count(m_lower)) return true;
   }
+  // $BadClus:$Bad is a sparse stream as long as the volume that maps the
+  // bad clusters: copied only when named.
+  if (attribute.read_under_entry == bad_clusters_entry && attribute.name_utf8 == "$Bad") return false;
   switch (m_settings.choice) {
     case copy_choice::all:
       return true;
@@ -167,11 +202,19 @@ int file_extraction::create_temporary() {
       errno = EEXIST;
     }
   }
-  if (descriptor < 0) report_failure("prob creating temporary file", m_settings.folder + "/" + m_temporary_name, errno);
+  if (descriptor < 0) {
+    report_failure("prob creating temporary file", m_settings.folder + "/" + m_temporary_name, errno);
+  } else {
+    m_interrupt_slot = support::remove_on_interrupt(m_settings.folder + "/" + m_temporary_name);
+  }
   return descriptor;
 }
 
-void file_extraction::remove_temporary() { ::unlinkat(m_root, m_temporary_name.c_str(), 0); }
+void file_extraction::remove_temporary() {
+  ::unlinkat(m_root, m_temporary_name.c_str(), 0);
+  support::forget_on_interrupt(m_interrupt_slot);
+  m_interrupt_slot = -1;
+}
 
 int file_extraction::open_folder(int parent, const std::string& name) {
   if (::mkdirat(parent, name.c_str(), 0755) != 0 && errno != EEXIST) return -1;
@@ -232,6 +275,7 @@ bool file_extraction::copy(const ntfs::mft_record& record, const ntfs::attr_reco
     sink.write(resident);
   }
   sink.finish();
+  if (header.non_resident && reader->cut_at_damage()) note_damage(m_log, record.entry, attribute);
   int write_error = sink.error();
   if (::close(descriptor) != 0 && write_error == 0) write_error = errno;
   if (!read) {
@@ -245,7 +289,9 @@ bool file_extraction::copy(const ntfs::mft_record& record, const ntfs::attr_reco
   }
   digests.finish();
   if (write_error != 0) {
-    report_failure("prob writing extracted file", m_settings.folder + "/" + m_temporary_name, write_error);
+    // A full disk or an I/O error ends the run (see write_failed()).
+    m_write_error = write_error;
+    m_write_path = m_settings.folder + "/" + m_temporary_name;
     remove_temporary();
     return false;
   }

@@ -21,9 +21,9 @@
 //    RENAME_NOREPLACE, or link + unlink where that is not supported); an
 //    existing file of that name means the same content was copied before,
 //    since the name holds the digest, and counts as done;
-//  - a failed write (a full disk, a read-only folder) is reported on
-//    standard error and in the diagnostics log, the temporary file is
-//    removed and the walk goes on.
+//  - a failed write (a full disk, an I/O error) removes the temporary file
+//    and is kept in write_failed(): the run ends with it. A temporary file
+//    is also removed when the run is interrupted (SIGINT, SIGTERM).
 #pragma once
 
 #include <cstdint>
@@ -39,6 +39,9 @@
 
 namespace walk {
 
+// Notes in the log that a stream was cut at an extent past the volume.
+void note_damage(support::diagnostics_log* log, ntfs::entry_number entry, const ntfs::attr_record& attribute);
+
 class file_extraction {
  public:
   file_extraction(const extraction_settings& settings, support::diagnostics_log* log);
@@ -47,6 +50,10 @@ class file_extraction {
   file_extraction& operator=(const file_extraction&) = delete;
 
   bool enabled() const { return m_settings.enabled; }
+  // The first write to an extracted file that failed: its path and error.
+  bool write_failed() const { return m_write_error != 0; }
+  int write_error() const { return m_write_error; }
+  const std::string& write_path() const { return m_write_path; }
   void set_log(support::diagnostics_log* log) { m_log = log; }
 
   // Whether `attribute` of an accepted record is to be copied: a stream
@@ -80,6 +87,9 @@ class file_extraction {
   int m_root = -1;                 // the results folder, opened once
   bool m_root_failed = false;
   std::string m_temporary_name;    // relative to the results folder
+  int m_interrupt_slot = -1;
+  int m_write_error = 0;
+  std::string m_write_path;
   std::string m_name;              // reused buffers
   std::string m_folder_name;
   std::string m_lower;

@@ -37,7 +37,14 @@ bool prepare(walk_run& run, ntfs::mft_record& record, walk_plan& plan) {
   run.directory_map().clear();
   run.paths().clear();
   const std::uint64_t data_size = mft_data_size(run, record);
-  if (data_size == 0) return false;
+  if (data_size == 0) {
+    if (run.bare_mft_source() && run.source_size_bytes() == 0) {
+      run.set_failure("the file is empty");
+    } else {
+      run.set_failure("MFT record 0 ($MFT itself) is not a readable file record with a $DATA size");
+    }
+    return false;
+  }
   const std::uint32_t record_size = run.records().record_size;
   plan.entry_count = data_size / record_size;
   // On a volume the records the MFT's run list really maps cap the count:
@@ -64,6 +71,29 @@ bool read_entry(walk_run& run, ntfs::mft_record& record, ntfs::entry_number entr
   return true;
 }
 
+// Reads a span of free clusters for carving. When the span cannot be read
+// whole (a bad sector, a short device), it is read again one record slot
+// at a time and the slots that fail are zeroed, so that a bad sector costs
+// the slot it lies in and nothing more. Returns the bytes usable from the
+// front of `span` (short only at the end of the volume).
+std::size_t read_free_span(ntfs::ntfs_volume& volume, std::uint64_t offset_bytes, std::vector<std::uint8_t>& span,
+                           std::uint32_t record_size, support::diagnostics_log* log) {
+  std::size_t got = span.size();
+  if (volume.read_at(offset_bytes, span.data(), got) && got == span.size()) return got;
+  std::size_t usable = 0;
+  for (std::size_t slot = 0; slot + record_size <= span.size(); slot += record_size) {
+    std::size_t length = record_size;
+    if (volume.read_at(offset_bytes + slot, span.data() + slot, length) && length == record_size) {
+      usable = slot + record_size;
+      continue;
+    }
+    std::fill_n(span.begin() + static_cast<std::ptrdiff_t>(slot), record_size, std::uint8_t{0});
+    if (log) log->write("err: unreadable bytes at volume offset 0x%llx skipped", static_cast<unsigned long long>(offset_bytes + slot));
+    usable = slot + record_size;
+  }
+  return usable;
+}
+
 void show_progress(const walk_settings& settings, std::uint64_t entry, std::uint64_t count) {
   // Every 53 entries, or 13 when header bytes make each entry slower.
   const std::uint64_t interval = settings.header_bytes ? 13 : 53;
@@ -73,12 +103,12 @@ void show_progress(const walk_settings& settings, std::uint64_t entry, std::uint
 }
 
 // Ends a walk: results out, source closed (a later walk opens it afresh),
-// progress line cleared. True when a directory was seen.
+// progress line cleared.
 bool finish_walk(walk_run& run) {
   run.stream().flush();
   run.close_source();
   if (run.settings().progress) support::clear_progress_line();
-  return !run.directory_map().empty();
+  return true;
 }
 
 }  // namespace
@@ -102,7 +132,7 @@ bool mft_range_walk(walk_run& run) {
     log->write("range of inodes to analyze: %llu -> %llu", static_cast<unsigned long long>(start),
                static_cast<unsigned long long>(end));
   }
-  for (std::uint64_t entry = start; entry < end; ++entry) {
+  for (std::uint64_t entry = start; entry < end && !run.output_failed(); ++entry) {
     if (log) log->write("-------------------------------");
     show_progress(settings, entry, plan.entry_count);
     bool bad = false;
@@ -127,8 +157,13 @@ bool inode_set_walk(walk_run& run, const std::set<ntfs::entry_number>& entries) 
     return false;
   }
   const std::uint64_t count = std::min(plan.entry_count, plan.source_entries);
+  const walk_settings& settings = run.settings();
+  const std::uint64_t first = settings.set_within_range ? settings.start_entry : 0;
+  const std::uint64_t last =
+      settings.set_within_range && settings.entry_count != 0 ? settings.start_entry + settings.entry_count : ~0ULL;
   for (const ntfs::entry_number entry : entries) {
-    if (entry >= count) break;  // ascending: nothing further can be read
+    if (entry >= count || entry >= last || run.output_failed()) break;  // ascending: nothing further
+    if (entry < first) continue;
     show_progress(run.settings(), entry, count);
     bool bad = false;
     ntfs::record_header header;
@@ -148,6 +183,7 @@ bool unallocated_cluster_walk(walk_run& run) {
   run.paths().clear();
   ntfs::ntfs_volume* volume = run.volume();
   if (!volume) {
+    run.set_failure("free clusters can only be scanned on a volume, not in an extracted $MFT");
     run.close_source();
     return false;
   }
@@ -155,6 +191,7 @@ bool unallocated_cluster_walk(walk_run& run) {
   std::vector<std::uint8_t> bitmap;
   if (!ntfs::read_plain_stream(*volume, volume->bitmap_extents(), volume->bitmap_size_bytes(), bitmap) ||
       bitmap.empty()) {
+    run.set_failure("the cluster bitmap ($Bitmap) cannot be read");
     run.close_source();
     return false;
   }
@@ -172,7 +209,7 @@ bool unallocated_cluster_walk(walk_run& run) {
   ntfs::mft_record record;
   output::entry_result result;
   std::uint64_t cluster = 0;
-  while (per_cluster != 0 && cluster < cluster_count) {
+  while (per_cluster != 0 && cluster < cluster_count && !run.output_failed()) {
     if (in_use(cluster)) {
       ++cluster;
       continue;
@@ -188,8 +225,7 @@ bool unallocated_cluster_walk(walk_run& run) {
       }
     }
     span_bytes.resize(static_cast<std::size_t>((end - cluster) * cluster_bytes));
-    std::size_t got = span_bytes.size();
-    if (!volume->read_at(cluster * cluster_bytes, span_bytes.data(), got)) got = 0;
+    const std::size_t got = read_free_span(*volume, cluster * cluster_bytes, span_bytes, record_size, run.log());
     for (std::uint64_t slot = 0; slot + record_size <= got; slot += record_size) {
       // Slots never straddle a cluster: records per cluster are whole.
       if ((slot % cluster_bytes) / record_size >= per_cluster) continue;
@@ -219,11 +255,10 @@ bool unallocated_cluster_walk(walk_run& run) {
 
 std::uint64_t mft_entry_count(walk_run& run) {
   ntfs::mft_record record;
-  if (!run.open_source() || !run.source_ready()) return 0;
-  const std::uint64_t data_size = mft_data_size(run, record);
-  const std::uint64_t count = data_size / run.records().record_size;
+  walk_plan plan;
+  const bool prepared = prepare(run, record, plan);
   run.close_source();
-  return count;
+  return prepared ? plan.source_entries : 0;
 }
 
 }  // namespace walk

@@ -1,5 +1,8 @@
 #include "walk/walk_run.h"
 
+#include <cerrno>
+#include <cstring>
+
 namespace walk {
 
 bool walk_run::open_source() {
@@ -10,12 +13,17 @@ bool walk_run::open_source() {
   m_records.include_zone_info = m_settings.include_zone_info;
   m_records.log = m_log;
   if (!m_settings.mft_file_path.empty()) {
-    if (!m_mft_file.open(m_settings.mft_file_path)) return false;
+    errno = 0;
+    if (!m_mft_file.open(m_settings.mft_file_path)) {
+      m_failure = errno != 0 ? std::strerror(errno) : "cannot be opened";
+      return false;
+    }
     m_records.source = &m_mft_file;
     m_actions.set_clusters(nullptr);
     m_owners.volume_opened(nullptr);
   } else if (!m_settings.volume_path.empty() || m_settings.drive_number != 0xFFFFFFFF ||
              !m_settings.vmdk_chain.empty()) {
+    errno = 0;
     if (!m_settings.vmdk_chain.empty()) {
       m_volume_bytes = std::make_unique<storage::disk_reader>(storage::vmdk_chain_paths{m_settings.vmdk_chain});
     } else if (m_settings.volume_path.empty()) {
@@ -23,10 +31,14 @@ bool walk_run::open_source() {
     } else {
       m_volume_bytes = std::make_unique<storage::disk_reader>(m_settings.volume_path);
     }
-    if (!m_volume_bytes->is_open()) return false;
+    if (!m_volume_bytes->is_open()) {
+      m_failure = errno != 0 ? std::strerror(errno) : "cannot be opened";
+      return false;
+    }
     m_volume = std::make_unique<ntfs::ntfs_volume>(*m_volume_bytes, m_settings.volume_offset, m_log);
     if (!m_volume->validate()) {
       m_volume.reset();
+      m_failure = "no usable NTFS volume: its boot sector (cluster or record size) or its MFT cannot be read";
       return false;
     }
     m_records.source = m_volume.get();
@@ -35,6 +47,7 @@ bool walk_run::open_source() {
     if (m_settings.owner_sid || m_settings.record_dump) m_owners.volume_opened(m_volume.get());
     m_filter.volume_opened(*m_volume, m_records);
   } else {
+    m_failure = "no input source";
     return false;
   }
   return true;

@@ -30,6 +30,7 @@ struct walk_settings {
   std::uint64_t volume_offset = 0;    // bytes from the start of that source to the volume
   std::uint64_t start_entry = 0;
   std::uint64_t entry_count = 0;      // 0: up to the last entry
+  bool set_within_range = false;      // the inode-set walk keeps to the range above (a split run's slice)
   bool progress = true;
   bool header_bytes = false;          // read the first bytes of each stream
   std::uint32_t header_length = 0;    // bytes
@@ -69,7 +70,13 @@ class walk_run {
   }
 
   // Opens the source once; later calls return at once while it is open.
+  // On failure, failure() says why.
   bool open_source();
+  const std::string& failure() const { return m_failure; }
+  void set_failure(std::string reason) { m_failure = std::move(reason); }
+  // The results or an extracted file could not be written: the walk stops.
+  bool output_failed() const { return m_stream.failed() || m_actions.write_failed(); }
+  const file_extraction& extraction() const { return m_actions.extraction(); }
   bool source_ready() const { return m_mft_file.is_open() || (m_volume && m_volume->is_validated()); }
   void close_source();
   // An extracted $MFT: no clusters behind the records.
@@ -99,6 +106,7 @@ class walk_run {
   ntfs::record_context m_records;
   ntfs::path_cache m_paths;
   std::unordered_set<std::uint64_t> m_directories;
+  std::string m_failure;
 };
 
 }  // namespace walk
