@@ -1,5 +1,7 @@
 #include "app/argument_list.h"
 
+#include "support/utf.h"
+
 namespace app {
 
 bool equals_ignoring_case(std::string_view a, std::string_view b) {
@@ -14,7 +16,20 @@ bool equals_ignoring_case(std::string_view a, std::string_view b) {
   return true;
 }
 
+void argument_list::note_asked(std::string_view option) {
+  std::string lower(option);
+  uni::ascii_to_lower(lower);
+  m_asked.insert(std::move(lower));
+}
+
+bool argument_list::asked_for(const std::string& argument) const {
+  std::string lower = argument;
+  uni::ascii_to_lower(lower);
+  return m_asked.count(lower) > 0;
+}
+
 bool argument_list::flag(std::string_view option, bool keep) {
+  note_asked(option);
   for (std::size_t i = 0; i < m_arguments.size(); ++i) {
     if (!equals_ignoring_case(m_arguments[i], option)) continue;
     if (!keep) m_arguments.erase(m_arguments.begin() + static_cast<std::ptrdiff_t>(i));
@@ -24,6 +39,7 @@ bool argument_list::flag(std::string_view option, bool keep) {
 }
 
 bool argument_list::value(std::string_view option, std::string& value) {
+  note_asked(option);
   for (std::size_t i = 0; i < m_arguments.size(); ++i) {
     if (!equals_ignoring_case(m_arguments[i], option)) continue;
     if (i + 1 >= m_arguments.size()) {

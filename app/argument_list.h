@@ -37,10 +37,15 @@ class argument_list {
 
   // Whether value() met `argument` as an option with nothing after it.
   bool lacked_value(const std::string& argument) const { return m_lacking_value.count(argument) > 0; }
+  // Whether `argument` names an option some reader asked for (lower case
+  // or not): left in the list, it is a repeat the first occurrence beat.
+  bool asked_for(const std::string& argument) const;
 
  private:
   std::vector<std::string> m_arguments;
   std::set<std::string> m_lacking_value;
+  std::set<std::string, std::less<>> m_asked;  // lower case
+  void note_asked(std::string_view option);
 };
 
 bool equals_ignoring_case(std::string_view a, std::string_view b);

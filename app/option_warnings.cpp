@@ -6,20 +6,29 @@
 
 namespace app {
 
+namespace {
+
+// Whether the word after items[i] looks like its value, not an option.
+bool takes_value(const std::vector<std::string>& items, std::size_t i) {
+  return i + 1 < items.size() && (items[i + 1].empty() || items[i + 1].front() != '-');
+}
+
+}  // namespace
+
 void warn_unapplied_options(const run_options& options, const argument_list& leftovers) {
   const std::vector<std::string>& items = leftovers.items();
   for (std::size_t i = 1; i < items.size(); ++i) {
     const std::string& item = items[i];
     if (leftovers.lacked_value(item)) {
       std::fprintf(stderr, "warning: ignoring option '%s' without its value\n", item.c_str());
-    } else if (equals_ignoring_case(item, "-script")) {
-      // Only the command line's script is read; one script cannot name another.
-      std::fprintf(stderr, "warning: ignoring '-script' inside a script file\n");
-      if (i + 1 < items.size()) ++i;
+    } else if (leftovers.asked_for(item)) {
+      // A repeat: the first occurrence was taken (the command line's over a
+      // script's, one script's over a script it names).
+      if (takes_value(items, i)) ++i;
     } else if (item.size() > 1 && item.front() == '-') {
       std::fprintf(stderr, "warning: ignoring unknown option '%s'\n", item.c_str());
       // The word after an unknown option is taken to be its value.
-      if (i + 1 < items.size() && (items[i + 1].empty() || items[i + 1].front() != '-')) ++i;
+      if (takes_value(items, i)) ++i;
     } else {
       std::fprintf(stderr, "warning: ignoring argument '%s'\n", item.c_str());
     }

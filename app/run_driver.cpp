@@ -95,7 +95,8 @@ bool run_scans(run_options& options, output::results_stream& stream) {
   } else if (!walked(walk::mft_range_walk(run), run, settings)) {
     return false;
   }
-  if (unallocated_next) {
+  // An extracted $MFT has no clusters (a warning said so).
+  if (unallocated_next && options.mft_file_path.empty()) {
     options.unallocated_scan = true;
     filter.set_and_logic(true);
     options.run_description = uni::to_wide("- scanning MFT records from unallocated space");

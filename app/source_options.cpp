@@ -130,7 +130,9 @@ bool take_partition(run_options& options, const std::string& path) {
   return true;
 }
 
-int check_source_options(run_options& options, argument_list& arguments) {
+namespace {
+
+int check_first_source(run_options& options, argument_list& arguments) {
   std::string value;
   if (arguments.value("-image", value)) return take_disk_file(options, value, false) ? 0 : -1;
   if (arguments.value("-mounted_vmdk", value)) return take_disk_file(options, value, true) ? 0 : -1;
@@ -140,6 +142,21 @@ int check_source_options(run_options& options, argument_list& arguments) {
     options.indx_file_path = value;
     return 0;
   }
+  return 1;
+}
+
+}  // namespace
+
+int check_source_options(run_options& options, argument_list& arguments) {
+  const int first = check_first_source(options, arguments);
+  // Sources after the first are never opened (their order of precedence is
+  // documented); they are taken off the list as used.
+  std::string value;
+  for (const char* option : {"-mounted_vmdk", "-drivenum", "-vmdk", "-indxfile"}) {
+    while (arguments.value(option, value)) {
+    }
+  }
+  if (first != 1) return first;
   if (options.partition_path.empty() && options.mft_file_path.empty()) {
     std::fprintf(stderr,
                  "error: need to specify at least an input source [-mftfile, -image, -drivenum, -partition, -vmdk]\n");

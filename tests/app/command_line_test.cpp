@@ -319,17 +319,17 @@ TEST(CommandLine, RejectedCommandLinesEndWithTheirMessageAndStatus) {
   EXPECT_EQ(reported_entries(one_cpu.out), (std::set<std::uint64_t>{5, 6, 7}));
   EXPECT_EQ(results_body(one_cpu.out), results_body(plain.out));
 
-  // No input source: reported, but the run still ends normally with no
-  // results.
+  // No input source: reported, and the run fails.
   const run_result no_source = run_brindle({"-csv", "-quiet"});
-  EXPECT_EQ(no_source.exit_status, 0);
+  EXPECT_EQ(no_source.exit_status, 255);
   expect_header_only(no_source.out);
   EXPECT_EQ(no_source.err,
             "error: need to specify at least an input source [-mftfile, -image, -drivenum, -partition, -vmdk]\n");
 
-  // A $MFT file that does not exist: nothing to report, not a failure.
+  // A $MFT file that does not exist: named with the reason.
   const run_result missing = run_brindle({"-mftfile", scratch.file("absent.mft"), "-quiet"});
-  EXPECT_EQ(missing.exit_status, 0);
+  EXPECT_EQ(missing.exit_status, 255);
+  EXPECT_EQ(missing.err, "error: reading " + scratch.file("absent.mft") + ": No such file or directory\n");
   expect_header_only(missing.out);
 }
 

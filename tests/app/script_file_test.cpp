@@ -1,6 +1,7 @@
 // Options kept in a script file: how its text becomes arguments, and how they
 // join the command line of a run.
 #include <gtest/gtest.h>
+#include <filesystem>
 
 #include <set>
 #include <string>
@@ -77,17 +78,31 @@ TEST_F(ScriptFileRun, ScriptOptionsFollowThoseOfTheCommandLine) {
   EXPECT_EQ(bad.err, "Error: -filter_sig option specified invalid option, aborting\n");
 }
 
-TEST_F(ScriptFileRun, UnusableScriptsAddNothing) {
+TEST_F(ScriptFileRun, ScriptsAreReadWholeOrRefused) {
   const std::string self = m_scratch.file("self.txt");
-  const std::pair<std::string, std::set<std::uint64_t>> rows[] = {
-      {m_scratch.file("missing.txt"), {5}}, {script("empty.txt", ""), {5}},
-      {script("no_line_end.txt", "-mftrange 2"), {5}}, {m_scratch.path().string(), {5}},  // a folder
-      {"/dev/zero", {5}},                // endless, not a regular file
-      {m_mft, {5}},                      // binary: CR LF and lone LF bytes mixed
+  // Over the limit by one byte (a sparse file: it takes no room).
+  const std::string big = m_scratch.file("big.txt");
+  std::filesystem::resize_file(script("big.txt", "-mftrange 2\n"), app::script_limit_bytes + 1);
+  const std::pair<std::string, std::set<std::uint64_t>> added[] = {
+      {script("empty.txt", ""), {5}},
+      {script("no_line_end.txt", "-mftrange 2"), {5}},
+      {m_mft, {5}},  // binary: CR LF and lone LF bytes mixed
       {script("self.txt", "-script " + self + "\n-mftrange 2\n"), {5, 6}},  // the inner -script is not followed
+      {script("bom.txt", "\xEF\xBB\xBF-mftrange 2\n"), {5, 6}},
   };
-  for (const auto& [path, expected] : rows) {
+  for (const auto& [path, expected] : added) {
     expect_entries(run_brindle({"-mftfile", m_mft, "-quiet", "-mftstart", "5", "-script", path}), expected, path);
+  }
+  const std::pair<std::string, std::string> refused[] = {
+      {m_scratch.file("missing.txt"), "No such file or directory"},
+      {m_scratch.path().string(), "not a regular file"},
+      {"/dev/zero", "not a regular file"},
+      {big, "larger than 64 MiB"},
+  };
+  for (const auto& [path, reason] : refused) {
+    const run_result run = run_brindle({"-mftfile", m_mft, "-quiet", "-script", path});
+    EXPECT_EQ(run.exit_status, 255) << path;
+    EXPECT_EQ(run.err, "error: reading script file " + path + ": " + reason + "\n");
   }
 }
 

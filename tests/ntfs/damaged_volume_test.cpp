@@ -210,6 +210,12 @@ std::string refused_volume(const std::string& path) {
   return "prob validating volume " + path + " as a NTFS partition, aborting...\n";
 }
 
+// A volume that volume selection accepted but that cannot be walked.
+std::string unusable_volume(const std::string& path) {
+  return "error: reading " + path +
+         ": no usable NTFS volume: its boot sector (cluster or record size) or its MFT cannot be read\n";
+}
+
 // ---------------------------------------------------------------------------
 // Boot sector
 
@@ -287,9 +293,9 @@ TEST(DamagedBootSector, ProgramReportsOrEndsWithNothing) {
       // A sector count eight times the image: the volume cannot be in it.
       {"4096 bytes per sector", "basic.img", [](bytes& i) { put_le(i, 11, 4096, 2); }, {}, 255, cluster_message},
       // Volume selection goes by the "NTFS    " id only; the walk then finds
-      // no usable volume and reports nothing.
-      {"0 sectors per cluster", "basic.img", [](bytes& i) { put_le(i, 13, 0, 1); }, {}, 0, ""},
-      {"records of 2^128 bytes", "basic.img", [](bytes& i) { put_le(i, 64, 0x80, 1); }, {}, 0, ""},
+      // no usable volume and says so ("!").
+      {"0 sectors per cluster", "basic.img", [](bytes& i) { put_le(i, 13, 0, 1); }, {}, 255, "!"},
+      {"records of 2^128 bytes", "basic.img", [](bytes& i) { put_le(i, 64, 0x80, 1); }, {}, 255, "!"},
       {"zeroed, as a partition", "basic.img", [](bytes& i) { std::fill(i.begin(), i.begin() + 512, 0); },
        {"-partition"}, 255, "@"},
       {"0 sectors per cluster, as a partition", "basic.img", [](bytes& i) { put_le(i, 13, 0, 1); }, {"-partition"},
@@ -299,8 +305,9 @@ TEST(DamagedBootSector, ProgramReportsOrEndsWithNothing) {
       {"zeroed, at an offset", "offset.img",
        [](bytes& i) { std::fill(i.begin() + k_offset_volume, i.begin() + k_offset_volume + 512, 0); },
        {"-offset", "0x100000"}, 255, no_partitions},
-      {"0 sectors per cluster, at an offset", "offset.img", at_volume(13, 0, 1), {"-offset", "0x100000"}, 0, ""},
-      {"records of 2^1 bytes, at an offset", "offset.img", at_volume(64, 0xFF, 1), {"-offset", "0x100000"}, 0, ""},
+      {"0 sectors per cluster, at an offset", "offset.img", at_volume(13, 0, 1), {"-offset", "0x100000"}, 255, "!"},
+      {"records of 2^1 bytes, at an offset", "offset.img", at_volume(64, 0xFF, 1), {"-offset", "0x100000"}, 255,
+       "!"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -317,7 +324,7 @@ TEST(DamagedBootSector, ProgramReportsOrEndsWithNothing) {
     const program_run run = run_program(arguments, folder);
     ASSERT_FALSE(run.timed_out);
     EXPECT_EQ(run.status, c.status);
-    EXPECT_EQ(run.err, c.err == "@" ? refused_volume(path) : c.err);
+    EXPECT_EQ(run.err, c.err == "@" ? refused_volume(path) : c.err == "!" ? unusable_volume(path) : c.err);
     EXPECT_TRUE(rows_of(run.out).empty());
   }
   // The same kind of patch on a field that can take it: 512-byte records on
@@ -417,12 +424,12 @@ TEST(DamagedMftRunList, ProgramReportsTheRecordsTheRunListReaches) {
   EXPECT_EQ(rows_of(run.out), basic);
   EXPECT_TRUE(unreadable_entries(run.diags).empty());
 
-  // Not even record 0 can be read through the run list: nothing to report.
+  // Not even record 0 can be read through the run list: the run fails.
   const std::string past_end = folder.file("past-end.img");
   write_bytes(past_end, damaged("basic.img", mft_runs(0, {0x31, 0x57, 0x00, 0x00, 0x01, 0x00})));
   run = run_program({"-image", past_end}, folder, true);
-  EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(run.status, 255);
+  EXPECT_EQ(run.err, "error: reading " + past_end + ": MFT record 0 ($MFT itself) is not a readable file record with a $DATA size\n");
   EXPECT_TRUE(rows_of(run.out).empty());
   EXPECT_TRUE(unreadable_entries(run.diags).count("0"));
 
@@ -524,10 +531,11 @@ TEST(TruncatedImage, ProgramReportsOrKeepsTheRecordsBeforeTheCut) {
   };
   const std::vector<test_case> cases = {
       // 36 bytes are enough to see the "NTFS    " id.
-      {"inside the boot sector", "basic.img", 100, {}, 0, ""},
+      {"inside the boot sector", "basic.img", 100, {}, 255, "!"},
       {"before the MFT", "basic.img", 8192, {}, 255, cluster_message},
       {"inside the MFT", "basic.img", 16384 + 100 * k_record + 600, {}, 255, cluster_message},
-      {"inside the boot sector, at an offset", "offset.img", k_offset_volume + 100, {"-offset", "0x100000"}, 0, ""},
+      {"inside the boot sector, at an offset", "offset.img", k_offset_volume + 100, {"-offset", "0x100000"}, 255,
+       "!"},
       {"at the volume, at an offset", "offset.img", k_offset_volume, {"-offset", "0x100000"}, 255, no_partitions},
   };
   for (const auto& c : cases) {
@@ -539,7 +547,7 @@ TEST(TruncatedImage, ProgramReportsOrKeepsTheRecordsBeforeTheCut) {
     const program_run run = run_program(arguments, folder);
     ASSERT_FALSE(run.timed_out);
     EXPECT_EQ(run.status, c.status);
-    EXPECT_EQ(run.err, c.err);
+    EXPECT_EQ(run.err, c.err == "!" ? unusable_volume(path) : c.err);
     EXPECT_TRUE(rows_of(run.out).empty());
   }
   // Taken as it is, the image cut inside record 100 gives the records before

@@ -345,7 +345,7 @@ class DamagedMft : public ::testing::TestWithParam<std::size_t> {
   static inline byte_vector s_basic;
 };
 
-TEST_P(DamagedMft, RunEndsNormallyAndReportsWhatIsIntact) {
+TEST_P(DamagedMft, RunReportsWhatIsIntact) {
   const damage_case c = damage_cases()[GetParam()];
   ASSERT_EQ(s_basic.size(), 338 * k_record);
   byte_vector mft = s_basic;
@@ -358,7 +358,8 @@ TEST_P(DamagedMft, RunEndsNormallyAndReportsWhatIsIntact) {
     SCOPED_TRACE(layout.front());
     const program_run run = run_program_on(path, layout, folder);
     ASSERT_FALSE(run.timed_out);
-    EXPECT_EQ(run.exit_status, 0);
+    // Without a usable record 0 nothing can be walked: the run says so.
+    EXPECT_EQ(run.exit_status, c.anything_reported ? 0 : 255);
     EXPECT_LT(run.seconds, 10.0);
     const auto lines = lines_by_entry(run.results);
     EXPECT_EQ(!lines.empty(), c.anything_reported) << run.results.substr(0, 2000);
