@@ -1,0 +1,93 @@
+// A split run (-cpu) gives the single run's result or fails: every slice
+// walked once, no empty slice, arguments passed as they are, and a child
+// that fails or is killed fails the run without a merged file.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "tests/common/test_support.h"
+
+using namespace testing_support;
+namespace fs = std::filesystem;
+
+namespace {
+
+TEST(SplitSafety, MergedResultsEqualTheSingleRun) {
+  scratch_folder folder("split-safety");
+  // A folder name with a double quote and a blank in it.
+  const fs::path quoted = folder.path() / "a \"b\"";
+  fs::create_directories(quoted);
+  const std::string mft = (quoted / "m.mft").string();
+  fs::copy_file(fixture_path("basic.mft"), mft);
+  const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+      {{"-filter_inode", "5|92|300|337", "-cpu", "3"}, " 3 instances spawned\n"},
+      {{"-mftstart", "5", "-mftrange", "3", "-cpu", "4"}, " 3 instances spawned\n"},
+      {{"-cpu", "2"}, " 2 instances spawned\n"},
+  };
+  for (const auto& [options, spawned] : cases) {
+    std::vector<std::string> single = {"-mftfile", mft, "-csv", "-quiet", "-out", folder.file("single.txt")};
+    for (std::size_t i = 0; i + 2 <= options.size(); i += 2) {
+      if (options[i] != "-cpu") single.insert(single.end(), {options[i], options[i + 1]});
+    }
+    ASSERT_EQ(run_brindle(single).exit_status, 0);
+    std::vector<std::string> split = {"-mftfile", mft, "-csv", "-out", folder.file("merged.txt")};
+    split.insert(split.end(), options.begin(), options.end());
+    const run_result run = run_brindle(split);
+    EXPECT_EQ(run.exit_status, 0) << run.err;
+    EXPECT_NE(run.err.find(spawned), std::string::npos) << run.err;
+    EXPECT_EQ(results_body(read_file(folder.file("merged.txt"))), results_body(read_file(folder.file("single.txt"))))
+        << options[1];
+  }
+}
+
+// Runs a split run and kills its second instance as soon as it shows up.
+TEST(SplitSafety, AKilledInstanceFailsTheRun) {
+  scratch_folder folder("split-killed");
+  const std::string merged = folder.file("merged.txt");
+  write_bytes(merged, {'o', 'l', 'd'});
+  std::vector<std::string> arguments = {BRINDLE_BINARY, "-image", fixture_path("basic.img"), "-md5", "-sha256",
+                                        "-csv", "-cpu", "2", "-out", merged};
+  std::vector<char*> argv;
+  for (auto& argument : arguments) argv.push_back(argument.data());
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 2, folder.file("err.txt").c_str(), O_WRONLY | O_CREAT, 0644);
+  pid_t parent = -1;
+  ASSERT_EQ(::posix_spawn(&parent, argv[0], &actions, nullptr, argv.data(), environ), 0);
+  posix_spawn_file_actions_destroy(&actions);
+  bool killed = false;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (!killed && std::chrono::steady_clock::now() < deadline) {
+    for (const auto& entry : fs::directory_iterator("/proc")) {
+      std::ifstream status(entry.path() / "status");
+      std::string line, ppid;
+      while (std::getline(status, line)) {
+        if (line.starts_with("PPid:")) ppid = line.substr(line.find_first_not_of(" \t", 5));
+      }
+      if (ppid != std::to_string(parent)) continue;
+      std::ifstream command_line(entry.path() / "cmdline");
+      const std::string words((std::istreambuf_iterator<char>(command_line)), std::istreambuf_iterator<char>());
+      if (words.find(std::string("-cpuinst\0" "1", 10)) == std::string::npos) continue;
+      killed = ::kill(std::stoi(entry.path().filename().string()), SIGKILL) == 0;
+    }
+  }
+  int status = 0;
+  ::waitpid(parent, &status, 0);
+  ASSERT_TRUE(killed) << "the instance ended before it could be killed";
+  EXPECT_EQ(WEXITSTATUS(status), 255);
+  EXPECT_NE(read_file(folder.file("err.txt")).find("instance 1 failed\n"), std::string::npos);
+  EXPECT_EQ(read_file(merged), "old");
+  EXPECT_EQ(std::distance(fs::directory_iterator(folder.path()), fs::directory_iterator()), 2);  // merged, err
+}
+
+}  // namespace
