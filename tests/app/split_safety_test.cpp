@@ -8,10 +8,7 @@
 #include <spawn.h>
 #include <sys/wait.h>
 
-#include <chrono>
 #include <filesystem>
-#include <fstream>
-#include <thread>
 
 #include "tests/common/test_support.h"
 
@@ -65,21 +62,14 @@ TEST(SplitSafety, AKilledInstanceFailsTheRun) {
   pid_t parent = -1;
   ASSERT_EQ(::posix_spawn(&parent, argv[0], &actions, nullptr, argv.data(), environ), 0);
   posix_spawn_file_actions_destroy(&actions);
+  // The second instance, found by its parent and its -cpuinst argument.
+  const std::string find = "pgrep -P " + std::to_string(parent) + " -f -- '-cpuinst 1 '";
   bool killed = false;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-  while (!killed && std::chrono::steady_clock::now() < deadline) {
-    for (const auto& entry : fs::directory_iterator("/proc")) {
-      std::ifstream status(entry.path() / "status");
-      std::string line, ppid;
-      while (std::getline(status, line)) {
-        if (line.starts_with("PPid:")) ppid = line.substr(line.find_first_not_of(" \t", 5));
-      }
-      if (ppid != std::to_string(parent)) continue;
-      std::ifstream command_line(entry.path() / "cmdline");
-      const std::string words((std::istreambuf_iterator<char>(command_line)), std::istreambuf_iterator<char>());
-      if (words.find(std::string("-cpuinst\0" "1", 10)) == std::string::npos) continue;
-      killed = ::kill(std::stoi(entry.path().filename().string()), SIGKILL) == 0;
-    }
+  for (int tries = 0; !killed && tries < 3000; ++tries) {
+    std::FILE* pipe = ::popen(find.c_str(), "r");
+    int child = 0;
+    killed = std::fscanf(pipe, "%d", &child) == 1 && ::kill(child, SIGKILL) == 0;
+    ::pclose(pipe);
   }
   int status = 0;
   ::waitpid(parent, &status, 0);
