@@ -3,7 +3,6 @@
 // that fails or is killed fails the run without a merged file.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -50,18 +49,12 @@ TEST(SplitSafety, AKilledInstanceFailsTheRun) {
   scratch_folder folder("split-killed");
   const std::string merged = folder.file("merged.txt");
   write_bytes(merged, {'o', 'l', 'd'});
-  std::vector<std::string> arguments = {BRINDLE_BINARY, "-image", fixture_path("basic.img"), "-md5", "-sha256",
-                                        "-csv", "-cpu", "2", "-out", merged};
-  std::vector<char*> argv;
-  for (auto& argument : arguments) argv.push_back(argument.data());
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 2, folder.file("err.txt").c_str(), O_WRONLY | O_CREAT, 0644);
+  // Through a shell that becomes the program (exec): its process id is the parent's.
+  const std::string command = std::string("exec ") + BRINDLE_BINARY + " -image " + fixture_path("basic.img") +
+                              " -md5 -sha256 -csv -cpu 2 -out " + merged + " >/dev/null 2>" + folder.file("err.txt");
+  char* argv[] = {const_cast<char*>("sh"), const_cast<char*>("-c"), const_cast<char*>(command.c_str()), nullptr};
   pid_t parent = -1;
-  ASSERT_EQ(::posix_spawn(&parent, argv[0], &actions, nullptr, argv.data(), environ), 0);
-  posix_spawn_file_actions_destroy(&actions);
+  ASSERT_EQ(::posix_spawn(&parent, "/bin/sh", nullptr, nullptr, argv, environ), 0);
   // The second instance, found by its parent and its -cpuinst argument.
   const std::string find = "pgrep -P " + std::to_string(parent) + " -f -- '-cpuinst 1 '";
   bool killed = false;

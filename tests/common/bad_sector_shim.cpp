@@ -31,11 +31,11 @@ bool covers_bad_sector(int descriptor, size_t length, off_t offset) {
 }
 
 ssize_t read_or_fail(const char* name, int descriptor, void* buffer, size_t length, off_t offset) {
-  if (covers_bad_sector(descriptor, length, offset)) {
-    errno = EIO;
-    return -1;
+  if (!covers_bad_sector(descriptor, length, offset)) {
+    return reinterpret_cast<pread_function>(::dlsym(RTLD_NEXT, name))(descriptor, buffer, length, offset);
   }
-  return reinterpret_cast<pread_function>(::dlsym(RTLD_NEXT, name))(descriptor, buffer, length, offset);
+  errno = EIO;
+  return -1;
 }
 
 }  // namespace
