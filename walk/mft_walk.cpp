@@ -198,7 +198,9 @@ bool unallocated_cluster_walk(walk_run& run) {
   const walk_settings& settings = run.settings();
   const std::uint64_t cluster_bytes = volume->cluster_size();
   const std::uint32_t record_size = volume->mft_record_size();
-  const std::uint64_t per_cluster = cluster_bytes / record_size;
+  // Carved records are parsed with the volume's record size, not the
+  // 1024-byte default, so a 4096-byte record keeps its later attributes.
+  run.records().ensure_record_size();
   const std::uint64_t cluster_count = std::uint64_t{bitmap.size()} * 8;
   const auto in_use = [&](std::uint64_t cluster) { return (bitmap[cluster / 8] >> (cluster % 8)) & 1; };
 
@@ -209,7 +211,7 @@ bool unallocated_cluster_walk(walk_run& run) {
   ntfs::mft_record record;
   output::entry_result result;
   std::uint64_t cluster = 0;
-  while (per_cluster != 0 && cluster < cluster_count && !run.output_failed()) {
+  while (record_size != 0 && cluster < cluster_count && !run.output_failed()) {
     if (in_use(cluster)) {
       ++cluster;
       continue;
@@ -226,9 +228,11 @@ bool unallocated_cluster_walk(walk_run& run) {
     }
     span_bytes.resize(static_cast<std::size_t>((end - cluster) * cluster_bytes));
     const std::size_t got = read_free_span(*volume, cluster * cluster_bytes, span_bytes, record_size, run.log());
-    for (std::uint64_t slot = 0; slot + record_size <= got; slot += record_size) {
-      // Slots never straddle a cluster: records per cluster are whole.
-      if ((slot % cluster_bytes) / record_size >= per_cluster) continue;
+    // Records lie at multiples of their size from the volume's start: whole
+    // records per cluster, or (records larger than clusters) a record every
+    // few clusters.
+    const std::uint64_t first_slot = (record_size - cluster * cluster_bytes % record_size) % record_size;
+    for (std::uint64_t slot = first_slot; slot + record_size <= got; slot += record_size) {
       const std::uint8_t* bytes = span_bytes.data() + slot;
       const bool file = std::memcmp(bytes, "FILE", 4) == 0;
       if (!file && std::memcmp(bytes, "BAAD", 4) != 0) continue;
