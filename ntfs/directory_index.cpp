@@ -86,7 +86,7 @@ bool directory_children(ntfs_volume& volume, record_context& context, entry_numb
     for (std::size_t block = 0; block + block_bytes <= bytes.size(); block += block_bytes) {
       const auto indx = std::span<std::uint8_t>(bytes).subspan(block, block_bytes);
       if (std::memcmp(indx.data(), "INDX", 4) != 0) continue;
-      if (apply_fixups(indx) == fixup_result::rejected) continue;
+      if (apply_fixups(indx) != fixup_result::applied) continue;
       parse_index_node(indx, indx_node_header, children);
     }
   }

@@ -9,6 +9,7 @@
 #include "ntfs/mft_record.h"
 #include "ntfs/record_header.h"
 #include "ntfs/record_reader.h"
+#include "storage/file_system_guess.h"
 #include "support/byte_reader.h"
 
 namespace ntfs {
@@ -42,7 +43,7 @@ bool parse_boot_sector(std::span<const std::uint8_t> sector, boot_sector& boot) 
   if (std::memcmp(sector.data() + boot_oem_id, "NTFS    ", 8) != 0) return false;
   support::byte_reader r(sector);
   boot.bytes_per_sector = r.le16(boot_bytes_per_sector);
-  boot.sectors_per_cluster = r.u8(boot_sectors_per_cluster);
+  boot.sectors_per_cluster = storage::ntfs_sectors_per_cluster(r.u8(boot_sectors_per_cluster));
   boot.total_sectors = r.le64(boot_total_sectors);
   boot.mft_lcn = r.le64(boot_mft_lcn);
   boot.clusters_per_record = static_cast<std::int8_t>(r.u8(boot_clusters_per_record));
@@ -233,26 +234,18 @@ std::uint64_t ntfs_volume::byte_offset_of_entry(entry_number entry) const {
   return lcn * m_cluster_size + position % m_cluster_size;
 }
 
-bool ntfs_volume::read_record(entry_number entry, std::span<std::uint8_t> out, read_intent intent) {
-  if (!m_validated || out.empty()) return false;
-  const std::uint64_t offset = byte_offset_of_entry(entry);
-  if (offset == 0 && entry != 0) return false;
+bool ntfs_volume::read_mft_piece(std::uint64_t offset, std::span<std::uint8_t> out, std::uint64_t run_end,
+                                 read_intent intent) {
   const auto window_holds = [&] {
     return m_window_length != 0 && offset >= m_window_offset && offset + out.size() <= m_window_offset + m_window_length;
   };
   if (!window_holds()) {
     std::size_t size = out.size();
     if (intent == read_intent::random) return read_at(offset, out.data(), size) && size == out.size();
-    // Read ahead to the end of this extent of the MFT (the next extent lies
+    // Read ahead to the end of this run of the MFT (the next run lies
     // elsewhere on the volume), at most one window.
-    const std::uint64_t position = entry * std::uint64_t{m_record_allocation};
-    std::size_t index = 0;
-    std::uint64_t lcn = 0;
-    vcn_to_lcn(m_mft_extents, position / m_cluster_size, index, lcn);
-    const cluster_extent& extent = m_mft_extents[index];
-    const std::uint64_t extent_end = (extent.lcn + extent.count) * std::uint64_t{m_cluster_size};
     const std::size_t wanted =
-        static_cast<std::size_t>(std::max<std::uint64_t>(out.size(), std::min<std::uint64_t>(window_bytes, extent_end - offset)));
+        static_cast<std::size_t>(std::max<std::uint64_t>(out.size(), std::min<std::uint64_t>(window_bytes, run_end - offset)));
     m_window.resize(wanted);
     std::size_t got = wanted;
     m_window_length = 0;
@@ -262,6 +255,37 @@ bool ntfs_volume::read_record(entry_number entry, std::span<std::uint8_t> out, r
     if (!window_holds()) return false;
   }
   std::memcpy(out.data(), m_window.data() + (offset - m_window_offset), out.size());
+  return true;
+}
+
+bool ntfs_volume::read_record(entry_number entry, std::span<std::uint8_t> out, read_intent intent) {
+  if (!m_validated || out.empty() || m_record_allocation == 0) return false;
+  if (entry > (~0ULL - out.size()) / m_record_allocation) return false;
+  // A record larger than a cluster may begin at the end of one MFT run and
+  // end in the next, so it is put together piece by piece, each piece as far
+  // as its run is contiguous on the volume.
+  const std::uint64_t position = entry * std::uint64_t{m_record_allocation};  // bytes into the MFT
+  std::size_t done = 0;
+  while (done < out.size()) {
+    const std::uint64_t at = position + done;
+    std::size_t index = 0;
+    std::uint64_t lcn = 0;
+    if (!vcn_to_lcn(m_mft_extents, at / m_cluster_size, index, lcn) || m_mft_extents[index].sparse) return false;
+    const cluster_extent& extent = m_mft_extents[index];
+    std::uint64_t clusters_left = extent.vcn + extent.count - at / m_cluster_size;
+    // A run past the volume's last cluster would read whatever follows the
+    // volume on the disk (the next partition) as MFT records.
+    if (m_total_clusters != 0) {
+      if (lcn >= m_total_clusters) return false;
+      clusters_left = std::min(clusters_left, m_total_clusters - lcn);
+    }
+    if (lcn + clusters_left > ~0ULL / m_cluster_size) return false;
+    const std::uint64_t offset = lcn * m_cluster_size + at % m_cluster_size;
+    const std::uint64_t run_end = (lcn + clusters_left) * m_cluster_size;
+    const auto piece = static_cast<std::size_t>(std::min<std::uint64_t>(out.size() - done, run_end - offset));
+    if (!read_mft_piece(offset, out.subspan(done, piece), run_end, intent)) return false;
+    done += piece;
+  }
   return true;
 }
 

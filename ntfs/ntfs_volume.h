@@ -19,7 +19,7 @@ namespace ntfs {
 struct boot_sector {
   std::array<std::uint8_t, 512> bytes{};
   std::uint16_t bytes_per_sector = 0;
-  std::uint8_t sectors_per_cluster = 0;
+  std::uint32_t sectors_per_cluster = 0;  // decoded; 0 for an invalid code
   std::uint64_t total_sectors = 0;
   std::uint64_t mft_lcn = 0;
   std::int8_t clusters_per_record = 0;
@@ -68,6 +68,9 @@ class ntfs_volume final : public record_source, public cluster_source {
 
  private:
   bool read_geometry();
+  // Copies `out.size()` bytes at volume byte `offset`, which lie in one
+  // contiguous MFT run ending at volume byte `run_end`, through the window.
+  bool read_mft_piece(std::uint64_t offset, std::span<std::uint8_t> out, std::uint64_t run_end, read_intent intent);
   bool read_mft_record_zero(std::vector<std::uint8_t>& record);
   // Clusters of the MFT's run list that map, without a hole, to the volume.
   std::uint64_t mapped_mft_clusters() const;

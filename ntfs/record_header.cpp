@@ -38,11 +38,13 @@ record_header parse_record_header(std::span<const std::uint8_t> record) {
 }
 
 bool passes_file_signature_test(const record_header& header) {
-  return header.kind == record_kind::file && header.update_sequence_offset == 0x30 &&
+  const bool array_placed = header.update_sequence_offset == update_sequence_array_at ||
+                            header.update_sequence_offset == update_sequence_array_at_ntfs30;
+  return header.kind == record_kind::file && array_placed &&
          header.update_sequence_count <= 9 && header.first_attribute_offset <= 0x48;
 }
 
-fixup_result apply_fixups(std::span<std::uint8_t> record, record_header* parsed) {
+fixup_result apply_fixups(std::span<std::uint8_t> record, record_header* parsed, fixup_mismatch* mismatch) {
   if (record.empty()) return fixup_result::rejected;
   const record_header header = parse_record_header(record);
   if (parsed) *parsed = header;
@@ -54,6 +56,16 @@ fixup_result apply_fixups(std::span<std::uint8_t> record, record_header* parsed)
   const std::size_t strides = record.size() / fixup_stride_bytes;
   const std::size_t last = std::min<std::size_t>(count - 1, strides);
   const std::size_t array = header.update_sequence_offset;
+  if (array + 2 > record.size()) return fixup_result::applied;
+  support::byte_reader r(record);
+  const std::uint16_t sequence_number = r.le16(array);
+  for (std::size_t i = 1; i <= last && array + 2 * i + 2 <= record.size(); ++i) {
+    const std::size_t tail = i * fixup_stride_bytes - 2;
+    if (r.le16(tail) != sequence_number) {
+      if (mismatch) *mismatch = {tail, sequence_number, r.le16(tail)};
+      return fixup_result::bad_record;
+    }
+  }
   for (std::size_t i = 1; i <= last; ++i) {
     const std::size_t entry = array + 2 * i;
     const std::size_t tail = i * fixup_stride_bytes - 2;

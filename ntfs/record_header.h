@@ -26,6 +26,12 @@ inline constexpr std::size_t next_attribute_id = 40;
 inline constexpr std::size_t record_number = 44;  // 32-bit copy of the entry number (XP and later)
 }  // namespace record_offset
 
+// Where the update-sequence array starts. NTFS 3.1 (Windows XP and later)
+// put it after the record-number field; NTFS 3.0 records (Windows 2000, and
+// some Linux drivers still) have no record number and the array at 0x2A.
+inline constexpr std::uint16_t update_sequence_array_at = 0x30;
+inline constexpr std::uint16_t update_sequence_array_at_ntfs30 = 0x2A;
+
 // Bytes of the header kept verbatim in the record model (through the
 // next-attribute-id field).
 inline constexpr std::size_t kept_header_bytes = 42;
@@ -61,22 +67,34 @@ struct record_header {
   bool in_use() const { return flags & record_flag_in_use; }
   bool is_directory() const { return flags & record_flag_directory; }
   bool is_extension() const { return base_record.value != 0; }
+  // The record-number field exists only in the newer layout.
+  bool has_record_number() const { return update_sequence_offset == update_sequence_array_at; }
 };
 
 // Reads the header fields; missing bytes read as zero.
 record_header parse_record_header(std::span<const std::uint8_t> record);
 
-// "FILE" with the update-sequence array at 0x30, at most nine entries and the
-// first attribute no later than 0x48.
+// "FILE" with the update-sequence array at 0x30 (or 0x2A, the older
+// layout), at most nine entries and the first attribute no later than 0x48.
 bool passes_file_signature_test(const record_header& header);
 
 enum class fixup_result { applied, bad_record, rejected };
 
-// Checks the signature and applies the update-sequence fixups in place. For
-// each stride i the last two bytes are replaced by array entry i; the value
-// found there is not compared with the sequence number, so a torn write is
-// not detected here. "INDX" blocks are accepted without the header test.
-// `parsed`, when given, receives the header as read before the fixups.
-fixup_result apply_fixups(std::span<std::uint8_t> record, record_header* parsed = nullptr);
+// The first stride whose tail does not hold the update sequence number.
+struct fixup_mismatch {
+  std::size_t tail_offset = 0;  // bytes into the record
+  std::uint16_t expected = 0;   // the update sequence number
+  std::uint16_t found = 0;
+};
+
+// Checks the signature and applies the update-sequence fixups in place. The
+// last two bytes of every 512-byte stride must hold the update sequence
+// number (the array's first entry); the real bytes are array entry i. A tail
+// that differs means the record was torn or assembled from the wrong
+// clusters: the record is left as it is and reported as bad, with the place
+// in `mismatch` when given. "INDX" blocks are accepted without the header
+// test. `parsed`, when given, receives the header as read before the fixups.
+fixup_result apply_fixups(std::span<std::uint8_t> record, record_header* parsed = nullptr,
+                          fixup_mismatch* mismatch = nullptr);
 
 }  // namespace ntfs

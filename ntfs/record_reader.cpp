@@ -85,6 +85,23 @@ void parse_zone_text(std::span<const std::uint8_t> text, std::vector<zone_pair>&
   }
 }
 
+// Zone.Identifier text: a resident value as it is; a longer one (a download
+// with many URLs) from its first clusters, at most 4096 bytes, which needs
+// the volume. Nothing is kept when those clusters cannot be read.
+void take_zone_identifier(mft_record& record, record_context& context, const parsed_attribute& a) {
+  if (!a.header.non_resident) {
+    parse_zone_text(a.value, record.zone);
+    return;
+  }
+  constexpr std::uint64_t zone_text_limit = 4096;  // bytes
+  if (!context.clusters || a.header.first_vcn != 0) return;
+  attribute_scratch& s = context.scratch;
+  decode_extents(a.bytes, s.extents);
+  const std::uint64_t size = std::min(a.header.real_size, zone_text_limit);
+  if (size == 0 || !read_plain_stream(*context.clusters, s.extents, size, s.zone_bytes)) return;
+  parse_zone_text(s.zone_bytes, record.zone);
+}
+
 // Attributes of the record itself are viewed in place; those read from an
 // extension record (whose buffer is reused) are copied.
 void keep_bytes(const mft_record& record, attr_record& slot, std::span<const std::uint8_t> bytes) {
@@ -124,9 +141,14 @@ attr_record* file_attribute(mft_record& record, const parsed_attribute& a, bool 
                             extent_list& scratch) {
   attr_record* existing = record.attributes.find(a.key);
   const bool unnamed_data = a.header.type == attribute_type::data && a.name_utf8->empty();
-  if (!existing && unnamed_data && record.has_unnamed_data) {
+  // One attribute split over several records has a different id in each
+  // record, so its extents are found by what names the attribute: type and
+  // name. A non-resident extent joins the non-resident attribute filed under
+  // them (whichever VCN range arrived first).
+  if (!existing && ((unnamed_data && record.has_unnamed_data) || a.header.non_resident)) {
     for (const auto& candidate : record.attributes) {
-      if (candidate.data_attribute && !candidate.named_stream) {
+      const bool same_attribute = candidate.header.type == a.header.type && candidate.name_utf8 == *a.name_utf8;
+      if (same_attribute && (unnamed_data || candidate.header.non_resident)) {
         existing = const_cast<attr_record*>(&candidate);
         break;
       }
@@ -311,8 +333,8 @@ bool parse_attribute_as(mft_record& record, record_context& context, entry_numbe
       file_attribute(record, a, keep_resident, s.extents);
       if (a.name_utf8->empty()) {
         record.has_unnamed_data = true;
-      } else if (context.include_zone_info && *a.name_utf8 == "Zone.Identifier" && !a.header.non_resident) {
-        parse_zone_text(a.value, record.zone);
+      } else if (context.include_zone_info && *a.name_utf8 == "Zone.Identifier") {
+        take_zone_identifier(record, context, a);
       }
       return true;
     }
@@ -347,11 +369,18 @@ bool read_raw_record(std::vector<std::uint8_t>& buffer, bool& bad, record_contex
   if (!context.source || !context.ensure_record_size()) return false;
   buffer.resize(context.record_size);
   if (!context.source->read_record(entry, buffer, intent)) return false;
-  switch (apply_fixups(buffer, header)) {
+  fixup_mismatch mismatch;
+  switch (apply_fixups(buffer, header, &mismatch)) {
     case fixup_result::applied:
       return true;
     case fixup_result::bad_record:
-      if (context.log) context.log->write("err: fixup_mft type: BAAD");
+      if (context.log && mismatch.expected != mismatch.found) {
+        context.log->write("err: entry %llu update sequence at byte %zu: expected %04x, found %04x",
+                           static_cast<unsigned long long>(entry), mismatch.tail_offset, mismatch.expected,
+                           mismatch.found);
+      } else if (context.log) {
+        context.log->write("err: fixup_mft type: BAAD");
+      }
       bad = true;
       return true;
     case fixup_result::rejected:
@@ -456,7 +485,11 @@ void follow_attribute_list(mft_record& record, record_context& context, entry_nu
   }
   // An extracted $MFT holds no clusters, so a non-resident list cannot be
   // read. The extension records it would name still say whose they are:
-  // take every attribute of each record that names this one as its base.
+  // take every attribute of each record in use that names this one as its
+  // base, entry and sequence number alike. A freed extension of an earlier
+  // file in the same entry keeps an older sequence number (or no longer
+  // counts as in use) and must not lend it streams or names.
+  const file_reference base = file_reference::make(entry, record.sequence);
   std::vector<entry_number>& extensions = context.scratch.extension_entries;
   if (!context.source || !context.source->extension_records_of(entry, extensions)) return;
   for (const entry_number holder : extensions) {
@@ -466,7 +499,7 @@ void follow_attribute_list(mft_record& record, record_context& context, entry_nu
     std::vector<std::uint8_t>& buffer = context.extension_buffer;
     if (!read_raw_record(buffer, bad, context, holder, read_intent::random) || bad) continue;
     const record_header extension = parse_record_header(buffer);
-    if (extension.kind != record_kind::file || extension.base_record.entry() != entry) continue;
+    if (extension.kind != record_kind::file || !extension.in_use() || extension.base_record != base) continue;
     const entry_number recorded = context.csv_per_path ? holder : entry;
     support::byte_reader er(buffer);
     std::size_t at = extension.first_attribute_offset;

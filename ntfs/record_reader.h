@@ -23,6 +23,7 @@ struct attribute_scratch {
   std::vector<entry_number> extension_entries;
   std::vector<std::uint8_t> list_bytes;
   extent_list list_extents;
+  std::vector<std::uint8_t> zone_bytes;
 };
 
 // What the reader needs from the run.

@@ -184,7 +184,7 @@ std::vector<damage_case> damage_cases() {
 
   cases.push_back({"broken_fixup_arrays",
                    [](byte_vector& mft) {
-                     poke(record_of(mft, k_long_file_name), 4, 0x2A, 2);  // array offset
+                     poke(record_of(mft, k_long_file_name), 4, 0x2C, 2);  // array offset
                      poke(record_of(mft, k_hard_link), 6, 0xFFFF, 2);     // array count
                      poke(record_of(mft, k_interix), 4, 0x3FE, 2);        // array at the record's end
                      poke(record_of(mft, k_win_symlink), 20, 0x3F8, 2);   // first attribute
@@ -435,7 +435,7 @@ TEST_F(DamagedMftDetails, LoopingParentsGiveCorruptedPathsButKeepTheNames) {
 TEST_F(DamagedMftDetails, ARefusedParentDirectoryLeavesItsChildrenWithACorruptedPath) {
   // /links (89) fails the header test: its children are reported, but never
   // as if they sat in the root.
-  poke(record_of(m_mft, k_links), 4, 0x2A, 2);
+  poke(record_of(m_mft, k_links), 4, 0x2C, 2);
   const auto lines = run({"-csvperpath"});
   EXPECT_NE(m_diags.find("err: mftfixup 59\n"), std::string::npos);
   EXPECT_EQ(lines.count(k_links), 0u);
