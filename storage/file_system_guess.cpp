@@ -35,20 +35,30 @@ bool oem_at(storage::byte_source& source, std::uint64_t offset, std::string_view
   return has_text_at(head, 3, oem);
 }
 
-// NTFS and BitLocker share the BIOS parameter block layout of NTFS.
+// NTFS and BitLocker share the BIOS parameter block layout of NTFS. The
+// volume's sector size only converts its own sector count into the units of
+// the entry: a 4096-byte-sector volume inside a 512-byte MBR keeps the
+// table's 512-byte start.
 void take_ntfs_geometry(partition_entry& entry, support::byte_reader& boot) {
   const std::uint32_t bytes_per_sector = boot.le16(11);
-  const std::uint32_t sectors_per_cluster = boot.u8(13);
+  const std::uint8_t cluster_code = boot.u8(13);
   const std::uint32_t serial = boot.le32(72);
   const std::uint64_t total_sectors = boot.le64(40);
   if (!boot.ok()) return;
-  if (plausible_sector_size(bytes_per_sector)) entry.sector_size = bytes_per_sector;
-  entry.sectors_per_cluster = sectors_per_cluster;
+  entry.sectors_per_cluster = ntfs_sectors_per_cluster(cluster_code);
   entry.serial_number = serial;
-  if (entry.sector_count == 0) entry.sector_count = total_sectors;
+  if (entry.sector_count == 0 && entry.sector_size != 0 && plausible_sector_size(bytes_per_sector) &&
+      total_sectors <= ~0ULL / bytes_per_sector) {
+    entry.sector_count = total_sectors * bytes_per_sector / entry.sector_size;
+  }
 }
 
 }  // namespace
+
+std::uint32_t ntfs_sectors_per_cluster(std::uint8_t code) {
+  if (code >= 0xF4) return 1u << (256 - code);
+  return code != 0 && code <= 0x80 && (code & (code - 1)) == 0 ? code : 0;
+}
 
 bool is_volume_boot_record(std::span<const std::uint8_t> sector) {
   return has_text_at(sector, 3, "EXFA") || has_text_at(sector, 3, "MSDO") || has_text_at(sector, 3, "NTFS");
@@ -61,6 +71,14 @@ bool is_mbr_sector(std::span<const std::uint8_t> sector) {
 bool is_ntfs_at(storage::byte_source& source, std::uint64_t offset) { return oem_at(source, offset, "NTFS    "); }
 
 bool is_bitlocker_at(storage::byte_source& source, std::uint64_t offset) { return oem_at(source, offset, "-FVE-FS-"); }
+
+bool is_ntfs_boot_sector_at(storage::byte_source& source, std::uint64_t offset) {
+  std::array<std::uint8_t, 512> sector{};
+  if (source.read_at(offset, sector.data(), sector.size()) != static_cast<std::int64_t>(sector.size())) return false;
+  support::byte_reader boot(sector);
+  return has_text_at(sector, 3, "NTFS    ") && boot.le16(510) == 0xAA55 && plausible_sector_size(boot.le16(11)) &&
+         ntfs_sectors_per_cluster(boot.u8(13)) != 0;
+}
 
 void guess_file_system(partition_entry& entry, std::span<const std::uint8_t> first_bytes) {
   if (first_bytes.size() < 512) return;

@@ -22,6 +22,16 @@ bool is_mbr_sector(std::span<const std::uint8_t> sector);
 bool is_ntfs_at(storage::byte_source& source, std::uint64_t offset);
 bool is_bitlocker_at(storage::byte_source& source, std::uint64_t offset);
 
+// Reads 512 bytes at `offset`: an NTFS boot sector with the 0x55 0xAA
+// signature and a sector size and cluster size a volume can have.
+bool is_ntfs_boot_sector_at(storage::byte_source& source, std::uint64_t offset);
+
+// Sectors per cluster from the boot sector's byte at offset 13: 1..128 as
+// they are, 0xF4..0xFF (-12..-1 as a signed byte) meaning 2^(256 - value)
+// sectors, which is how clusters of 128 KiB up to 2 MiB are written. 0 for
+// any other value.
+std::uint32_t ntfs_sectors_per_cluster(std::uint8_t code);
+
 // Classifies `entry` from the partition's first bytes (at least 512; ext2/3
 // and HFS+ need 2048): sets the type, file-system name and, where the boot
 // sector has them, sector size, sectors per cluster, serial number and -

@@ -1,6 +1,7 @@
 #include "storage/partition_table.h"
 
 #include <algorithm>
+#include <array>
 #include <set>
 #include <vector>
 
@@ -38,8 +39,13 @@ mbr_slot read_slot(std::span<const std::uint8_t> sector, std::size_t index) {
   return reader.ok() ? slot : mbr_slot{};
 }
 
-bool slot_counts(const mbr_slot& slot) {
-  return slot.type != 0 && slot.sector_count != 0 && is_known_mbr_type(slot.type);
+// An entry counts with a known type, or with any type when an NTFS volume
+// starts there (a partition hidden or mislabelled by a tool).
+bool slot_counts(const mbr_slot& slot, storage::byte_source& source, std::uint64_t start_sector,
+                 std::uint32_t sector_size) {
+  if (slot.type == 0 || slot.sector_count == 0) return false;
+  if (is_known_mbr_type(slot.type)) return true;
+  return start_sector <= ~0ULL / sector_size && is_ntfs_boot_sector_at(source, start_sector * sector_size);
 }
 
 partition_entry make_entry(std::uint64_t start, std::uint64_t count, std::uint16_t type, std::uint32_t sector_size) {
@@ -86,7 +92,7 @@ void walk_extended_chain(storage::byte_source& source, std::uint64_t extended_st
     std::uint64_t next = 0;
     for (std::size_t i = 0; i < 4; ++i) {
       const mbr_slot slot = read_slot(sector, i);
-      if (!slot_counts(slot)) continue;
+      if (!slot_counts(slot, source, record + slot.relative_start, sector_size)) continue;
       if (is_extended_type(slot.type)) {
         const std::uint64_t link = extended_start + slot.relative_start;
         table.push_back(make_entry(link, slot.sector_count, slot.type, sector_size));
@@ -145,8 +151,24 @@ void add_unallocated_gaps(partition_table& table, std::uint32_t sector_size) {
   });
 }
 
+// Partitions (other than extended containers) whose first sector, taken
+// with `sector_size`, is a volume boot record.
+std::size_t boot_records_at(storage::byte_source& source, const partition_table& table, std::uint32_t sector_size) {
+  std::array<std::uint8_t, 512> sector{};
+  std::size_t found = 0;
+  for (const partition_entry& entry : table) {
+    if (is_extended_type(entry.type) || entry.start_sector == 0 || entry.start_sector > ~0ULL / sector_size) continue;
+    const std::int64_t got = source.read_at(entry.start_sector * sector_size, sector.data(), sector.size());
+    if (got == static_cast<std::int64_t>(sector.size()) && is_volume_boot_record(sector)) ++found;
+  }
+  return found;
+}
+
 bool parse_mbr(storage::byte_source& source, std::span<const std::uint8_t> mbr, std::uint64_t base_sector,
                std::uint32_t sector_size, partition_table& table, bool with_pseudo_entries) {
+  table.clear();
+  std::uint64_t extended_start = 0;
+  bool extended = false;
   for (std::size_t i = 0; i < 4; ++i) {
     const mbr_slot slot = read_slot(mbr, i);
     if (slot.type == gpt_protective_type) {
@@ -154,20 +176,22 @@ bool parse_mbr(storage::byte_source& source, std::span<const std::uint8_t> mbr, 
       if (with_pseudo_entries) add_unallocated_gaps(table, table.front().sector_size);
       return true;
     }
-    if (!slot_counts(slot)) continue;
+    const std::uint64_t start = base_sector + slot.relative_start;
+    if (!slot_counts(slot, source, start, sector_size)) continue;
     if (with_pseudo_entries && table.empty()) {
       partition_entry pseudo = make_entry(base_sector, 1, 0, sector_size);
       pseudo.name = pseudo.file_system = "mbr";
       table.push_back(std::move(pseudo));
     }
-    const std::uint64_t start = base_sector + slot.relative_start;
     table.push_back(make_entry(start, slot.sector_count, slot.type, sector_size));
-    // The extended partition closes the primary entries.
-    if (is_extended_type(slot.type)) {
-      walk_extended_chain(source, start, sector_size, table);
-      break;
+    // The first extended partition opens the chain of logical partitions,
+    // which follow the primary entries; primaries after it still count.
+    if (is_extended_type(slot.type) && !extended) {
+      extended = true;
+      extended_start = start;
     }
   }
+  if (extended) walk_extended_chain(source, extended_start, sector_size, table);
   classify_entries(source, table);
   if (with_pseudo_entries && !table.empty()) add_unallocated_gaps(table, sector_size);
   return !table.empty();
@@ -182,7 +206,18 @@ bool parse_partitions(storage::byte_source& source, partition_table& table, bool
   if (got < 512) return false;
   const std::span<const std::uint8_t> bytes(head);
 
-  if (is_mbr_sector(bytes.first(512))) return parse_mbr(source, bytes, 0, 512, table, with_pseudo_entries);
+  if (is_mbr_sector(bytes.first(512))) {
+    if (!parse_mbr(source, bytes, 0, 512, table, with_pseudo_entries)) return false;
+    // A disk with 4096-byte sectors keeps its MBR at 510 like any other: its
+    // starts count 4096-byte sectors when no partition holds a boot record
+    // at start x 512 but one does at start x 4096.
+    if (boot_records_at(source, table, 512) != 0 || table.front().gpt) return true;
+    partition_table native;
+    if (parse_mbr(source, bytes, 0, 4096, native, with_pseudo_entries) && boot_records_at(source, native, 4096) != 0) {
+      table = std::move(native);
+    }
+    return true;
+  }
   if (is_volume_boot_record(bytes)) return bare_volume(table, bytes.first(512));
   // An MBR sector of a disk with larger sectors ends at the end of that sector.
   for (std::uint32_t sector_size = 1024; sector_size <= head_bytes; sector_size *= 2) {

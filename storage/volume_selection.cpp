@@ -1,5 +1,6 @@
 #include "storage/volume_selection.h"
 
+#include <algorithm>
 #include <charconv>
 #include <limits>
 
@@ -60,6 +61,16 @@ bool select_volume(std::string& report, bool& found, std::uint64_t& volume_offse
   if (table.empty()) {
     report += "couldn't find any partitions on disk.\n";
     return false;
+  }
+
+  // A volume the table does not list (a deleted partition, or one only the
+  // examiner knows of) is taken when the given offset holds an NTFS boot
+  // sector.
+  const bool listed = std::any_of(table.begin(), table.end(),
+                                  [&](const partition_entry& entry) { return entry.start_bytes() == requested; });
+  if (requested != 0 && !listed && is_ntfs_boot_sector_at(source, requested)) {
+    found = true;
+    return true;
   }
 
   std::uint64_t suggestion = 0;  // the last NTFS partition seen away from byte 0

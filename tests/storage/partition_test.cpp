@@ -84,7 +84,7 @@ void primaries(memory_disk& d) {
 void extended(memory_disk& d) {
   d.slot(0, 0, 0x07, 2048, 4096);
   d.slot(0, 1, 0x0F, 8192, 16384);
-  d.slot(0, 2, 0x07, 30000, 100);  // after the extended entry: not read
+  d.slot(0, 2, 0x07, 30000, 100);  // after the extended entry: still a primary
   d.slot(8192, 0, 0x07, 2048, 2048);
   d.ntfs_boot(10240, 2047);
   d.slot(8192, 1, 0x05, 6144, 4096);
@@ -92,7 +92,8 @@ void extended(memory_disk& d) {
 }
 
 const std::string extended_rows =
-    "2048+4096 ntfs or exfat; 8192+16384 exten; 10240+2048 ntfs or exfat/ntfs; 14336+4096 exten; 16384+2048 linux; ";
+    "2048+4096 ntfs or exfat; 8192+16384 exten; 30000+100 ntfs or exfat; 10240+2048 ntfs or exfat/ntfs; "
+    "14336+4096 exten; 16384+2048 linux; ";
 
 TEST(PartitionMbr, TablesAndChains) {
   struct test_case {
