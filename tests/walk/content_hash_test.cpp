@@ -68,7 +68,10 @@ std::map<std::uint64_t, hash_line> hash_layout(const std::vector<std::string>& s
 const char* const volumes[][3] = {
     {"basic", "basic.img", ""},       {"sector4k", "sector4k.img", ""},   {"streams", "streams.img", ""},
     {"fragmented", "fragmented.img", ""}, {"carving", "carving.img", ""}, {"mbr-p6", "mbr.img", "0x3100000"},
-    {"gpt-p2", "gpt.img", "0x900000"},
+    {"gpt-p2", "gpt.img", "0x900000"},   {"straddle", "straddle.img", ""}, {"cluster128k", "cluster128k.img", ""},
+    {"cluster2m", "cluster2m.img", ""},  {"adsplit", "adsplit.img", ""},   {"oldheader", "oldheader.img", ""},
+    {"mbr-odd-p3", "mbr-odd.img", "0xa00000"}, {"mbr-s4k-p1", "mbr-s4k.img", "0x100000"},
+    {"4kn-gpt-p1", "4kn-gpt.img", "0x100000"},
 };
 
 TEST(ContentHashes, EveryUnnamedStreamMatchesCoreutilsOverIcat) {

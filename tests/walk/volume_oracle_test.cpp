@@ -32,6 +32,14 @@ const volume_case volumes[] = {
     {"mbr-p6", "mbr.img", "0x3100000"},  {"gpt-p1", "gpt.img", "0x100000"},
     {"gpt-p2", "gpt.img", "0x900000"},   {"fragmented", "fragmented.img", ""},
     {"streams", "streams.img", ""},      {"carving", "carving.img", ""},
+    // Volumes made other ways: records over two MFT runs, clusters of
+    // 128 KiB and 2 MiB, a stream and a Zone.Identifier in clusters, records
+    // in the NTFS 3.0 layout, odd partition tables and 4096-byte sectors.
+    {"straddle", "straddle.img", ""},    {"cluster128k", "cluster128k.img", ""},
+    {"cluster2m", "cluster2m.img", ""},  {"adsplit", "adsplit.img", ""},
+    {"oldheader", "oldheader.img", ""},  {"mbr-odd-p1", "mbr-odd.img", "0x100000"},
+    {"mbr-odd-p3", "mbr-odd.img", "0xa00000"}, {"mbr-s4k-p1", "mbr-s4k.img", "0x100000"},
+    {"4kn-mbr-p1", "4kn-mbr.img", "0x100000"}, {"4kn-gpt-p1", "4kn-gpt.img", "0x100000"},
 };
 
 std::string volume_label(const ::testing::TestParamInfo<volume_case>& info) {
