@@ -11,6 +11,16 @@ namespace storage {
 
 namespace {
 
+// NTFS boot sector fields (BitLocker keeps the same layout).
+namespace ntfs_boot {
+constexpr std::size_t oem_id = 3;
+constexpr std::size_t bytes_per_sector = 11;
+constexpr std::size_t cluster_code = 13;
+constexpr std::size_t total_sectors = 40;
+constexpr std::size_t serial_number = 72;
+constexpr std::size_t signature = 510;  // 0x55 0xAA
+}  // namespace ntfs_boot
+
 bool has_text_at(std::span<const std::uint8_t> bytes, std::size_t offset, std::string_view text) {
   if (offset > bytes.size() || text.size() > bytes.size() - offset) return false;
   return std::memcmp(bytes.data() + offset, text.data(), text.size()) == 0;
@@ -40,10 +50,10 @@ bool oem_at(storage::byte_source& source, std::uint64_t offset, std::string_view
 // the entry: a 4096-byte-sector volume inside a 512-byte MBR keeps the
 // table's 512-byte start.
 void take_ntfs_geometry(partition_entry& entry, support::byte_reader& boot) {
-  const std::uint32_t bytes_per_sector = boot.le16(11);
-  const std::uint8_t cluster_code = boot.u8(13);
-  const std::uint32_t serial = boot.le32(72);
-  const std::uint64_t total_sectors = boot.le64(40);
+  const std::uint32_t bytes_per_sector = boot.le16(ntfs_boot::bytes_per_sector);
+  const std::uint8_t cluster_code = boot.u8(ntfs_boot::cluster_code);
+  const std::uint32_t serial = boot.le32(ntfs_boot::serial_number);
+  const std::uint64_t total_sectors = boot.le64(ntfs_boot::total_sectors);
   if (!boot.ok()) return;
   entry.sectors_per_cluster = ntfs_sectors_per_cluster(cluster_code);
   entry.serial_number = serial;
@@ -76,8 +86,9 @@ bool is_ntfs_boot_sector_at(storage::byte_source& source, std::uint64_t offset) 
   std::array<std::uint8_t, 512> sector{};
   if (source.read_at(offset, sector.data(), sector.size()) != static_cast<std::int64_t>(sector.size())) return false;
   support::byte_reader boot(sector);
-  return has_text_at(sector, 3, "NTFS    ") && boot.le16(510) == 0xAA55 && plausible_sector_size(boot.le16(11)) &&
-         ntfs_sectors_per_cluster(boot.u8(13)) != 0;
+  return has_text_at(sector, ntfs_boot::oem_id, "NTFS    ") && boot.le16(ntfs_boot::signature) == 0xAA55 &&
+         plausible_sector_size(boot.le16(ntfs_boot::bytes_per_sector)) &&
+         ntfs_sectors_per_cluster(boot.u8(ntfs_boot::cluster_code)) != 0;
 }
 
 void guess_file_system(partition_entry& entry, std::span<const std::uint8_t> first_bytes) {
