@@ -201,8 +201,7 @@ TEST(StreamReaderVolumes, EveryDataStreamMatchesTheSleuthKit) {
   // Cluster size: bytes per sector (boot sector offset 11) times sectors per cluster (offset 13).
   using namespace testing_support;
   for (const auto& [volume, streams] : {std::pair<std::string, int>{"basic", 301}, {"sector4k", 169},
-                                      {"streams", 23}, {"fragmented", 288}, {"carving", 165},
-                                      {"adsplit", 17}}) {
+                                      {"streams", 23}, {"fragmented", 288}, {"carving", 165}}) {
     const bytes volume_bytes = read_bytes(fixture_path(volume + ".img"));
     memory_clusters image(volume_bytes, (volume_bytes.at(11) | volume_bytes.at(12) << 8) * volume_bytes.at(13));
     ntfs::mft_file_source mft;
