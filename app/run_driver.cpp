@@ -150,8 +150,13 @@ std::string source_name_of(const run_options& options) {
     }
     return name;
   }
-  if (!options.volume_image_path.empty()) return uni::wide_to_utf8(options.volume_image_path);
-  if (!options.disk_image_path.empty()) return uni::wide_to_utf8(options.disk_image_path);
+  const uni::wide_string& image =
+      !options.volume_image_path.empty() ? options.volume_image_path : options.disk_image_path;
+  if (!image.empty()) {
+    // A container is named by its first file and its kind: "E01: /cases/disk.E01".
+    const std::string path = uni::wide_to_utf8(image);
+    return options.container_kind.empty() ? path : options.container_kind + ": " + path;
+  }
   if (!options.partition_path.empty()) return "partition: " + uni::wide_to_utf8(options.partition_path);
   return uni::wide_to_utf8(options.mounted_vmdk_path);
 }
@@ -319,17 +324,24 @@ int run_program(const std::vector<std::string>& arguments) {
   const argument_list untouched(arguments);
   std::string header_date;
   untouched.peek_value("-dateformat", header_date, 1);
-  const std::string header = build_run_header(arguments, header_date);
+  std::string header = build_run_header(arguments, header_date);
   std::fwrite(header.data(), 1, header.size(), stdout);
+
+  run_options options;
+  argument_list consumable(arguments);
+  const int parsed = parse_options(options, consumable, version_text, "NTFS$MFT");
+  // What a container tells of its acquisition ends the run header.
+  if (!options.image_details.empty()) {
+    const std::string line = "image: " + options.container_kind + "; " + options.image_details + "\n";
+    header += line;
+    std::fwrite(line.data(), 1, line.size(), stdout);
+    if (options.diagnostics && options.diagnostics->is_open()) options.diagnostics->write("%s", line.c_str());
+  }
   std::fputc('\n', stdout);
   if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
     support::report_write_failure("standard output", errno);
     return exit_failure;
   }
-
-  run_options options;
-  argument_list consumable(arguments);
-  const int parsed = parse_options(options, consumable, version_text, "NTFS$MFT");
   if (parsed == parse_failed_reported || parsed == parse_no_source) return exit_failure;
   if (parsed == parse_bad_command_line) {
     std::fputs("invalid cmd options, aborting\n", stderr);

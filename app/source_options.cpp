@@ -4,8 +4,10 @@
 #include <filesystem>
 #include <system_error>
 
+#include "app/image_verification.h"
 #include "app/option_values.h"
 #include "ntfs/ntfs_volume.h"
+#include "storage/container_image.h"
 #include "storage/disk_reader.h"
 #include "storage/vmdk_chain_check.h"
 #include "storage/volume_selection.h"
@@ -36,17 +38,41 @@ bool choose_volume(run_options& options, storage::disk_reader& reader) {
   return true;
 }
 
-// -image and -mounted_vmdk: a file holding a disk or a single volume.
-bool take_disk_file(run_options& options, const std::string& path, bool mounted_vmdk) {
+// The container's acquisition details as one "label: value; ..." line.
+std::string details_of(const storage::container_image& container) {
+  std::string line;
+  for (const auto& [label, value] : container.metadata()) {
+    if (!line.empty()) line += "; ";
+    line += label + ": " + value;
+  }
+  return line;
+}
+
+// -image and -mounted_vmdk: a file holding a disk or a single volume, plain
+// or in a container.
+bool take_disk_file(run_options& options, const std::string& path, bool mounted_vmdk, bool verify) {
   const std::string absolute = absolute_path(path);
   if (absolute.empty()) {
     std::fprintf(stderr, "prob reading: %s, aborting\n", path.c_str());
     return false;
   }
   storage::disk_reader reader(uni::to_wide(absolute));
+  if (!reader.failure().empty()) {
+    std::fprintf(stderr, "error: %s\n", reader.failure().c_str());
+    return false;
+  }
   if (!reader.is_open()) {
     std::fprintf(stderr, "invalid image: %s\n", absolute.c_str());
     return false;
+  }
+  if (const storage::container_image* container = reader.container()) {
+    options.container_kind = container->kind_name();
+    options.image_details = details_of(*container);
+  }
+  if (verify) {
+    std::string note;
+    if (!verify_image_digest(reader, note)) return false;
+    options.image_details += (options.image_details.empty() ? "" : "; ") + note;
   }
   if (!choose_volume(options, reader)) return false;
   if (mounted_vmdk) {
@@ -134,8 +160,13 @@ namespace {
 
 int check_first_source(run_options& options, argument_list& arguments) {
   std::string value;
-  if (arguments.value("-image", value)) return take_disk_file(options, value, false) ? 0 : -1;
-  if (arguments.value("-mounted_vmdk", value)) return take_disk_file(options, value, true) ? 0 : -1;
+  const bool verify = arguments.flag("-verify_image");
+  if (arguments.value("-image", value)) return take_disk_file(options, value, false, verify) ? 0 : -1;
+  if (verify) {
+    std::fputs("error: -verify_image needs an -image whose container stores a digest (E01)\n", stderr);
+    return -1;
+  }
+  if (arguments.value("-mounted_vmdk", value)) return take_disk_file(options, value, true, false) ? 0 : -1;
   if (arguments.value("-drivenum", value)) return take_drive(options, value) ? 0 : -1;
   if (arguments.value("-vmdk", value)) return take_vmdk(options, value) ? 0 : -1;
   if (arguments.value("-indxfile", value)) {

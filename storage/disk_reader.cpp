@@ -8,6 +8,7 @@
 #include <new>
 #include <unistd.h>
 
+#include "storage/container_open.h"
 #include "storage/vmdk_chain.h"
 #include "support/file_io.h"
 
@@ -27,7 +28,18 @@ std::string drive_device_path(std::uint32_t drive_number) {
 }
 
 disk_reader::disk_reader(const uni::wide_string& path) : m_wide_path(path), m_narrow_path(uni::wide_to_utf8(path)) {
-  if (open_descriptor(m_narrow_path)) m_kind = source_kind::file;
+  try {
+    m_container = open_container(m_narrow_path, m_failure);
+  } catch (const std::bad_alloc&) {
+    m_failure = m_narrow_path + ": not enough memory to map the container";
+  }
+  if (m_container) {
+    m_size_bytes = m_container->size_bytes();
+    m_kind = source_kind::container;
+    m_opened = true;
+    return;
+  }
+  if (m_failure.empty() && open_descriptor(m_narrow_path)) m_kind = source_kind::file;
 }
 
 disk_reader::disk_reader(physical_drive drive) : disk_reader(block_device{drive_device_path(drive.number)}) {
@@ -60,6 +72,13 @@ disk_reader::disk_reader(const vmdk_chain_paths& chain) {
   } catch (const std::bad_alloc&) {
     // A chain too large to map leaves the source closed, like a bad one.
   }
+}
+
+std::uint64_t disk_reader::unreadable_count() const {
+  std::uint64_t count = m_failed_reads;
+  if (m_container) count += m_container->unreadable_pieces();
+  if (m_vmdk) count += m_vmdk->unreadable_grains();
+  return count;
 }
 
 disk_reader::~disk_reader() {
@@ -97,12 +116,23 @@ bool disk_reader::read(void* buffer, std::size_t& length, std::uint64_t offset) 
   switch (m_kind) {
     case source_kind::file: {
       const std::int64_t got = read_fully(offset, target, length);
-      if (got < 0) return false;
+      if (got < 0) {
+        ++m_failed_reads;
+        return false;
+      }
       length = static_cast<std::size_t>(got);
       return true;
     }
     case source_kind::drive:
-      return read_sectors(target, length, offset);
+      if (read_sectors(target, length, offset)) return true;
+      ++m_failed_reads;
+      return false;
+    case source_kind::container: {
+      const std::int64_t got = m_container->read_at(offset, target, length);
+      if (got <= 0) return false;
+      length = static_cast<std::size_t>(got);
+      return true;
+    }
     case source_kind::vmdk:
       return m_vmdk->read(target, length, offset);
     default:

@@ -33,13 +33,17 @@ struct vmdk_chain_paths {
 };
 
 class vmdk_chain;
+class container_image;
 
 class disk_reader : public storage::byte_source {
  public:
-  enum class source_kind : std::uint32_t { file = 0, drive = 3, vmdk = 4, none = 8 };
+  enum class source_kind : std::uint32_t { file = 0, drive = 3, vmdk = 4, container = 5, none = 8 };
 
   // An image file (a "dd" capture of a disk or of one volume), or anything
-  // else given by path that reads like one, e.g. a partition device.
+  // else given by path that reads like one, e.g. a partition device. A
+  // container (E01, split raw, VHD/VHDX, QCOW2, VMware) is recognised and
+  // read as the disk it holds; one that cannot be used leaves the reader
+  // closed with failure() saying why.
   explicit disk_reader(const uni::wide_string& path);
   // Physical drive N through drive_device_path(N). A device that exists but
   // cannot be opened prints "prob opening <path>, error <errno>" on standard
@@ -61,6 +65,13 @@ class disk_reader : public storage::byte_source {
   source_kind kind() const { return m_kind; }
   const uni::wide_string& path() const { return m_wide_path; }
   const std::string& narrow_path() const { return m_narrow_path; }
+  // Why a container could not be opened ("" otherwise).
+  const std::string& failure() const { return m_failure; }
+  // The container behind a source of kind container, else null.
+  const container_image* container() const { return m_container.get(); }
+  // Grains, chunks and sectors that could not be read so far: delivered as
+  // zeros by a container, or failed reads of a plain image or device.
+  std::uint64_t unreadable_count() const;
   // -1 unless opened as a physical drive.
   std::int32_t drive_number() const { return m_drive_number; }
 
@@ -95,6 +106,10 @@ class disk_reader : public storage::byte_source {
   std::vector<std::uint8_t> m_sector_buffer;
   // The chain behind a source of kind vmdk; reads go to it.
   std::unique_ptr<vmdk_chain> m_vmdk;
+  // The container behind a source of kind container; reads go to it.
+  std::unique_ptr<container_image> m_container;
+  std::string m_failure;
+  std::uint64_t m_failed_reads = 0;
 };
 
 }  // namespace storage

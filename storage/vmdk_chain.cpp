@@ -71,6 +71,12 @@ bool vmdk_chain::link_chain() {
 
 std::uint64_t vmdk_chain::capacity() const { return m_valid ? m_newest->capacity_bytes() : 0; }
 
+std::uint64_t vmdk_chain::unreadable_grains() const {
+  std::uint64_t count = 0;
+  for (const auto& [key, disk] : m_disks) count += disk->unreadable_grains();
+  return count;
+}
+
 bool vmdk_chain::read(void* buffer, std::size_t& length, std::uint64_t offset) {
   const std::uint64_t size = capacity();
   if (!m_valid || buffer == nullptr || length == 0 || offset >= size) return false;
@@ -80,14 +86,15 @@ bool vmdk_chain::read(void* buffer, std::size_t& length, std::uint64_t offset) {
   // Consecutive pieces that come from one file back to back (or are all
   // zeros) are gathered into one run and read with one call: a sequential
   // read of a disk written in order then costs about what a raw image does.
+  // Compressed grains are read one at a time.
   vmdk_disk* run_disk = nullptr;
-  std::uint64_t run_file_offset = 0;
+  vmdk_location run_where;
   std::size_t run_start = 0;
   std::size_t run_length = 0;
   const auto flush = [&]() {
     if (run_length == 0) return;
     if (run_disk != nullptr) {
-      run_disk->read_stored(run_file_offset, out + run_start, run_length);
+      run_disk->read_stored(run_where, offset + run_start, out + run_start, run_length);
     } else {
       std::memset(out + run_start, 0, run_length);
     }
@@ -101,20 +108,22 @@ bool vmdk_chain::read(void* buffer, std::size_t& length, std::uint64_t offset) {
     // never skipped over.
     std::uint64_t piece = length - done;
     vmdk_disk* holder = nullptr;
-    std::uint64_t file_offset = 0;
+    vmdk_location where;
     for (vmdk_disk* disk : m_newest_first) {
       piece = std::min(piece, disk->bytes_to_grain_end(position));
-      if (disk->map(position, file_offset)) {
+      if (disk->map(position, where)) {
         holder = disk;
         break;
       }
     }
     const bool continues =
-        run_length > 0 && holder == run_disk && (holder == nullptr || file_offset == run_file_offset + run_length);
+        run_length > 0 && holder == run_disk &&
+        (holder == nullptr || (where.extent == run_where.extent && holder->stored_plainly(where) &&
+                               where.file_offset == run_where.file_offset + run_length));
     if (!continues) {
       flush();
       run_disk = holder;
-      run_file_offset = file_offset;
+      run_where = where;
       run_start = done;
       run_length = 0;
     }

@@ -50,6 +50,9 @@ class vmdk_chain {
 
   // Bytes of the virtual disk: the newest disk's capacity; 0 when not valid.
   std::uint64_t capacity() const;
+  // Grains of any disk that lie past the end of their file or could not be
+  // read, delivered as zeros so far.
+  std::uint64_t unreadable_grains() const;
 
   // Reads up to `length` bytes of the virtual disk at `offset`, cut at the
   // capacity. False when not valid, for a null buffer, a length of 0 or an

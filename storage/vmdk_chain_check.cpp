@@ -90,7 +90,9 @@ bool check_chain_unguarded(const std::vector<uni::wide_string>& paths, std::stri
   for (const auto& path : paths) {
     auto disk = std::make_unique<vmdk_disk>();
     if (!disk->open_disk(path)) {
-      report_line(report, uni::wide_to_utf8(path) + vmdk_cant_be_opened);
+      // A subformat or extent that cannot be read is named.
+      const std::string reason = disk->failure().empty() ? "" : ": " + disk->failure();
+      report_line(report, uni::wide_to_utf8(path) + vmdk_cant_be_opened + reason);
       return false;
     }
     if (same_content_id(disk->content_id(), disk->parent_content_id())) {

@@ -24,6 +24,39 @@ std::string value_after(std::string_view line, std::size_t key_length) {
   return std::string(value);
 }
 
+// `ACCESS SECTORS TYPE ["FILE" [OFFSET]]`; false for any other line.
+bool parse_extent_line(std::string_view line, vmdk_extent_line& extent) {
+  std::size_t at = 0;
+  const auto word = [&]() {
+    while (at < line.size() && (line[at] == ' ' || line[at] == '\t')) ++at;
+    if (at < line.size() && line[at] == '"') {
+      const std::size_t close = line.find('"', at + 1);
+      const std::size_t end = close == std::string_view::npos ? line.size() : close;
+      std::string_view quoted = line.substr(at + 1, end - at - 1);
+      at = end == line.size() ? end : end + 1;
+      return quoted;
+    }
+    const std::size_t start = at;
+    while (at < line.size() && line[at] != ' ' && line[at] != '\t') ++at;
+    return line.substr(start, at - start);
+  };
+  const std::string_view access = word();
+  if (access != "RW" && access != "RDONLY" && access != "NOACCESS") return false;
+  const std::string_view sectors = word();
+  if (sectors.empty() || sectors.size() > 19 || sectors.find_first_not_of("0123456789") != std::string_view::npos) {
+    return false;
+  }
+  extent = {};
+  for (char c : sectors) extent.sectors = extent.sectors * 10 + static_cast<std::uint64_t>(c - '0');
+  for (char c : word()) extent.type.push_back(c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c);
+  extent.file = std::string(word());
+  const std::string_view offset = word();
+  if (!offset.empty() && offset.size() <= 19 && offset.find_first_not_of("0123456789") == std::string_view::npos) {
+    for (char c : offset) extent.offset_sectors = extent.offset_sectors * 10 + static_cast<std::uint64_t>(c - '0');
+  }
+  return !extent.type.empty();
+}
+
 }  // namespace
 
 void parse_vmdk_descriptor(std::span<const std::uint8_t> text, vmdk_descriptor& descriptor) {
@@ -50,6 +83,12 @@ void parse_vmdk_descriptor(std::span<const std::uint8_t> text, vmdk_descriptor& 
       std::string hint = value_after(line, 19);
       std::erase(hint, '"');
       descriptor.parent_file_name_hint = std::move(hint);
+    } else if (starts_with_key(line, "createtype=")) {
+      std::string type = value_after(line, 11);
+      std::erase(type, '"');
+      descriptor.create_type = std::move(type);
+    } else if (vmdk_extent_line extent; parse_extent_line(line, extent)) {
+      descriptor.extents.push_back(std::move(extent));
     }
   }
 }

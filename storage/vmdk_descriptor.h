@@ -11,6 +11,15 @@
 
 namespace storage {
 
+// One line of the extent description: `RW 4192256 SPARSE "disk-s001.vmdk"`
+// or `RW 36864 FLAT "disk-f001.vmdk" 0`.
+struct vmdk_extent_line {
+  std::uint64_t sectors = 0;  // 512-byte sectors of the virtual disk it covers
+  std::string type;           // "SPARSE", "FLAT", "ZERO", "VMFS", ... in upper case
+  std::string file;           // as written, quotes removed; "" for ZERO
+  std::uint64_t offset_sectors = 0;  // FLAT: where the extent's data starts in its file
+};
+
 struct vmdk_descriptor {
   // Every line as stored (bytes in the descriptor's encoding), without the
   // line end. The text ends at the first NUL byte: the area is padded.
@@ -19,6 +28,8 @@ struct vmdk_descriptor {
   std::string parent_content_id;  // "parentCID=" line; "ffffffff" for a base disk
   std::string encoding;           // "encoding=" line, quotes kept
   std::string parent_file_name_hint;  // "parentFileNameHint=" line, quotes removed
+  std::string create_type;            // "createType=" line, quotes removed: the subformat
+  std::vector<vmdk_extent_line> extents;  // in the order of the virtual disk
 };
 
 // Splits `text` into lines and picks the values above. Keys are matched

@@ -2,183 +2,180 @@
 
 #include <algorithm>
 #include <array>
-#include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <limits>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "support/byte_reader.h"
 #include "support/file_io.h"
 
 namespace storage {
 
 namespace {
 
-// Limits that keep a damaged header from asking for absurd amounts of
-// memory or from overflowing the offset arithmetic. VMware writes 64 KiB
-// grains and a descriptor of 20 sectors; these leave ample room.
-constexpr std::uint64_t max_grain_sectors = std::uint64_t{1} << 21;  // 1 GiB grains
-constexpr std::uint64_t max_descriptor_sectors = 2048;               // 1 MiB of text
-constexpr std::uint64_t entries_per_directory_sector = vmdk_disk::sector_bytes / 4;
+// A text descriptor is a few hundred bytes; a larger file is no descriptor.
+constexpr std::uint64_t max_descriptor_file_bytes = 1 << 20;
+constexpr std::size_t max_extents = 100000;
 
-// `sectors` × 512 when that stays within `limit_bytes`.
-bool sectors_within(std::uint64_t sectors, std::uint64_t limit_bytes, std::uint64_t& bytes) {
-  if (sectors > limit_bytes / vmdk_disk::sector_bytes) return false;
-  bytes = sectors * vmdk_disk::sector_bytes;
-  return true;
+std::string folder_of(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
 }
 
 }  // namespace
 
 vmdk_disk::~vmdk_disk() {
-  if (m_descriptor_fd >= 0) ::close(m_descriptor_fd);
+  for (const extent& part : m_extents) {
+    if (part.flat_descriptor >= 0) ::close(part.flat_descriptor);
+  }
 }
 
 bool vmdk_disk::open_disk(const uni::wide_string& path) {
   m_wide_path = path;
   m_narrow_path = uni::wide_to_utf8(path);
-  const int descriptor = uni::open_file(m_narrow_path, O_RDONLY, 0404);
-  if (descriptor < 0) return false;
-  m_descriptor_fd = descriptor;
   struct stat info {};
-  if (::fstat(descriptor, &info) != 0) return false;
+  if (::stat(m_narrow_path.c_str(), &info) != 0) return false;
   m_device = static_cast<std::uint64_t>(info.st_dev);
   m_inode = static_cast<std::uint64_t>(info.st_ino);
-  const off_t end = ::lseek(descriptor, 0, SEEK_END);
-  if (end < 0) return false;
-  m_file_size_bytes = static_cast<std::uint64_t>(end);
-  m_valid = read_metadata();
+  m_opened_file = true;
+
+  auto sparse = std::make_unique<vmdk_sparse_extent>();
+  if (sparse->open(m_narrow_path, m_failure)) {
+    // A monolithic disk: the file is its only extent.
+    m_descriptor = sparse->descriptor();
+    m_capacity_bytes = sparse->capacity_bytes();
+    extent whole;
+    whole.length = m_capacity_bytes;
+    whole.sparse = std::move(sparse);
+    m_extents.push_back(std::move(whole));
+    m_valid = true;
+    return true;
+  }
+  if (!m_failure.empty()) {
+    m_failure = (sparse->descriptor().create_type.empty() ? "" : sparse->descriptor().create_type + ": ") + m_failure;
+    return false;
+  }
+  if (sparse->header().magic == vmdk_extent_header::magic_kdmv) return false;
+  m_valid = open_extents(m_narrow_path);
   return m_valid;
 }
 
-bool vmdk_disk::same_file(const vmdk_disk& other) const {
-  return m_descriptor_fd >= 0 && other.m_descriptor_fd >= 0 && m_device == other.m_device &&
-         m_inode == other.m_inode;
-}
-
-bool vmdk_disk::read_metadata() {
-  std::array<std::uint8_t, sector_bytes> first_sector{};
-  const std::int64_t got = read_file(0, first_sector.data(), first_sector.size());
-  if (got <= 0) return false;
-  if (!parse_vmdk_extent_header(std::span(first_sector).first(static_cast<std::size_t>(got)), m_header)) return false;
-
-  const vmdk_extent_header& h = m_header;
-  if (h.grain_sectors == 0 || h.grain_sectors > max_grain_sectors || h.entries_per_table == 0) return false;
-  if (h.capacity_sectors > std::numeric_limits<std::uint64_t>::max() / sector_bytes) return false;
-  m_grain_bytes = h.grain_sectors * sector_bytes;
-  // At most 2^30 × (2^32 − 1): no overflow.
-  m_bytes_per_table = m_grain_bytes * h.entries_per_table;
-
-  // The descriptor: text lines inside the file.
-  if (h.descriptor_sectors > max_descriptor_sectors) return false;
-  std::uint64_t descriptor_offset = 0;
-  const std::uint64_t descriptor_length = h.descriptor_sectors * sector_bytes;
-  if (!sectors_within(h.descriptor_sector, m_file_size_bytes, descriptor_offset) ||
-      descriptor_length > m_file_size_bytes - descriptor_offset) {
+// A text descriptor and the extents it names, in the order they hold the disk.
+bool vmdk_disk::open_extents(const std::string& text_path) {
+  std::vector<std::uint8_t> text;
+  {
+    const int descriptor = uni::open_file(text_path, O_RDONLY, 0404);
+    if (descriptor < 0) return false;
+    const off_t end = ::lseek(descriptor, 0, SEEK_END);
+    if (end > 0 && static_cast<std::uint64_t>(end) <= max_descriptor_file_bytes) {
+      text.resize(static_cast<std::size_t>(end));
+      if (uni::pread_fully(descriptor, text.data(), text.size(), 0) != end) text.clear();
+    }
+    ::close(descriptor);
+  }
+  static constexpr char signature[] = "# Disk DescriptorFile";
+  if (text.size() < sizeof signature - 1 || std::memcmp(text.data(), signature, sizeof signature - 1) != 0) return false;
+  parse_vmdk_descriptor(text, m_descriptor);
+  const std::string subformat = m_descriptor.create_type.empty() ? "VMDK" : m_descriptor.create_type;
+  if (m_descriptor.extents.empty() || m_descriptor.extents.size() > max_extents) {
+    m_failure = subformat + " descriptor names no extents";
     return false;
   }
-  std::vector<std::uint8_t> text(static_cast<std::size_t>(descriptor_length));
-  if (!read_exactly(descriptor_offset, text.data(), text.size())) return false;
-  parse_vmdk_descriptor(text, m_descriptor);
-
-  return read_grain_directory();
-}
-
-bool vmdk_disk::read_grain_directory() {
-  const vmdk_extent_header& h = m_header;
-  // The metadata area (header, descriptor, directories, tables) starts the
-  // file; the grain directory and the first grain table must lie in it.
-  std::uint64_t overhead_bytes = 0;
-  if (!sectors_within(h.overhead_sectors, m_file_size_bytes, overhead_bytes)) return false;
-  if (h.directory_sector >= h.overhead_sectors) return false;
-  const std::uint64_t directory_offset = h.directory_sector * sector_bytes;
-  std::array<std::uint8_t, 4> first_entry{};
-  if (!read_exactly(directory_offset, first_entry.data(), first_entry.size())) return false;
-  const std::uint64_t first_table_sector = support::byte_reader(first_entry).le32(0);
-  if (first_table_sector <= h.directory_sector || first_table_sector >= h.overhead_sectors) return false;
-
-  // The directory runs from its start up to the first grain table; it has
-  // more entries than the capacity needs when its last sector is padded.
-  const std::uint64_t room_entries = (first_table_sector - h.directory_sector) * entries_per_directory_sector;
-  const std::uint64_t capacity_bytes = h.capacity_sectors * sector_bytes;
-  const std::uint64_t needed_entries =
-      capacity_bytes / m_bytes_per_table + (capacity_bytes % m_bytes_per_table != 0 ? 1 : 0);
-  const std::size_t entries = static_cast<std::size_t>(std::min(room_entries, needed_entries));
-
-  std::vector<std::uint8_t> stored(entries * 4);
-  if (!read_exactly(directory_offset, stored.data(), stored.size())) return false;
-  support::byte_reader reader(stored);
-  m_directory.resize(entries);
-  const std::uint64_t table_bytes = std::uint64_t{h.entries_per_table} * 4;
-  for (std::size_t i = 0; i < entries; ++i) {
-    m_directory[i] = reader.le32(i * 4);
-    if (m_directory[i] == 0) continue;
-    // A grain table cut off by the end of the file means a damaged or
-    // truncated disk: refuse it rather than guess at the missing entries.
-    const std::uint64_t table_offset = std::uint64_t{m_directory[i]} * sector_bytes;
-    if (table_offset > m_file_size_bytes || table_bytes > m_file_size_bytes - table_offset) return false;
+  const std::string folder = folder_of(text_path);
+  for (const vmdk_extent_line& line : m_descriptor.extents) {
+    if (line.sectors > (~std::uint64_t{0} - m_capacity_bytes) / sector_bytes) {
+      m_failure = subformat + " extents larger than any disk";
+      return false;
+    }
+    extent part;
+    part.start = m_capacity_bytes;
+    part.length = line.sectors * sector_bytes;
+    const std::string file = line.file.empty() || line.file.front() == '/' ? line.file : folder + "/" + line.file;
+    if (line.type == "SPARSE") {
+      part.sparse = std::make_unique<vmdk_sparse_extent>();
+      std::string failure;
+      if (!part.sparse->open(file, failure) || part.sparse->capacity_bytes() < part.length) {
+        m_failure = subformat + " extent " + file + (failure.empty() ? " cannot be read" : ": " + failure);
+        return false;
+      }
+    } else if (line.type == "FLAT" || line.type == "VMFS") {
+      part.flat_descriptor = uni::open_file(file, O_RDONLY, 0404);
+      const off_t end = part.flat_descriptor < 0 ? -1 : ::lseek(part.flat_descriptor, 0, SEEK_END);
+      if (end < 0 || line.offset_sectors > static_cast<std::uint64_t>(end) / sector_bytes) {
+        if (part.flat_descriptor >= 0) ::close(part.flat_descriptor);
+        m_failure = subformat + " extent " + file + " cannot be read";
+        return false;
+      }
+      part.flat_offset = line.offset_sectors * sector_bytes;
+      part.flat_file_bytes = static_cast<std::uint64_t>(end);
+    } else if (line.type != "ZERO") {
+      m_failure = subformat + " extent type " + line.type + " is not read";
+      return false;
+    }
+    m_capacity_bytes += part.length;
+    m_extents.push_back(std::move(part));
   }
-  m_tables.assign(entries, {});
-  return reader.ok();
-}
-
-bool vmdk_disk::map(std::uint64_t offset, std::uint64_t& file_offset) {
-  const std::uint64_t table = offset / m_bytes_per_table;
-  if (table >= m_directory.size()) return false;
-  const std::size_t t = static_cast<std::size_t>(table);
-  if (m_directory[t] == 0) return false;
-  if (m_tables[t].empty()) load_grain_table(t);
-  const std::uint64_t index = (offset % m_bytes_per_table) / m_grain_bytes;
-  if (index >= m_tables[t].size()) return false;
-  const std::uint32_t grain_sector = m_tables[t][static_cast<std::size_t>(index)];
-  if (grain_sector == 0) return false;
-  file_offset = std::uint64_t{grain_sector} * sector_bytes + offset % m_grain_bytes;
   return true;
 }
 
-void vmdk_disk::load_grain_table(std::size_t table) {
-  const std::size_t entries = m_header.entries_per_table;
-  m_table_bytes.resize(entries * 4);
-  std::vector<std::uint32_t>& grains = m_tables[table];
-  grains.assign(entries, 0);
-  // A table that cannot be read (the file changed or the device failed
-  // since it was opened) holds no grains: its bytes come from the parent.
-  if (!read_exactly(std::uint64_t{m_directory[table]} * sector_bytes, m_table_bytes.data(), m_table_bytes.size())) {
+bool vmdk_disk::same_file(const vmdk_disk& other) const {
+  return m_opened_file && other.m_opened_file && m_device == other.m_device && m_inode == other.m_inode;
+}
+
+const vmdk_disk::extent* vmdk_disk::extent_at(std::uint64_t offset, std::size_t& index) const {
+  // Extents are few (one per 2 GB): the one whose range holds `offset`.
+  const auto found = std::upper_bound(m_extents.begin(), m_extents.end(), offset,
+                                      [](std::uint64_t at, const extent& e) { return at < e.start; });
+  if (found == m_extents.begin()) return nullptr;
+  const extent& part = *(found - 1);
+  if (offset - part.start >= part.length) return nullptr;
+  index = static_cast<std::size_t>(found - 1 - m_extents.begin());
+  return &part;
+}
+
+bool vmdk_disk::map(std::uint64_t offset, vmdk_location& where) {
+  std::size_t index = 0;
+  const extent* part = extent_at(offset, index);
+  if (part == nullptr) return false;
+  where.extent = index;
+  if (part->sparse) return m_extents[index].sparse->map(offset - part->start, where.file_offset);
+  if (part->flat_descriptor < 0) return false;  // ZERO
+  where.file_offset = part->flat_offset + (offset - part->start);
+  return true;
+}
+
+std::uint64_t vmdk_disk::bytes_to_grain_end(std::uint64_t offset) const {
+  std::size_t index = 0;
+  const extent* part = extent_at(offset, index);
+  if (part == nullptr) return offset < m_capacity_bytes ? m_capacity_bytes - offset : sector_bytes;
+  const std::uint64_t to_extent_end = part->start + part->length - offset;
+  if (!part->sparse) return to_extent_end;
+  return std::min(to_extent_end, part->sparse->bytes_to_grain_end(offset - part->start));
+}
+
+bool vmdk_disk::stored_plainly(const vmdk_location& where) const {
+  return !m_extents[where.extent].sparse || !m_extents[where.extent].sparse->compressed();
+}
+
+void vmdk_disk::read_stored(const vmdk_location& where, std::uint64_t offset, std::uint8_t* target,
+                            std::size_t length) {
+  extent& part = m_extents[where.extent];
+  if (part.sparse) {
+    if (!part.sparse->read_stored(where.file_offset, offset - part.start, target, length)) ++m_unreadable_grains;
     return;
   }
-  support::byte_reader reader(m_table_bytes);
-  for (std::size_t i = 0; i < entries; ++i) grains[i] = reader.le32(i * 4);
-}
-
-void vmdk_disk::read_stored(std::uint64_t file_offset, std::uint8_t* target, std::size_t length) const {
   std::size_t stored = 0;
-  if (file_offset < m_file_size_bytes) {
+  if (where.file_offset < part.flat_file_bytes) {
     const std::size_t wanted =
-        static_cast<std::size_t>(std::min<std::uint64_t>(length, m_file_size_bytes - file_offset));
-    const std::int64_t got = read_file(file_offset, target, wanted);
+        static_cast<std::size_t>(std::min<std::uint64_t>(length, part.flat_file_bytes - where.file_offset));
+    const std::int64_t got = uni::pread_fully(part.flat_descriptor, target, wanted, where.file_offset);
     stored = got > 0 ? static_cast<std::size_t>(got) : 0;
   }
-  if (stored < length) std::memset(target + stored, 0, length - stored);
-}
-
-std::int64_t vmdk_disk::read_file(std::uint64_t offset, std::uint8_t* target, std::size_t length) const {
-  std::size_t done = 0;
-  while (done < length) {
-    const ssize_t got = ::pread(m_descriptor_fd, target + done, length - done, static_cast<off_t>(offset + done));
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      return -1;
-    }
-    if (got == 0) break;
-    done += static_cast<std::size_t>(got);
+  if (stored < length) {
+    std::memset(target + stored, 0, length - stored);
+    ++m_unreadable_grains;
   }
-  return static_cast<std::int64_t>(done);
-}
-
-bool vmdk_disk::read_exactly(std::uint64_t offset, std::uint8_t* target, std::size_t length) const {
-  return read_file(offset, target, length) == static_cast<std::int64_t>(length);
 }
 
 }  // namespace storage

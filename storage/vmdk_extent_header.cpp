@@ -19,6 +19,8 @@ bool parse_vmdk_extent_header(std::span<const std::uint8_t> bytes, vmdk_extent_h
   parsed.redundant_directory_sector = reader.le64(48);
   parsed.directory_sector = reader.le64(56);
   parsed.overhead_sectors = reader.le64(64);
+  // Bytes 72-76 are the line-end detection bytes ("\n \r\n").
+  parsed.compress_algorithm = reader.le16(77);
   if (!reader.ok() || parsed.magic != vmdk_extent_header::magic_kdmv) return false;
   header = parsed;
   return true;

@@ -1,6 +1,7 @@
 #include "walk/walk_run.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 namespace walk {
@@ -32,7 +33,9 @@ bool walk_run::open_source() {
       m_volume_bytes = std::make_unique<storage::disk_reader>(m_settings.volume_path);
     }
     if (!m_volume_bytes->is_open()) {
-      m_failure = errno != 0 ? std::strerror(errno) : "cannot be opened";
+      m_failure = !m_volume_bytes->failure().empty() ? m_volume_bytes->failure()
+                  : errno != 0                        ? std::strerror(errno)
+                                                      : "cannot be opened";
       return false;
     }
     m_volume = std::make_unique<ntfs::ntfs_volume>(*m_volume_bytes, m_settings.volume_offset, m_log);
@@ -54,6 +57,17 @@ bool walk_run::open_source() {
 }
 
 void walk_run::close_source() {
+  // Bytes the results rest on that the source could not deliver: the run
+  // goes on with zeros in their place, and says so.
+  const std::uint64_t unreadable = m_volume_bytes ? m_volume_bytes->unreadable_count() : 0;
+  if (unreadable > 0) {
+    std::fprintf(stderr, "warning: %llu unreadable grains/sectors read as zeros\n",
+                 static_cast<unsigned long long>(unreadable));
+    if (m_log) {
+      m_log->write("warning: %llu unreadable grains/sectors read as zeros in %s",
+                   static_cast<unsigned long long>(unreadable), m_volume_bytes->narrow_path().c_str());
+    }
+  }
   m_mft_file.close();
   m_actions.set_clusters(nullptr);
   m_volume.reset();

@@ -1,0 +1,50 @@
+// A disk image kept in a container format (E01 sets, split raw segments,
+// VHD/VHDX, QCOW2, VMware disks): the virtual disk it stands for, read like
+// a plain image. Everything above the disk reader sees only those bytes.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "storage/byte_source.h"
+
+namespace storage {
+
+// A digest the acquisition stored beside the data, e.g. {"MD5", "9e10..."}
+// with the hex text in lower case.
+struct stored_digest {
+  std::string algorithm;
+  std::string hex;
+};
+
+class container_image : public byte_source {
+ public:
+  // What the results call this kind of container: "E01", "split raw", ...
+  virtual const char* kind_name() const = 0;
+  // Acquisition details worth showing (label, value), e.g. the case number.
+  virtual std::vector<std::pair<std::string, std::string>> metadata() const { return {}; }
+  // Digests of the whole media stored in the container; empty when none.
+  virtual std::vector<stored_digest> stored_digests() const { return {}; }
+
+  // Pieces (grains, chunks, sectors) that could not be read and were
+  // delivered as zeros so far.
+  virtual std::uint64_t unreadable_pieces() const { return m_unreadable_pieces; }
+
+ protected:
+  // Fills `length` bytes at `offset` through `read_piece` (which returns the
+  // bytes read or -1), at most `piece_bytes` at a time after a failure of
+  // the whole request: a piece that still fails reads as zeros and is
+  // counted, so one bad chunk costs its own bytes, not the whole request.
+  std::int64_t read_counting_failures(std::uint64_t offset, std::uint8_t* target, std::size_t length,
+                                      std::size_t piece_bytes,
+                                      const std::function<std::int64_t(std::uint64_t, std::uint8_t*, std::size_t)>&
+                                          read_piece);
+
+  std::uint64_t m_unreadable_pieces = 0;
+};
+
+}  // namespace storage

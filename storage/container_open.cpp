@@ -1,0 +1,110 @@
+#include "storage/container_open.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "storage/split_raw_image.h"
+#include "support/file_io.h"
+
+namespace storage {
+
+namespace {
+
+bool starts_with(const std::array<std::uint8_t, 64>& bytes, std::size_t count, const char* magic, std::size_t length) {
+  return count >= length && std::memcmp(bytes.data(), magic, length) == 0;
+}
+
+bool file_exists(const std::string& path) {
+  struct stat info {};
+  return ::stat(path.c_str(), &info) == 0 && !S_ISDIR(info.st_mode);
+}
+
+}  // namespace
+
+container_kind detect_container(const std::string& path) {
+  const int descriptor = uni::open_file(path, O_RDONLY, 0404);
+  if (descriptor < 0) return container_kind::raw;
+  std::array<std::uint8_t, 64> head{};
+  const std::int64_t got = uni::pread_fully(descriptor, head.data(), head.size(), 0);
+  const std::size_t count = got > 0 ? static_cast<std::size_t>(got) : 0;
+  // A fixed VHD is the raw disk followed by a 512-byte footer; dynamic and
+  // differencing ones also keep a copy of the footer at byte 0.
+  std::array<std::uint8_t, 8> tail{};
+  const off_t end = ::lseek(descriptor, 0, SEEK_END);
+  const bool footer = end >= 512 && uni::pread_fully(descriptor, tail.data(), tail.size(),
+                                                     static_cast<std::uint64_t>(end) - 512) == 8 &&
+                      std::memcmp(tail.data(), "conectix", 8) == 0;
+  ::close(descriptor);
+
+  // EWF segments: "EVF" (E01), "LVF" (L01), "EVF2"/"LEF2" (Ex01/Lx01).
+  if (starts_with(head, count, "EVF\x09\x0d\x0a\xff\x00", 8) || starts_with(head, count, "LVF\x09\x0d\x0a\xff\x00", 8) ||
+      starts_with(head, count, "EVF2\x0d\x0a\x81\x00", 8) || starts_with(head, count, "LEF2\x0d\x0a\x81\x00", 8)) {
+    return container_kind::ewf;
+  }
+  if (starts_with(head, count, "vhdxfile", 8)) return container_kind::vhdx;
+  if (starts_with(head, count, "conectix", 8) || footer) return container_kind::vhd;
+  if (starts_with(head, count, "QFI\xfb", 4)) return container_kind::qcow;
+  if (starts_with(head, count, "KDMV", 4) || starts_with(head, count, "# Disk DescriptorFile", 21)) {
+    return container_kind::vmdk;
+  }
+  // A first segment is read as a set even when the next one is missing, so
+  // that a gap in the set is reported rather than read as a short disk.
+  if (is_first_segment_name(path)) return container_kind::split_raw;
+  return container_kind::raw;
+}
+
+std::unique_ptr<container_image> open_container(const std::string& path, std::string& failure) {
+  failure.clear();
+  std::unique_ptr<container_image> image;
+  switch (detect_container(path)) {
+    case container_kind::raw:
+      return nullptr;
+    case container_kind::split_raw:
+      image = split_raw_image::open(path, failure);
+      break;
+    case container_kind::ewf:
+      image = open_ewf_image(path, failure);
+      break;
+    case container_kind::vhd:
+    case container_kind::vhdx:
+      image = open_vhdi_image(path, failure);
+      break;
+    case container_kind::qcow:
+      image = open_qcow_image(path, failure);
+      break;
+    case container_kind::vmdk:
+      image = open_vmdk_image(path, failure);
+      break;
+  }
+  if (!image && failure.empty()) failure = "cannot open " + path;
+  return image;
+}
+
+std::string find_parent_file(const std::string& child_path, const std::string& parent_name) {
+  if (parent_name.empty()) return "";
+  std::string name = parent_name;
+  std::replace(name.begin(), name.end(), '\\', '/');
+  const std::size_t slash = child_path.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : child_path.substr(0, slash);
+  // A drive-letter path ("C:/VMs/base.vhdx") means nothing here: only its name.
+  const bool windows_absolute = name.size() > 2 && name[1] == ':';
+  if (!windows_absolute) {
+    const std::string as_written = name.front() == '/' ? name : folder + "/" + name;
+    if (file_exists(as_written)) return as_written;
+  }
+  const std::string beside = folder + "/" + name.substr(name.rfind('/') + 1);
+  return file_exists(beside) ? beside : "";
+}
+
+std::string last_line_of(const char* text) {
+  std::string all(text);
+  while (!all.empty() && (all.back() == '\n' || all.back() == '\r')) all.pop_back();
+  const std::size_t line = all.rfind('\n');
+  return line == std::string::npos ? all : all.substr(line + 1);
+}
+
+}  // namespace storage

@@ -1,0 +1,46 @@
+// A VMware disk given as an image: the disk and, for a snapshot, the
+// parents its descriptor names, read as one virtual disk.
+#include <vector>
+
+#include "storage/container_open.h"
+#include "storage/vmdk_chain.h"
+#include "storage/vmdk_chain_check.h"
+
+namespace storage {
+
+namespace {
+
+class vmdk_image : public container_image {
+ public:
+  bool open(const std::string& path, std::string& failure) {
+    std::string report;
+    std::vector<uni::wide_string> paths;
+    if (!check_chain({uni::to_wide(path)}, report, paths) || !m_chain.open_chain(paths) || !m_chain.link_chain()) {
+      while (!report.empty() && report.back() == '\n') report.pop_back();
+      failure = report.empty() ? path + ": not a usable VMware disk" : report;
+      return false;
+    }
+    return true;
+  }
+
+  const char* kind_name() const override { return "VMDK"; }
+  std::uint64_t size_bytes() const override { return m_chain.capacity(); }
+  std::uint64_t unreadable_pieces() const override { return m_chain.unreadable_grains(); }
+  std::int64_t read_at(std::uint64_t offset, void* buffer, std::size_t length) override {
+    if (offset >= size_bytes() || length == 0) return 0;
+    return m_chain.read(buffer, length, offset) ? static_cast<std::int64_t>(length) : -1;
+  }
+
+ private:
+  vmdk_chain m_chain;
+};
+
+}  // namespace
+
+std::unique_ptr<container_image> open_vmdk_image(const std::string& path, std::string& failure) {
+  auto image = std::make_unique<vmdk_image>();
+  if (!image->open(path, failure)) return nullptr;
+  return image;
+}
+
+}  // namespace storage
