@@ -6,7 +6,10 @@
 #ifdef BRINDLE_WITH_LIBEWF
 
 #include <algorithm>
+#include <cctype>
+#include <cstdio>
 #include <libewf.h>
+#include <sys/stat.h>
 #include <vector>
 
 namespace storage {
@@ -20,6 +23,43 @@ std::string innermost_cause(libewf_error_t*& error) {
   libewf_error_sprint(error, text, sizeof text);
   libewf_error_free(&error);
   return last_line_of(text);
+}
+
+bool file_size(const std::string& path, std::uint64_t& size) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0) return false;
+  size = static_cast<std::uint64_t>(info.st_size);
+  return true;
+}
+
+// Which segment of a set numbered .E01, .E02, ... is at fault: the first
+// one missing while a later one exists, or one before the last that is
+// much shorter than the first (segments are written up to one size).
+std::string damage_hint(const std::string& first) {
+  const std::size_t digits = first.size() >= 2 ? first.size() - 2 : 0;
+  std::uint64_t first_bytes = 0;
+  if (first.size() < 4 || first[digits - 1] == '/' || !std::isdigit(static_cast<unsigned char>(first[digits])) ||
+      !std::isdigit(static_cast<unsigned char>(first[digits + 1])) || !file_size(first, first_bytes)) {
+    return "a segment missing, cut or corrupt, or a corrupt chunk table";
+  }
+  const auto name_of = [&](int number) {
+    char two[3];
+    std::snprintf(two, sizeof two, "%02d", number);
+    return first.substr(0, digits) + two;
+  };
+  for (int number = 2; number < 99; ++number) {
+    std::uint64_t bytes = 0;
+    if (!file_size(name_of(number), bytes)) {
+      std::uint64_t later = 0;
+      if (file_size(name_of(number + 1), later)) return "segment " + name_of(number) + " is missing";
+      break;
+    }
+    std::uint64_t next = 0;
+    if (file_size(name_of(number + 1), next) && bytes < first_bytes / 10 * 9) {
+      return "segment " + name_of(number) + " is cut: " + std::to_string(bytes) + " bytes";
+    }
+  }
+  return "a segment missing, cut or corrupt, or a corrupt chunk table";
 }
 
 class ewf_image : public container_image {
@@ -56,7 +96,7 @@ class ewf_image : public container_image {
     // chunk table, and fails (or checks in vain) only when the chunks
     // concerned are read: the first and the last chunk tell at once.
     if (libewf_handle_segment_files_corrupted(m_handle, nullptr) == 1) {
-      failure = path + ": the segment files are damaged (a segment missing, cut or corrupt)";
+      failure = path + ": the segment files are damaged (" + damage_hint(path) + ")";
       return false;
     }
     std::vector<std::uint8_t> probe(m_chunk_bytes);
@@ -66,8 +106,7 @@ class ewf_image : public container_image {
       if (length == 0) continue;
       const ssize_t got = libewf_handle_read_random(m_handle, probe.data(), length, static_cast<off64_t>(at), &error);
       if (got != static_cast<ssize_t>(length) || checksum_errors() > 0) {
-        failure = path + ": the chunk at byte " + std::to_string(at) +
-                  " cannot be read (a segment missing or cut, or a corrupt chunk table)";
+        failure = path + ": the chunk at byte " + std::to_string(at) + " cannot be read (" + damage_hint(path) + ")";
         libewf_error_free(&error);
         return false;
       }
