@@ -78,3 +78,15 @@ size = os.path.getsize(img)
 print(f"{'brindle -filter_unalloc_clusters':32} {t:7.3f} s   {size / t / 1e9:12.2f} GB/s of volume scanned"
       f" (cluster {cluster} bytes; free space of a sparse image reads from the page cache)")
 PY
+
+# The volume acquired to a compressed E01 (once, beside the volume): brindle
+# through libewf against fls on the same E01.
+e01 = os.path.join(folder, "bench.E01")
+if not os.path.exists(e01) and subprocess.run(["which", "ewfacquire"], stdout=subprocess.DEVNULL).returncode == 0:
+    subprocess.run(["ewfacquire", "-u", "-q", "-c", "fast", "-S", "8GiB", "-t", os.path.join(folder, "bench"), img],
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
+if os.path.exists(e01):
+    t_fls = timed(["fls", "-r", "-m", "/", e01], repeats=1)
+    t = timed([brindle, "-image", e01, "-quiet", "-csv"])
+    print(f"{'fls -r -m / bench.E01':32} {t_fls:7.3f} s")
+    print(f"{'brindle -image bench.E01 -csv':32} {t:7.3f} s   {t / t_fls:12.2f} x the time of fls")
