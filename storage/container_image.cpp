@@ -5,9 +5,9 @@
 
 namespace storage {
 
-std::int64_t container_image::read_counting_failures(
-    std::uint64_t offset, std::uint8_t* target, std::size_t length, std::size_t piece_bytes,
-    const std::function<std::int64_t(std::uint64_t, std::uint8_t*, std::size_t)>& read_piece) {
+std::int64_t container_image::read_at(std::uint64_t offset, void* buffer, std::size_t length) {
+  auto* target = static_cast<std::uint8_t*>(buffer);
+  const std::size_t unit = piece_bytes();
   const std::uint64_t size = size_bytes();
   if (offset >= size || length == 0) return 0;
   length = static_cast<std::size_t>(std::min<std::uint64_t>(length, size - offset));
@@ -17,7 +17,7 @@ std::int64_t container_image::read_counting_failures(
     // Pieces follow the container's own alignment, so a bad chunk is one piece.
     const std::uint64_t at = offset + done;
     const std::size_t piece = static_cast<std::size_t>(
-        std::min<std::uint64_t>(length - done, piece_bytes - at % piece_bytes));
+        std::min<std::uint64_t>(length - done, unit - at % unit));
     const std::int64_t got = read_piece(at, target + done, piece);
     const std::size_t kept = got > 0 ? static_cast<std::size_t>(got) : 0;
     if (kept < piece) {

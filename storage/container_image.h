@@ -5,7 +5,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -34,15 +33,16 @@ class container_image : public byte_source {
   // delivered as zeros so far.
   virtual std::uint64_t unreadable_pieces() const { return m_unreadable_pieces; }
 
+  // Reads through read_piece(), at most piece_bytes() at a time after a
+  // failure of the whole request: a piece that still fails reads as zeros
+  // and is counted, so one bad chunk costs its own bytes, not the request.
+  std::int64_t read_at(std::uint64_t offset, void* buffer, std::size_t length) override;
+
  protected:
-  // Fills `length` bytes at `offset` through `read_piece` (which returns the
-  // bytes read or -1), at most `piece_bytes` at a time after a failure of
-  // the whole request: a piece that still fails reads as zeros and is
-  // counted, so one bad chunk costs its own bytes, not the whole request.
-  std::int64_t read_counting_failures(std::uint64_t offset, std::uint8_t* target, std::size_t length,
-                                      std::size_t piece_bytes,
-                                      const std::function<std::int64_t(std::uint64_t, std::uint8_t*, std::size_t)>&
-                                          read_piece);
+  // One read of the library behind the container: the bytes read, or -1.
+  virtual std::int64_t read_piece(std::uint64_t offset, std::uint8_t* target, std::size_t length) = 0;
+  // The container's own unit of damage (a chunk, a sector).
+  virtual std::size_t piece_bytes() const { return 512; }
 
   std::uint64_t m_unreadable_pieces = 0;
 };

@@ -100,6 +100,35 @@ std::string find_parent_file(const std::string& child_path, const std::string& p
   return file_exists(beside) ? beside : "";
 }
 
+bool link_parents(const std::string& path, const char* what,
+                  const std::function<std::optional<std::string>()>& parent_name,
+                  const std::function<bool(const std::string&)>& attach, std::string& failure) {
+  // A loop of parents (or a chain no examiner would meet) ends here.
+  constexpr int max_depth = 64;
+  std::string child = path;
+  for (int depth = 0;; ++depth) {
+    const std::optional<std::string> name = parent_name();
+    if (!name) return true;
+    if (depth >= max_depth) {
+      failure = child + ": more than " + std::to_string(max_depth) + " levels of " + what;
+      return false;
+    }
+    const std::string found = find_parent_file(child, *name);
+    if (found.empty()) {
+      failure = child + ": " + what + " '" + *name + "' not found";
+      return false;
+    }
+    if (!attach(found)) return false;
+    child = found;
+  }
+}
+
+std::string text_until_nul(std::string text) {
+  const std::size_t end = text.find('\0');
+  if (end != std::string::npos) text.resize(end);
+  return text;
+}
+
 std::string last_line_of(const char* text) {
   std::string all(text);
   while (!all.empty() && (all.back() == '\n' || all.back() == '\r')) all.pop_back();

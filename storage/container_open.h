@@ -7,7 +7,9 @@
 // ".aa"; a lone file so named reads as a set of one).
 #pragma once
 
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "storage/container_image.h"
@@ -37,6 +39,26 @@ std::unique_ptr<container_image> open_vmdk_image(const std::string& path, std::s
 // (relative to the child's folder) and then by its bare name beside the
 // child; "" when neither exists. Windows separators are understood.
 std::string find_parent_file(const std::string& child_path, const std::string& parent_name);
+
+// Links a differencing disk to its parents, up to a base disk.
+// `parent_name` gives the parent name the newest opened file records
+// (nullopt for a base disk); `attach` opens the file found for it and makes
+// it that file's parent (false with `failure` set). `what` names the parent
+// in messages ("parent disk", "backing file").
+bool link_parents(const std::string& path, const char* what,
+                  const std::function<std::optional<std::string>()>& parent_name,
+                  const std::function<bool(const std::string&)>& attach, std::string& failure);
+
+// A UTF-8 name a library wrote into `size` bytes, cut at its first NUL.
+std::string text_until_nul(std::string text);
+
+// The reader `Image` opened on `path`, or null with `failure` set.
+template <class Image>
+std::unique_ptr<container_image> opened_image(const std::string& path, std::string& failure) {
+  auto image = std::make_unique<Image>();
+  if (!image->open(path, failure)) return nullptr;
+  return image;
+}
 
 // The last line of a library's error text: the libraries stack one line per
 // function, and the innermost cause comes last.

@@ -119,16 +119,13 @@ class ewf_image : public container_image {
   const char* kind_name() const override { return "E01"; }
   std::uint64_t size_bytes() const override { return m_size_bytes; }
 
-  std::int64_t read_at(std::uint64_t offset, void* buffer, std::size_t length) override {
-    return read_counting_failures(offset, static_cast<std::uint8_t*>(buffer), length, m_chunk_bytes,
-                                  [this](std::uint64_t at, std::uint8_t* target, std::size_t count) {
-                                    libewf_error_t* error = nullptr;
-                                    const ssize_t got = libewf_handle_read_random(m_handle, target, count,
-                                                                                  static_cast<off64_t>(at), &error);
-                                    libewf_error_free(&error);
-                                    return static_cast<std::int64_t>(got);
-                                  });
+  std::int64_t read_piece(std::uint64_t offset, std::uint8_t* target, std::size_t length) override {
+    libewf_error_t* error = nullptr;
+    const ssize_t got = libewf_handle_read_random(m_handle, target, length, static_cast<off64_t>(offset), &error);
+    libewf_error_free(&error);
+    return got;
   }
+  std::size_t piece_bytes() const override { return m_chunk_bytes; }
 
   std::vector<std::pair<std::string, std::string>> metadata() const override {
     std::vector<std::pair<std::string, std::string>> values;
@@ -166,24 +163,21 @@ class ewf_image : public container_image {
     return libewf_handle_get_number_of_checksum_errors(m_handle, &count, nullptr) == 1 ? count : 0;
   }
 
-  std::string header_value(const char* identifier) const {
+  using value_getter = int (*)(libewf_handle_t*, const std::uint8_t*, std::size_t, std::uint8_t*, std::size_t,
+                                libewf_error_t**);
+  // A header value ("case_number") or hash value ("MD5") as text; "" when absent.
+  std::string value_of(value_getter getter, const char* identifier) const {
     std::uint8_t text[512] = {};
     const auto length = std::char_traits<char>::length(identifier);
-    if (libewf_handle_get_utf8_header_value(m_handle, reinterpret_cast<const std::uint8_t*>(identifier), length, text,
-                                            sizeof text, nullptr) != 1) {
+    if (getter(m_handle, reinterpret_cast<const std::uint8_t*>(identifier), length, text, sizeof text, nullptr) != 1) {
       return "";
     }
     return reinterpret_cast<const char*>(text);
   }
-  std::string hash_value(const char* identifier) const {
-    std::uint8_t text[256] = {};
-    const auto length = std::char_traits<char>::length(identifier);
-    if (libewf_handle_get_utf8_hash_value(m_handle, reinterpret_cast<const std::uint8_t*>(identifier), length, text,
-                                          sizeof text, nullptr) != 1) {
-      return "";
-    }
-    return reinterpret_cast<const char*>(text);
+  std::string header_value(const char* identifier) const {
+    return value_of(libewf_handle_get_utf8_header_value, identifier);
   }
+  std::string hash_value(const char* identifier) const { return value_of(libewf_handle_get_utf8_hash_value, identifier); }
 
   libewf_handle_t* m_handle = nullptr;
   std::uint64_t m_size_bytes = 0;
@@ -193,9 +187,7 @@ class ewf_image : public container_image {
 }  // namespace
 
 std::unique_ptr<container_image> open_ewf_image(const std::string& path, std::string& failure) {
-  auto image = std::make_unique<ewf_image>();
-  if (!image->open(path, failure)) return nullptr;
-  return image;
+  return opened_image<ewf_image>(path, failure);
 }
 
 }  // namespace storage

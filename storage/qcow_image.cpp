@@ -12,8 +12,6 @@ namespace storage {
 
 namespace {
 
-constexpr int max_backing_depth = 64;
-
 // The library's error as one line, the error freed.
 std::string innermost_cause(libqcow_error_t*& error) {
   if (error == nullptr) return "unknown error";
@@ -37,45 +35,35 @@ class qcow_image : public container_image {
     size64_t media = 0;
     libqcow_file_get_media_size(m_files.front(), &media, nullptr);
     m_size_bytes = media;
-    std::string child_path = path;
-    for (int depth = 0;; ++depth) {
+    const auto backing_name = [this]() -> std::optional<std::string> {
       std::size_t size = 0;
-      if (libqcow_file_get_utf8_backing_filename_size(m_files.back(), &size, nullptr) != 1 || size <= 1) return true;
-      if (depth >= max_backing_depth) {
-        failure = child_path + ": too many backing files";
-        return false;
+      if (libqcow_file_get_utf8_backing_filename_size(m_files.back(), &size, nullptr) != 1 || size <= 1) {
+        return std::nullopt;
       }
       std::string name(size, '\0');
       libqcow_file_get_utf8_backing_filename(m_files.back(), reinterpret_cast<std::uint8_t*>(name.data()), size,
                                              nullptr);
-      name.resize(name.find('\0') == std::string::npos ? name.size() : name.find('\0'));
-      const std::string backing_path = find_parent_file(child_path, name);
-      if (backing_path.empty()) {
-        failure = child_path + ": backing file '" + name + "' not found";
-        return false;
-      }
+      return text_until_nul(std::move(name));
+    };
+    const auto attach = [&](const std::string& backing_path) {
       if (open_one(backing_path, failure) == nullptr) return false;
       libqcow_error_t* error = nullptr;
-      if (libqcow_file_set_parent_file(m_files[m_files.size() - 2], m_files.back(), &error) != 1) {
-        failure = child_path + ": backing file " + backing_path + " does not fit: " + innermost_cause(error);
-        return false;
-      }
-      child_path = backing_path;
-    }
+      if (libqcow_file_set_parent_file(m_files[m_files.size() - 2], m_files.back(), &error) == 1) return true;
+      failure = backing_path + ": does not fit its overlay: " + innermost_cause(error);
+      return false;
+    };
+    return link_parents(path, "backing file", backing_name, attach, failure);
   }
 
   const char* kind_name() const override { return "QCOW2"; }
   std::uint64_t size_bytes() const override { return m_size_bytes; }
 
-  std::int64_t read_at(std::uint64_t offset, void* buffer, std::size_t length) override {
-    return read_counting_failures(offset, static_cast<std::uint8_t*>(buffer), length, 512,
-                                  [this](std::uint64_t at, std::uint8_t* target, std::size_t count) {
-                                    libqcow_error_t* error = nullptr;
-                                    const ssize_t got = libqcow_file_read_buffer_at_offset(
-                                        m_files.front(), target, count, static_cast<off64_t>(at), &error);
-                                    libqcow_error_free(&error);
-                                    return static_cast<std::int64_t>(got);
-                                  });
+  std::int64_t read_piece(std::uint64_t offset, std::uint8_t* target, std::size_t length) override {
+    libqcow_error_t* error = nullptr;
+    const ssize_t got =
+        libqcow_file_read_buffer_at_offset(m_files.front(), target, length, static_cast<off64_t>(offset), &error);
+    libqcow_error_free(&error);
+    return got;
   }
 
  private:
@@ -102,9 +90,7 @@ class qcow_image : public container_image {
 }  // namespace
 
 std::unique_ptr<container_image> open_qcow_image(const std::string& path, std::string& failure) {
-  auto image = std::make_unique<qcow_image>();
-  if (!image->open(path, failure)) return nullptr;
-  return image;
+  return opened_image<qcow_image>(path, failure);
 }
 
 }  // namespace storage

@@ -118,7 +118,7 @@ std::unique_ptr<split_raw_image> split_raw_image::open(const std::string& first,
   return image;
 }
 
-std::int64_t split_raw_image::read_at(std::uint64_t offset, void* buffer, std::size_t length) {
+std::int64_t split_raw_image::read_piece(std::uint64_t offset, std::uint8_t* buffer, std::size_t length) {
   if (offset >= m_size_bytes || length == 0) return 0;
   length = static_cast<std::size_t>(std::min<std::uint64_t>(length, m_size_bytes - offset));
   auto* target = static_cast<std::uint8_t*>(buffer);

@@ -30,7 +30,7 @@ class split_raw_image : public container_image {
   static std::unique_ptr<split_raw_image> open(const std::string& first, std::string& failure);
 
   const char* kind_name() const override { return "split raw"; }
-  std::int64_t read_at(std::uint64_t offset, void* buffer, std::size_t length) override;
+  std::int64_t read_piece(std::uint64_t offset, std::uint8_t* buffer, std::size_t length) override;
   std::uint64_t size_bytes() const override { return m_size_bytes; }
   std::size_t segment_count() const { return m_segments.size(); }
 

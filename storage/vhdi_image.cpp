@@ -13,8 +13,6 @@ namespace storage {
 
 namespace {
 
-constexpr int max_parent_depth = 64;
-
 // The library's error as one line, the error freed.
 std::string innermost_cause(libvhdi_error_t*& error) {
   if (error == nullptr) return "unknown error";
@@ -37,58 +35,43 @@ class vhdi_image : public container_image {
   bool open(const std::string& path, std::string& failure) {
     libvhdi_file_t* file = open_one(path, failure);
     if (file == nullptr) return false;
+    // A differencing disk is read with its parents, up to a base disk.
     int type = 0;
     libvhdi_file_get_file_type(file, &type, nullptr);
     m_kind = type == LIBVHDI_FILE_TYPE_VHDX ? "VHDX" : "VHD";
     size64_t media = 0;
     libvhdi_file_get_media_size(file, &media, nullptr);
     m_size_bytes = media;
-    // Each differencing disk gets its parent, up to a base disk.
-    std::string child_path = path;
-    for (int depth = 0;; ++depth) {
+    const auto parent_name = [this]() -> std::optional<std::string> {
       std::uint32_t disk_type = 0;
       libvhdi_file_get_disk_type(m_files.back(), &disk_type, nullptr);
-      if (disk_type != LIBVHDI_DISK_TYPE_DIFFERENTIAL) return true;
-      if (depth >= max_parent_depth) {
-        failure = child_path + ": too many parent disks";
-        return false;
-      }
+      if (disk_type != LIBVHDI_DISK_TYPE_DIFFERENTIAL) return std::nullopt;
       std::size_t size = 0;
-      std::string name;
-      if (libvhdi_file_get_utf8_parent_filename_size(m_files.back(), &size, nullptr) == 1 && size > 0) {
-        name.resize(size);
-        libvhdi_file_get_utf8_parent_filename(m_files.back(), reinterpret_cast<std::uint8_t*>(name.data()), size,
-                                              nullptr);
-        name.resize(name.find('\0') == std::string::npos ? name.size() : name.find('\0'));
-      }
-      const std::string parent_path = find_parent_file(child_path, name);
-      if (parent_path.empty()) {
-        failure = child_path + ": parent disk '" + name + "' not found";
-        return false;
-      }
-      libvhdi_file_t* parent = open_one(parent_path, failure);
-      if (parent == nullptr) return false;
+      if (libvhdi_file_get_utf8_parent_filename_size(m_files.back(), &size, nullptr) != 1 || size == 0) return "";
+      std::string name(size, '\0');
+      libvhdi_file_get_utf8_parent_filename(m_files.back(), reinterpret_cast<std::uint8_t*>(name.data()), size,
+                                            nullptr);
+      return text_until_nul(std::move(name));
+    };
+    const auto attach = [&](const std::string& parent_path) {
+      if (open_one(parent_path, failure) == nullptr) return false;
       libvhdi_error_t* error = nullptr;
-      if (libvhdi_file_set_parent_file(m_files[m_files.size() - 2], parent, &error) != 1) {
-        failure = child_path + ": parent disk " + parent_path + " does not fit: " + innermost_cause(error);
-        return false;
-      }
-      child_path = parent_path;
-    }
+      if (libvhdi_file_set_parent_file(m_files[m_files.size() - 2], m_files.back(), &error) == 1) return true;
+      failure = parent_path + ": does not fit its differencing disk: " + innermost_cause(error);
+      return false;
+    };
+    return link_parents(path, "parent disk", parent_name, attach, failure);
   }
 
   const char* kind_name() const override { return m_kind; }
   std::uint64_t size_bytes() const override { return m_size_bytes; }
 
-  std::int64_t read_at(std::uint64_t offset, void* buffer, std::size_t length) override {
-    return read_counting_failures(offset, static_cast<std::uint8_t*>(buffer), length, 512,
-                                  [this](std::uint64_t at, std::uint8_t* target, std::size_t count) {
-                                    libvhdi_error_t* error = nullptr;
-                                    const ssize_t got = libvhdi_file_read_buffer_at_offset(
-                                        m_files.front(), target, count, static_cast<off64_t>(at), &error);
-                                    libvhdi_error_free(&error);
-                                    return static_cast<std::int64_t>(got);
-                                  });
+  std::int64_t read_piece(std::uint64_t offset, std::uint8_t* target, std::size_t length) override {
+    libvhdi_error_t* error = nullptr;
+    const ssize_t got =
+        libvhdi_file_read_buffer_at_offset(m_files.front(), target, length, static_cast<off64_t>(offset), &error);
+    libvhdi_error_free(&error);
+    return got;
   }
 
  private:
@@ -116,9 +99,7 @@ class vhdi_image : public container_image {
 }  // namespace
 
 std::unique_ptr<container_image> open_vhdi_image(const std::string& path, std::string& failure) {
-  auto image = std::make_unique<vhdi_image>();
-  if (!image->open(path, failure)) return nullptr;
-  return image;
+  return opened_image<vhdi_image>(path, failure);
 }
 
 }  // namespace storage

@@ -26,7 +26,7 @@ class vmdk_image : public container_image {
   const char* kind_name() const override { return "VMDK"; }
   std::uint64_t size_bytes() const override { return m_chain.capacity(); }
   std::uint64_t unreadable_pieces() const override { return m_chain.unreadable_grains(); }
-  std::int64_t read_at(std::uint64_t offset, void* buffer, std::size_t length) override {
+  std::int64_t read_piece(std::uint64_t offset, std::uint8_t* buffer, std::size_t length) override {
     if (offset >= size_bytes() || length == 0) return 0;
     return m_chain.read(buffer, length, offset) ? static_cast<std::int64_t>(length) : -1;
   }
@@ -38,9 +38,7 @@ class vmdk_image : public container_image {
 }  // namespace
 
 std::unique_ptr<container_image> open_vmdk_image(const std::string& path, std::string& failure) {
-  auto image = std::make_unique<vmdk_image>();
-  if (!image->open(path, failure)) return nullptr;
-  return image;
+  return opened_image<vmdk_image>(path, failure);
 }
 
 }  // namespace storage
