@@ -80,6 +80,23 @@ TEST(ContainerSource, AcquisitionDetailsAndVerification) {
   EXPECT_NE(none.err.find("holds no stored digest"), std::string::npos) << none.err;
 }
 
+// VMware writes a stream-optimized disk's grain directory after the grains
+// and keeps its offset in a footer (marker, header copy, end marker): the
+// same disk moved to that layout reads the same.
+TEST(ContainerSource, StreamOptimizedDirectoryInTheFooter) {
+  scratch_folder folder("container-footer");
+  std::vector<std::uint8_t> bytes = read_bytes(fixture_path("vmdk-stream.vmdk"));
+  const std::vector<std::uint8_t> header(bytes.begin(), bytes.begin() + 512);
+  bytes.resize(bytes.size() + 512, 0);  // footer marker (its fields are not read)
+  bytes.insert(bytes.end(), header.begin(), header.end());
+  bytes.resize(bytes.size() + 512, 0);  // end-of-stream marker
+  std::fill_n(bytes.begin() + 56, 8, 0xff);  // grain directory: "at the end"
+  const std::string moved = folder.file("footer.vmdk");
+  write_bytes(moved, bytes);
+  const std::string offset = offset_of("mbr.img");
+  EXPECT_EQ(results_of(moved, {"-csv"}, offset), results_of(fixture_path("mbr.img"), {"-csv"}, offset));
+}
+
 // Damage made in a scratch copy: the file the message must name, and
 // whether the run refuses (255) or goes on with a warning.
 struct damage_case {
