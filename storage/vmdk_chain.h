@@ -57,7 +57,8 @@ class vmdk_chain {
   // Reads up to `length` bytes of the virtual disk at `offset`, cut at the
   // capacity. False when not valid, for a null buffer, a length of 0 or an
   // offset at or past the capacity; otherwise `length` holds the bytes
-  // delivered. Grains are delivered as stored (no decompression).
+  // delivered. Compressed grains are inflated; grains that cannot be read
+  // are zeros, counted in unreadable_grains().
   bool read(void* buffer, std::size_t& length, std::uint64_t offset);
 
  private:

@@ -1,5 +1,6 @@
 // Checking the disks named by -vmdk before the run: every file must open as
-// a hosted sparse extent, and every snapshot's parent must be among them or
+// a VMware disk (a sparse extent with its descriptor, or a descriptor file
+// and its extents), and every snapshot's parent must be among them or
 // be found through the parent file name hint the snapshot carries.
 #pragma once
 
