@@ -48,6 +48,13 @@ bool verify_image_digest(storage::disk_reader& image, std::string& note) {
     at += length;
   }
   digests.finish();
+  // A chunk that fails its own checksum may read as zeros that happen to
+  // give the stored digest: the image is not intact all the same.
+  if (image.unreadable_count() > 0) {
+    std::fprintf(stderr, "error: %s: %llu chunks/sectors unreadable or failing their checksum\n", path.c_str(),
+                 static_cast<unsigned long long>(image.unreadable_count()));
+    return false;
+  }
   for (const auto& digest : stored) {
     const std::string computed =
         digest.algorithm == "MD5" ? hex_of(*digests.md5_value()) : hex_of(*digests.sha1_value());

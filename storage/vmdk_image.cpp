@@ -17,7 +17,9 @@ class vmdk_image : public container_image {
     std::vector<uni::wide_string> paths;
     if (!check_chain({uni::to_wide(path)}, report, paths) || !m_chain.open_chain(paths) || !m_chain.link_chain()) {
       while (!report.empty() && report.back() == '\n') report.pop_back();
-      failure = report.empty() ? path + ": not a usable VMware disk" : report;
+      // The chain's report names the file only where a file failed to open.
+      if (report.empty()) report = "not a usable VMware disk";
+      failure = report.rfind(path, 0) == 0 ? report : path + ": " + report;
       return false;
     }
     return true;

@@ -78,6 +78,17 @@ TEST(ContainerSource, AcquisitionDetailsAndVerification) {
   const run_result none = run_brindle({"-image", fixture_path("vhd-fixed.vhd"), "-verify_image", "-csv"});
   EXPECT_EQ(none.exit_status, 255);
   EXPECT_NE(none.err.find("holds no stored digest"), std::string::npos) << none.err;
+  // Chunk data changed in the first segment: refused, however it reads.
+  scratch_folder folder("container-verify");
+  for (const char* name : {"ewf-seg.E01", "ewf-seg.E02", "ewf-seg.E03", "ewf-seg.E04"}) {
+    fs::copy_file(fixture_path(name), folder.file(name));
+  }
+  std::vector<std::uint8_t> bytes = read_bytes(folder.file("ewf-seg.E01"));
+  for (std::size_t i = 1100000; i < 1100100; ++i) bytes[i] ^= 0xff;
+  write_bytes(folder.file("ewf-seg.E01"), bytes);
+  const run_result changed = run_brindle({"-image", folder.file("ewf-seg.E01"), "-verify_image", "-csv"});
+  EXPECT_EQ(changed.exit_status, 255);
+  EXPECT_NE(changed.err.find("error: " + folder.file("ewf-seg.E01") + ": "), std::string::npos) << changed.err;
 }
 
 // VMware writes a stream-optimized disk's grain directory after the grains
