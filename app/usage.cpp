@@ -12,6 +12,8 @@ constexpr const char* usage_lines =
     "\n"
     " Running 'brindle' on a disk/partition image captured w/ a 'dd' type tool\n"
     "  brindle -image <file> [-offset <vol>]   = dd image\n"
+    "    (or E01, split raw .001, VHD/VHDX, QCOW2, VMDK: the first file)\n"
+    "  -verify_image                           = check the image digest an E01 stores\n"
     "\n"
     " Running 'brindle' on a VMWare monolithic virtual volume\n"
     "  -vmdk \"disk1 | disk2 | ...\"             = VMWare VMDK disk(s)\n"

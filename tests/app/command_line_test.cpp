@@ -34,6 +34,8 @@ const std::string usage_text = std::string(77, '-') + "\n\n" + banner + "\n\nusa
 
  Running 'brindle' on a disk/partition image captured w/ a 'dd' type tool
   brindle -image <file> [-offset <vol>]   = dd image
+    (or E01, split raw .001, VHD/VHDX, QCOW2, VMDK: the first file)
+  -verify_image                           = check the image digest an E01 stores
 
  Running 'brindle' on a VMWare monolithic virtual volume
   -vmdk "disk1 | disk2 | ..."             = VMWare VMDK disk(s)
