@@ -21,6 +21,8 @@ struct container_case {
   const char* raw;   // the fixture disk it holds
 };
 
+void PrintTo(const container_case& c, std::ostream* out) { *out << c.file; }
+
 const container_case containers[] = {
     {"ewf-seg.E01", "E01", "gpt.img"},          {"ewf-best.E01", "E01", "mbr.img"},
     {"split-mbr.img.001", "split raw", "mbr.img"}, {"split-gpt.aa", "split raw", "gpt.img"},
