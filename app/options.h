@@ -83,6 +83,7 @@ class run_options : public shared_options {
   std::vector<uni::wide_string> vmdk_chain;  // those and the parents found for them
   std::string indx_file_path;               // -indxfile; kept, not a volume source
   std::string container_kind;  // "E01", "split raw", "VHDX", ... for an -image container; "" for a plain image
+  std::vector<std::string> container_files;  // every file an -image container reads
   std::string image_details;   // what the container tells of its acquisition, one line ("" for none)
   int source_check = 0;                     // 0, or -3 when no source was given
   std::uint64_t volume_offset = 0;     // bytes

@@ -26,6 +26,7 @@ std::vector<std::string> source_paths(const run_options& options) {
     if (!path->empty()) paths.push_back(uni::wide_to_utf8(*path));
   }
   for (const auto& disk : options.vmdk_chain) paths.push_back(uni::wide_to_utf8(disk));
+  paths.insert(paths.end(), options.container_files.begin(), options.container_files.end());
   if (options.drive_number != 0xFFFFFFFF) paths.push_back(storage::drive_device_path(options.drive_number));
   return paths;
 }

@@ -67,6 +67,7 @@ bool take_disk_file(run_options& options, const std::string& path, bool mounted_
   }
   if (const storage::container_image* container = reader.container()) {
     options.container_kind = container->kind_name();
+    options.container_files = container->member_files();
     options.image_details = details_of(*container);
   }
   if (verify) {

@@ -29,6 +29,10 @@ class container_image : public byte_source {
   // Digests of the whole media stored in the container; empty when none.
   virtual std::vector<stored_digest> stored_digests() const { return {}; }
 
+  // Every file the disk is read from: segments, parents, backing files,
+  // extents. None of them may ever be written.
+  const std::vector<std::string>& member_files() const { return m_member_files; }
+
   // Pieces (grains, chunks, sectors) that could not be read and were
   // delivered as zeros so far.
   virtual std::uint64_t unreadable_pieces() const { return m_unreadable_pieces; }
@@ -45,6 +49,7 @@ class container_image : public byte_source {
   virtual std::size_t piece_bytes() const { return 512; }
 
   std::uint64_t m_unreadable_pieces = 0;
+  std::vector<std::string> m_member_files;
 };
 
 }  // namespace storage

@@ -80,6 +80,7 @@ class ewf_image : public container_image {
       failure = path + ": " + innermost_cause(error);
       return false;
     }
+    m_member_files.assign(names, names + name_count);
     const bool opened = libewf_handle_initialize(&m_handle, &error) == 1 &&
                         libewf_handle_open(m_handle, names, name_count, LIBEWF_OPEN_READ, &error) == 1;
     libewf_glob_free(names, name_count, nullptr);

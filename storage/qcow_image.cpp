@@ -80,6 +80,7 @@ class qcow_image : public container_image {
       return nullptr;
     }
     m_files.push_back(file);
+    m_member_files.push_back(path);
     return file;
   }
 

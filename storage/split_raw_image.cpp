@@ -90,6 +90,7 @@ std::unique_ptr<split_raw_image> split_raw_image::open(const std::string& first,
     part.start = image->m_size_bytes;
     image->m_size_bytes += part.size;
     image->m_segments.push_back(part);
+    image->m_member_files.push_back(path);
   }
   if (image->m_segments.empty()) {
     failure = "cannot open " + first;

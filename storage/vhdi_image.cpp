@@ -88,6 +88,7 @@ class vhdi_image : public container_image {
       return nullptr;
     }
     m_files.push_back(file);
+    m_member_files.push_back(path);
     return file;
   }
 

@@ -28,6 +28,13 @@ vmdk_chain::add_result vmdk_chain::add_disk(std::unique_ptr<vmdk_disk> disk) {
   return add_result::added;
 }
 
+const vmdk_disk* vmdk_chain::find_path(const std::string& path) const {
+  for (const auto& [key, disk] : m_disks) {
+    if (disk->narrow_path() == path) return disk.get();
+  }
+  return nullptr;
+}
+
 vmdk_disk* vmdk_chain::find(std::string_view content_id) const {
   const auto found = m_disks.find(content_id_key(content_id));
   return found == m_disks.end() ? nullptr : found->second.get();

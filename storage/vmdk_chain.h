@@ -33,6 +33,8 @@ class vmdk_chain {
   enum class add_result { added, same_file, content_id_taken };
   // Adds an opened disk to the set.
   add_result add_disk(std::unique_ptr<vmdk_disk> disk);
+  // The disk of the set opened from `path`, or null.
+  const vmdk_disk* find_path(const std::string& path) const;
   // The disk of the set with this content id, or null.
   vmdk_disk* find(std::string_view content_id) const;
 

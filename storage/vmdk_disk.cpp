@@ -92,6 +92,7 @@ bool vmdk_disk::open_extents(const std::string& text_path) {
     part.start = m_capacity_bytes;
     part.length = line.sectors * sector_bytes;
     const std::string file = line.file.empty() || line.file.front() == '/' ? line.file : folder + "/" + line.file;
+    if (!file.empty()) m_extent_files.push_back(file);
     if (line.type == "SPARSE") {
       part.sparse = std::make_unique<vmdk_sparse_extent>();
       std::string failure;

@@ -55,6 +55,8 @@ class vmdk_disk {
   const std::string& narrow_path() const { return m_narrow_path; }
 
   std::uint64_t capacity_bytes() const { return m_capacity_bytes; }
+  // The extent files a descriptor file names (empty for a monolithic disk).
+  const std::vector<std::string>& extent_files() const { return m_extent_files; }
   // True when both objects opened the same file (device and inode).
   bool same_file(const vmdk_disk& other) const;
 
@@ -101,6 +103,7 @@ class vmdk_disk {
   uni::wide_string m_wide_path;
   std::string m_narrow_path;
   std::string m_failure;
+  std::vector<std::string> m_extent_files;
   bool m_opened_file = false;
   bool m_valid = false;
   std::uint64_t m_unreadable_grains = 0;

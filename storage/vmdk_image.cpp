@@ -22,6 +22,11 @@ class vmdk_image : public container_image {
       failure = report.rfind(path, 0) == 0 ? report : path + ": " + report;
       return false;
     }
+    for (const auto& disk : paths) {
+      m_member_files.push_back(uni::wide_to_utf8(disk));
+      const vmdk_disk* opened = m_chain.find_path(m_member_files.back());
+      if (opened) m_member_files.insert(m_member_files.end(), opened->extent_files().begin(), opened->extent_files().end());
+    }
     return true;
   }
 

@@ -110,6 +110,24 @@ TEST(ContainerSource, StreamOptimizedDirectoryInTheFooter) {
   EXPECT_EQ(results_of(moved, {"-csv"}, offset), results_of(fixture_path("mbr.img"), {"-csv"}, offset));
 }
 
+// Every file a container is read from is a source no output may be.
+TEST(ContainerSource, MemberFilesAreNeverOutputs) {
+  scratch_folder folder("container-members");
+  for (const char* name : {"ewf-seg.E01", "ewf-seg.E02", "ewf-seg.E03", "ewf-seg.E04", "qcow-overlay.qcow2",
+                           "qcow-base.qcow2"}) {
+    fs::copy_file(fixture_path(name), folder.file(name));
+  }
+  const std::vector<std::vector<std::string>> runs = {{"ewf-seg.E01", "-out", "ewf-seg.E03"},
+                                                      {"qcow-overlay.qcow2", "-diags", "qcow-base.qcow2"}};
+  for (const auto& r : runs) {
+    const std::vector<std::uint8_t> before = read_bytes(folder.file(r[2]));
+    const run_result run =
+        run_brindle({"-image", folder.file(r[0]), "-offset", "0x100000", "-csv", r[1], folder.file(r[2])});
+    EXPECT_EQ(run.exit_status, 255) << r[2];
+    EXPECT_TRUE(read_bytes(folder.file(r[2])) == before) << r[2];
+  }
+}
+
 // Damage made in a scratch copy: the file the message must name, and
 // whether the run refuses (255) or goes on with a warning.
 struct damage_case {
