@@ -1,6 +1,9 @@
 #include "output/bodyfile_writer.h"
 
+#include <algorithm>
+
 #include "output/composite_text.h"
+#include "output/line_break_markers.h"
 #include "support/number_text.h"
 
 namespace output {
@@ -27,22 +30,6 @@ void append_note(std::string& out, const char* label, std::uint64_t value, bool 
   out.append(label);
   support::append_note_number(out, value, hexadecimal);
   out.append("]; ");
-}
-
-// CR LF, LF CR, LF and CR as the CSV layouts write them.
-void replace_line_breaks(std::string& text) {
-  std::string marked;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const char c = text[i];
-    if (c != '\r' && c != '\n') {
-      marked.push_back(c);
-      continue;
-    }
-    const bool pair = i + 1 < text.size() && (text[i + 1] == '\r' || text[i + 1] == '\n') && text[i + 1] != c;
-    marked.append(pair ? (c == '\r' ? "[CRLF]" : "[LFCR]") : (c == '\r' ? "[CR]" : "[LF]"));
-    if (pair) ++i;
-  }
-  text.swap(marked);
 }
 
 }  // namespace
@@ -86,13 +73,14 @@ void bodyfile_writer::write(const entry_result& result, results_stream& stream) 
     for (const auto& name : record.file_names) {
       if (name.is_dos_name && m_settings.hide_dos_times) continue;
       build_name_text(result, name, current);
-      if (held_by_extension(record, name)) {
-        write_line(md5, name.held_by_entry, size, name.times, "FN times)", stream);
-      } else if (name.times == info->times) {
-        write_line(md5, name.held_by_entry, size, info->times, "SI & FN times match)", stream);
+      // A name held by an extension record belongs to the base record: it
+      // gets the base record's inode and $STANDARD_INFORMATION times, as
+      // other bodyfile producers do; "refinode" names the record that holds it.
+      if (name.times == info->times) {
+        write_line(md5, record.entry, size, info->times, "SI & FN times match)", stream);
       } else {
-        write_line(md5, name.held_by_entry, size, info->times, "SI times)", stream);
-        write_line(md5, name.held_by_entry, size, name.times, "FN times)", stream);
+        write_line(md5, record.entry, size, info->times, "SI times)", stream);
+        write_line(md5, record.entry, size, name.times, "FN times)", stream);
       }
     }
   }
@@ -105,6 +93,9 @@ void bodyfile_writer::build_name_text(const entry_result& result, const ntfs::fi
   if (const ntfs::parent_link* link = record.parents.find(name.parent.value)) m_name_text.assign(link->parent_path);
   m_name_text.append(name.name_utf8);
   if (stream_attribute && stream_attribute->named_stream) m_name_text.append(":").append(stream_attribute->name_utf8);
+  // A record carved from free clusters is a copy, never a live file,
+  // whatever its header says: the mark keeps it apart from the MFT's own.
+  if (result.unallocated) m_name_text.append(" (unalloc)");
   m_name_text.append(" (");
   if (!record.header.in_use()) {
     m_name_text.append(" deleted; ");
@@ -124,7 +115,7 @@ void bodyfile_writer::build_name_text(const entry_result& result, const ntfs::fi
     support::append_decimal(m_name_text, name.root_count);
     m_name_text.append("]; ");
   }
-  if (held_by_extension(record, name)) append_note(m_name_text, "refinode [", record.entry, hexadecimal);
+  if (held_by_extension(record, name)) append_note(m_name_text, "refinode [", name.held_by_entry, hexadecimal);
   if (m_settings.record_offset) append_note(m_name_text, "filerecord [", result.record_offset, hexadecimal);
   if (!result.owner_sid.empty()) m_name_text.append("owner_sid [ ").append(result.owner_sid).append("]; ");
   if (!record.zone.empty()) {
@@ -133,12 +124,8 @@ void bodyfile_writer::build_name_text(const entry_result& result, const ntfs::fi
   }
   // The bar separates the fields and a line holds one entry, so neither
   // may survive inside a name.
-  bool line_break = false;
-  for (char& c : m_name_text) {
-    if (c == '|') c = ';';
-    line_break = line_break || c == '\n' || c == '\r';
-  }
-  if (line_break) replace_line_breaks(m_name_text);
+  std::replace(m_name_text.begin(), m_name_text.end(), '|', ';');
+  mark_line_breaks(m_name_text);
 }
 
 void bodyfile_writer::write_line(std::string_view md5, std::uint64_t inode, std::uint64_t size,

@@ -11,7 +11,6 @@ namespace {
 
 output_settings l2t_line_settings(const output_settings& settings) {
   output_settings csv = settings;
-  csv.csv = true;
   csv.padding = false;
   return csv;
 }
@@ -72,7 +71,9 @@ void l2t_writer::write(const entry_result& result, results_stream& stream) {
     m_desc.clear();
     if (const ntfs::parent_link* link = record.parents.find(name.parent.value)) m_desc.assign(link->parent_path);
     m_desc.append(name.name_utf8);
-    if (!held_by_extension(record, name)) write_row(result, name, info->times, "$SI:", stream);
+    // A name held by an extension record still belongs to the base record,
+    // so it carries the base record's $STANDARD_INFORMATION times too.
+    write_row(result, name, info->times, "$SI:", stream);
     write_row(result, name, name.times, name.is_dos_name ? "$FN8.3:" : "$FN:", stream);
   }
 }
@@ -119,7 +120,7 @@ void l2t_writer::build_notes(const entry_result& result, const ntfs::file_name_e
   if (held_by_extension(record, name)) {
     next_item(m_notes);
     m_notes.append("ref inode [");
-    support::append_note_number(m_notes, record.entry, m_settings.hexadecimal);
+    support::append_note_number(m_notes, name.held_by_entry, m_settings.hexadecimal);
     m_notes.push_back(']');
   }
 }
@@ -163,7 +164,8 @@ void l2t_writer::write_row(const entry_result& result, const ntfs::file_name_ent
     m_line.text("UTC", 0);
     m_line.text(macb_text, 0);
     m_line.text("FILE", 0);
-    m_line.text("NTFS$MFT", 0);
+    // A record carved from free clusters is a copy, never a live file.
+    m_line.text(result.unallocated ? "NTFS:UNALLOC" : "NTFS$MFT", 0);
     m_scratch.assign(label).append(" [").append(macb_text).push_back(']');
     m_line.text(m_scratch, 0);
     m_line.text(m_settings.user_name, 0);

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "output/line_break_markers.h"
+
 namespace output {
 
 namespace {
@@ -10,17 +12,13 @@ namespace {
 // line break at value[i]; returns the new output position and advances `i`
 // past a two-byte line break (CR LF or LF CR).
 char* escape_one(char* out, std::string_view value, std::size_t& i, char separator_char, char replacement) {
-  const char c = value[i];
-  if (separator_char != 0 && c == separator_char) {
+  if (separator_char != 0 && value[i] == separator_char) {
     *out++ = replacement;
     return out;
   }
-  const bool pair = i + 1 < value.size() && (value[i + 1] == '\r' || value[i + 1] == '\n') && value[i + 1] != c;
-  const char* marker = c == '\r' ? (pair ? "[CRLF]" : "[CR]") : (pair ? "[LFCR]" : "[LF]");
-  const std::size_t length = pair ? 6 : 4;
-  std::memcpy(out, marker, length);
-  if (pair) ++i;
-  return out + length;
+  const std::string_view marker = line_break_marker(value, i);
+  std::memcpy(out, marker.data(), marker.size());
+  return out + marker.size();
 }
 
 }  // namespace
@@ -36,10 +34,8 @@ line_builder::line_builder(const output_settings& settings)
     m_special_chars[m_special_count++] = c;
   };
   if (settings.separator_char != 0) add(settings.separator_char);
-  if (settings.csv) {
-    add('\r');
-    add('\n');
-  }
+  add('\r');
+  add('\n');
   if (m_quote) add('"');
 }
 

@@ -1,6 +1,6 @@
 // Builds one line of a table layout: columns in order, the separator between
 // them, padding to column widths, and the escaping of values (separator
-// replacement, CSV line-break markers, optional quoting).
+// replacement, line-break markers, optional quoting).
 #pragma once
 
 #include <array>
@@ -53,7 +53,7 @@ class line_builder {
   bool m_padding;
   bool m_quote;
   // Bytes that cannot be copied as they are: the separator character, line
-  // breaks in CSV, double quotes when quoting.
+  // breaks, double quotes when quoting.
   std::array<bool, 256> m_special{};
   std::array<char, 4> m_special_chars{};
   std::size_t m_special_count = 0;

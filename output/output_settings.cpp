@@ -9,19 +9,23 @@ void derive_separator(output_settings& settings) {
   std::string lower = settings.separator;
   std::transform(lower.begin(), lower.end(), lower.begin(),
                  [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  const auto protect = [&settings](char c, char replacement) {
+    settings.separator_char = c;
+    settings.replacement_char = replacement;
+  };
   if (lower == "tab" || lower == "\\t") {
     settings.separator = "\t";
-    settings.separator_char = 0;
-    settings.replacement_char = 0;
+    protect('\t', ' ');
   } else if (lower.find('|') != std::string::npos) {
-    settings.separator_char = '|';
-    settings.replacement_char = ';';
+    protect('|', ';');
   } else if (lower.find(',') != std::string::npos) {
-    settings.separator_char = ',';
-    settings.replacement_char = ' ';
+    protect(',', ' ');
+  } else if (const auto visible = lower.find_first_not_of(' '); visible != std::string::npos) {
+    protect(settings.separator[visible], ' ');
+  } else if (!lower.empty()) {
+    protect(' ', '_');
   } else {
-    settings.separator_char = 0;
-    settings.replacement_char = 0;
+    protect(0, 0);
   }
   if (settings.quoted_fields) {
     if (settings.separator.find('\t') == std::string::npos) {

@@ -21,7 +21,6 @@ enum class layout {
 
 struct output_settings {
   layout kind = layout::timeline;
-  bool csv = false;  // -csv: line breaks inside values become markers
 
   std::string separator = " | ";  // written between two columns
   char separator_char = '|';      // must not appear inside a value; 0 = none
@@ -66,7 +65,12 @@ struct output_settings {
 // Derives the separator character and its replacement from the separator
 // text, as the format options leave it: a text holding '|' protects '|'
 // (replaced by ';'), one holding ',' protects ',' (replaced by a blank);
-// "tab" or "\t" becomes one TAB character.
+// "tab" or "\t" becomes one TAB character, protected by a blank. Any other
+// text protects its first character that is not a blank (replaced by a
+// blank), or the blank itself (replaced by '_') when it has no other. Since
+// one character of the separator never appears inside a value, neither does
+// the separator, and the columns always split where they should. Quoted
+// fields protect themselves.
 void derive_separator(output_settings& settings);
 
 }  // namespace output

@@ -3,15 +3,14 @@
 #include <cstring>
 
 #include "ntfs/path_resolver.h"
+#include "output/line_break_markers.h"
 
 namespace output {
 
 void path_list_writer::write(const entry_result& result, results_stream& stream) {
   const ntfs::mft_record& record = *result.record;
-  if (record.is_extension || result.unallocated) return;
-  if (!record.header.in_use() || record.header.is_directory()) return;
+  if (record.is_extension || record.header.is_directory()) return;
   static const std::size_t root_length = std::strlen(ntfs::path_root_text);
-  text_buffer& out = stream.buffer();
   for (const auto& name : record.file_names) {
     if (name.is_dos_name) continue;
     const ntfs::parent_link* link = record.parents.find(name.parent.value);
@@ -19,9 +18,11 @@ void path_list_writer::write(const entry_result& result, results_stream& stream)
     const std::string_view path = link->parent_path;
     if (path.find(ntfs::path_corrupted_text) != std::string::npos) continue;
     const std::size_t skip = path.compare(0, root_length, ntfs::path_root_text) == 0 ? root_length : 0;
-    out.append(path.substr(skip));
-    out.append(name.name_utf8);
-    out.push_back('\n');
+    m_line.clear();
+    append_with_markers(m_line, path.substr(skip));
+    append_with_markers(m_line, name.name_utf8);
+    m_line.push_back('\n');
+    stream.buffer().append(m_line);
     stream.line_done();
   }
 }

@@ -3,6 +3,7 @@
 #include "ntfs/security_descriptor.h"
 
 #include "ntfs/attribute_values.h"
+#include "output/line_break_markers.h"
 #include "support/number_text.h"
 
 namespace output {
@@ -80,7 +81,8 @@ void record_dump_writer::write_attribute(std::string& out, const ntfs::attr_reco
   if (!header.complete) return;
   out.append(attribute.data_attribute ? "Data Attrib" : attribute.label);
   if (!attribute.name_utf8.empty()) {
-    out.append(": ").append(attribute.name_utf8);
+    out.append(": ");
+    append_with_markers(out, attribute.name_utf8);
   } else if (attribute.data_attribute) {
     out.append(": (unnamed)");
   }
@@ -207,11 +209,15 @@ void record_dump_writer::write(const entry_result& result, results_stream& strea
   for (const auto& link : record.parents) {
     for (const auto& name : record.file_names) {
       if (name.parent != link.parent) continue;
-      out.append("Filename Attrib: ").append(name.name_utf8);
+      out.append("Filename Attrib: ");
+      append_with_markers(out, name.name_utf8);
       if (name.flags & ntfs::file_name_flag_directory_index) out.append(", (indexed)");
       out.append("\n  parnt mft: ");
       hex_and_decimal(out, name.parent.entry(), 8);
-      if (!link.parent_path.empty()) out.append(" = ").append(link.parent_path);
+      if (!link.parent_path.empty()) {
+        out.append(" = ");
+        append_with_markers(out, link.parent_path);
+      }
       out.append("\n  parnt seq# ");
       hex_and_decimal(out, name.parent.sequence(), 4);
       out.push_back('\n');

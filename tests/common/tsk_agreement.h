@@ -165,20 +165,33 @@ inline agreement_count expect_per_path_agrees_with_tsk(const std::string& volume
   return count;
 }
 
-// -filepath_only lists exactly the in-use files fls finds, each once.
-inline void expect_path_list_is_tsk_in_use_files(const std::string& volume, std::vector<std::string> source) {
-  std::set<std::string> expected;
-  for (const fls_line& line : read_fls(volume)) {
-    if (line.deleted || line.kind == 'd' || line.kind == 'V' || line.file_name_times) continue;
-    expected.insert(backslashes(line.path));
-  }
+// -filepath_only lists exactly the files fls finds, deleted ones included,
+// each once, and with -filter_deleted_files only the deleted ones. fls
+// files names whose parent is gone under $OrphanFiles, where we have no
+// path to list.
+inline void expect_path_list_is_tsk_files(const std::string& volume, std::vector<std::string> source) {
   source.insert(source.end(), {"-filepath_only", "-quiet"});
-  const run_result run = run_brindle(source);
-  ASSERT_EQ(run.exit_status, 0) << run.err;
-  std::multiset<std::string> listed;
-  for (const std::string& line : split_lines(results_body(run.out))) listed.insert(line);
-  EXPECT_EQ(std::set<std::string>(listed.begin(), listed.end()).size(), listed.size()) << "a path listed twice";
-  EXPECT_EQ(std::set<std::string>(listed.begin(), listed.end()), expected) << volume;
+  // A directory's $I30 index is its unnamed line; a deleted one's mode
+  // starts with '-'.
+  std::set<std::uint64_t> directories;
+  for (const fls_line& line : read_fls(volume)) {
+    if (line.type == 144 && line.stream.empty()) directories.insert(line.entry);
+  }
+  for (const bool deleted_only : {false, true}) {
+    std::set<std::string> expected;
+    for (const fls_line& line : read_fls(volume)) {
+      if (directories.count(line.entry) || line.kind == 'V' || line.file_name_times) continue;
+      if (deleted_only && !line.deleted) continue;
+      if (!line.path.starts_with("/$OrphanFiles/")) expected.insert(backslashes(line.path));
+    }
+    if (deleted_only) source.push_back("-filter_deleted_files");
+    const run_result run = run_brindle(source);
+    ASSERT_EQ(run.exit_status, 0) << run.err;
+    std::multiset<std::string> listed;
+    for (const std::string& line : split_lines(results_body(run.out))) listed.insert(line);
+    EXPECT_EQ(std::set<std::string>(listed.begin(), listed.end()).size(), listed.size()) << "a path listed twice";
+    EXPECT_EQ(std::set<std::string>(listed.begin(), listed.end()), expected) << volume << " deleted only " << deleted_only;
+  }
 }
 
 }  // namespace testing_support

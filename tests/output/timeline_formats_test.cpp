@@ -130,11 +130,8 @@ our_body read_our_bodyfile(const std::vector<std::string>& arguments) {
       EXPECT_EQ(std::to_string(values[f]), fields[6 + f]) << "whole seconds, as fls -m of TSK 4.11 writes";
     }
     const std::string name = tsk_path(fields[1].substr(0, open)), notes = fields[1].substr(open + 2);
-    std::uint64_t entry = std::stoull(fields[2]);
-    // A name held by an extension record is written under that record's
-    // entry; TSK counts it under the base record, which "refinode [" names.
-    const auto refinode = notes.find("refinode [");
-    if (refinode != std::string::npos) entry = std::stoull(notes.substr(refinode + 10), nullptr, 0);
+    const std::uint64_t entry = std::stoull(fields[2]);
+    const bool in_extension = notes.find("refinode [") != std::string::npos;
     const std::string state = notes.starts_with(" deleted;") ? " (deleted)" : "";
     const bool both = notes.ends_with("SI & FN times match)");
     const bool si = both || notes.ends_with("SI times)"), fn = both || notes.ends_with("FN times)");
@@ -146,7 +143,7 @@ our_body read_our_bodyfile(const std::vector<std::string>& arguments) {
     values[0] = 0;
     const std::string fn_name = without_stream(name) + " ($FILE_NAME)" + state;
     add_row(body.rows, fn_name, entry, values);
-    if (refinode == std::string::npos) continue;
+    if (!in_extension) continue;
     body.extension_names.insert(fn_name + "|" + std::to_string(entry));
     body.extension_bases.insert(entry);
   }
@@ -195,10 +192,10 @@ std::map<std::string, int> set_aside_designed_differences(canonical_body& ours, 
     const std::uint64_t entry = std::stoull(it->first.substr(it->first.rfind('|') + 1));
     const auto fn_at = name.find(" ($FILE_NAME)");
     std::string why;
-    if (body.extension_names.count(it->first) && tsk.erase(std::string(it->first).erase(fn_at, 13))) {
-      // We give such a name its own $FILE_NAME times; fls does not reach
-      // that $FILE_NAME and lists the name with the SI times.
-      why = "name in an extension record: our FN line, fls's SI line";
+    if (body.extension_names.count(it->first)) {
+      // Such a name is the base record's, with its SI times, as fls lists
+      // it; fls does not reach that $FILE_NAME for an FN line of its own.
+      why = "FN line of a name in an extension record";
     } else if (fn_at != std::string::npos && body.extension_bases.count(entry)) {
       why = "FN line of a record with names in extension records (fls writes none)";
     } else if (entry == 5 && without_stream(name).starts_with("/.")) {
