@@ -1,14 +1,18 @@
-# brindle: build, run on the bundled sample, test, benchmark.
+# brindle: build, run on the bundled sample, test, install, benchmark.
+# `make run` and `make test` first install what a Debian machine lacks
+# (scripts/setup-deps.sh, through sudo when not root).
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+PREFIX ?= /usr/local
 RELEASE_DIR := build/release
 TEST_DIR := build/test
 SAMPLE_MFT := $(RELEASE_DIR)/sample/basic.mft
 
-.PHONY: all build run test bench clean
+.PHONY: all build run test install bench clean
 
 all: build
 
 build:
+	scripts/setup-deps.sh run
 	cmake -S . -B $(RELEASE_DIR) -DCMAKE_BUILD_TYPE=Release -DBRINDLE_TESTS=OFF
 	cmake --build $(RELEASE_DIR) -j $(JOBS) --target brindle
 
@@ -22,9 +26,15 @@ run: build $(SAMPLE_MFT)
 
 # Every test, in a build with AddressSanitizer and UBSan.
 test:
+	scripts/setup-deps.sh test
 	cmake -S . -B $(TEST_DIR) -DCMAKE_BUILD_TYPE=Debug -DBRINDLE_SANITIZE=ON
 	cmake --build $(TEST_DIR) -j $(JOBS)
 	cd $(TEST_DIR) && ctest --output-on-failure -j $$(( $(JOBS) + 1 ))
+
+# The program and its manual page under PREFIX (bin/, share/man/man1/);
+# DESTDIR stages the tree elsewhere, as packagers expect.
+install: build
+	cmake --install $(RELEASE_DIR) --prefix $(PREFIX)
 
 # Throughput and memory on a large generated volume (see bench/README.md).
 bench: build

@@ -13,6 +13,7 @@
 #include <system_error>
 
 #include "app/argument_list.h"
+#include "app/build_features.h"
 #include "app/option_warnings.h"
 #include "app/option_parser.h"
 #include "app/run_header.h"
@@ -34,6 +35,13 @@ bool help_requested(const std::vector<std::string>& arguments) {
         equals_ignoring_case(argument, "/?") || equals_ignoring_case(argument, "--help")) {
       return true;
     }
+  }
+  return false;
+}
+
+bool version_requested(const std::vector<std::string>& arguments) {
+  for (std::size_t i = 1; i < arguments.size(); ++i) {
+    if (equals_ignoring_case(arguments[i], "-version") || equals_ignoring_case(arguments[i], "--version")) return true;
   }
   return false;
 }
@@ -178,7 +186,6 @@ output::output_settings make_output_settings(const run_options& options) {
   } else if (options.csv_l2t) {
     settings.kind = output::layout::l2t;
   }
-  settings.csv = options.csv;
   settings.separator = options.separator;
   settings.padding = !options.no_whitespace;
   if (options.no_whitespace) std::erase(settings.separator, ' ');
@@ -318,6 +325,11 @@ int run_program(const std::vector<std::string>& arguments) {
   if (arguments.empty()) return exit_failure;
   if (help_requested(arguments)) {
     print_usage(arguments.front().c_str());
+    return exit_success;
+  }
+  if (version_requested(arguments)) {
+    const std::string report = version_report();
+    std::fwrite(report.data(), 1, report.size(), stdout);
     return exit_success;
   }
 

@@ -70,6 +70,7 @@ constexpr const char* usage_lines =
     "  -pair_datetime                          = combine date/time into 1 field\n"
     "  -no_whitespace                          = remove whitespace between delims\n"
     "  -csv_separator \"|\"                      = use a pipe char for separator\n"
+    "  -version                                = version and compiled-in features\n"
     "\n"
     " Experimental option [split processing into multiple instances]\n"
     "  -cpu <#instances> -out <file> = merge instances into 1 file\n"

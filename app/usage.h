@@ -3,8 +3,9 @@
 
 namespace app {
 
-inline constexpr const char* version_text = "ver: 0.95";
-inline constexpr const char* banner_text = "brindle ver: 0.95";
+// BRINDLE_VERSION comes from the build (the project version in CMakeLists.txt).
+inline constexpr const char* version_text = "ver: " BRINDLE_VERSION;
+inline constexpr const char* banner_text = "brindle ver: " BRINDLE_VERSION;
 
 // Writes the usage text to standard error.
 void print_usage(const char* program_path);

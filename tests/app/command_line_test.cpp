@@ -92,6 +92,7 @@ const std::string usage_text = std::string(77, '-') + "\n\n" + banner + "\n\nusa
   -pair_datetime                          = combine date/time into 1 field
   -no_whitespace                          = remove whitespace between delims
   -csv_separator "|"                      = use a pipe char for separator
+  -version                                = version and compiled-in features
 
  Experimental option [split processing into multiple instances]
   -cpu <#instances> -out <file> = merge instances into 1 file
