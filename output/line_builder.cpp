@@ -1,5 +1,6 @@
 #include "output/line_builder.h"
 
+#include <bit>
 #include <cstring>
 
 #include "output/line_break_markers.h"
@@ -50,9 +51,19 @@ char* line_builder::separator(char* at) {
 
 char* line_builder::pad(char* at, const char* value_start, std::size_t width) const {
   if (!m_padding) return at;
-  // Width counts characters, not UTF-8 bytes.
-  std::size_t characters = 0;
-  for (const char* p = value_start; p < at; ++p) characters += (static_cast<unsigned char>(*p) & 0xC0) != 0x80;
+  // Width counts characters, not UTF-8 bytes: every byte but the
+  // continuation bytes (10xxxxxx) starts one. Eight bytes at a time, a
+  // continuation byte is one whose bit 7 is set and bit 6 clear.
+  constexpr std::uint64_t highs = 0x8080808080808080ULL;
+  std::size_t continuation = 0;
+  const char* p = value_start;
+  for (; p + 8 <= at; p += 8) {
+    std::uint64_t word;
+    std::memcpy(&word, p, sizeof word);
+    continuation += static_cast<std::size_t>(std::popcount(word & highs & ~(word << 1)));
+  }
+  for (; p < at; ++p) continuation += (static_cast<unsigned char>(*p) & 0xC0) == 0x80;
+  const std::size_t characters = static_cast<std::size_t>(at - value_start) - continuation;
   if (characters >= width) return at;
   std::memset(at, ' ', width - characters);
   return at + (width - characters);
