@@ -1,6 +1,5 @@
 #include "output/line_builder.h"
 
-#include <bit>
 #include <cstring>
 
 #include "output/line_break_markers.h"
@@ -53,14 +52,16 @@ char* line_builder::pad(char* at, const char* value_start, std::size_t width) co
   if (!m_padding) return at;
   // Width counts characters, not UTF-8 bytes: every byte but the
   // continuation bytes (10xxxxxx) starts one. Eight bytes at a time, a
-  // continuation byte is one whose bit 7 is set and bit 6 clear.
-  constexpr std::uint64_t highs = 0x8080808080808080ULL;
+  // continuation byte is one whose bit 7 is set and bit 6 clear; the
+  // multiplication adds up the eight flags in the top byte.
+  constexpr std::uint64_t ones = 0x0101010101010101ULL;
   std::size_t continuation = 0;
   const char* p = value_start;
   for (; p + 8 <= at; p += 8) {
     std::uint64_t word;
     std::memcpy(&word, p, sizeof word);
-    continuation += static_cast<std::size_t>(std::popcount(word & highs & ~(word << 1)));
+    const std::uint64_t flags = ((word & ~(word << 1)) >> 7) & ones;
+    continuation += static_cast<std::size_t>((flags * ones) >> 56);
   }
   for (; p < at; ++p) continuation += (static_cast<unsigned char>(*p) & 0xC0) == 0x80;
   const std::size_t characters = static_cast<std::size_t>(at - value_start) - continuation;
