@@ -31,11 +31,14 @@ line_builder::line_builder(const output_settings& settings)
   const auto add = [this](char c) {
     if (m_special[static_cast<unsigned char>(c)]) return;
     m_special[static_cast<unsigned char>(c)] = true;
-    m_special_chars[m_special_count++] = c;
+    // Line breaks are found with the other control characters below.
+    if (static_cast<unsigned char>(c) >= control_limit) {
+      m_word_patterns[m_word_pattern_count++] = ones * static_cast<unsigned char>(c);
+    }
   };
-  if (settings.separator_char != 0) add(settings.separator_char);
   add('\r');
   add('\n');
+  if (settings.separator_char != 0) add(settings.separator_char);
   if (m_quote) add('"');
 }
 
@@ -50,38 +53,28 @@ char* line_builder::separator(char* at) {
 
 char* line_builder::pad(char* at, const char* value_start, std::size_t width) const {
   if (!m_padding) return at;
-  // Width counts characters, not UTF-8 bytes: every byte but the
-  // continuation bytes (10xxxxxx) starts one. Eight bytes at a time, a
-  // continuation byte is one whose bit 7 is set and bit 6 clear; the
-  // multiplication adds up the eight flags in the top byte.
-  constexpr std::uint64_t ones = 0x0101010101010101ULL;
-  std::size_t continuation = 0;
-  const char* p = value_start;
-  for (; p + 8 <= at; p += 8) {
-    std::uint64_t word;
-    std::memcpy(&word, p, sizeof word);
-    const std::uint64_t flags = ((word & ~(word << 1)) >> 7) & ones;
-    continuation += static_cast<std::size_t>((flags * ones) >> 56);
-  }
-  for (; p < at; ++p) continuation += (static_cast<unsigned char>(*p) & 0xC0) == 0x80;
-  const std::size_t characters = static_cast<std::size_t>(at - value_start) - continuation;
+  // Width counts characters, not UTF-8 bytes (a loop the compiler
+  // vectorises).
+  std::size_t characters = 0;
+  for (const char* p = value_start; p < at; ++p) characters += (static_cast<unsigned char>(*p) & 0xC0) != 0x80;
   if (characters >= width) return at;
   std::memset(at, ' ', width - characters);
   return at + (width - characters);
 }
 
 std::size_t line_builder::first_special(const char* bytes, std::size_t length) const {
-  // Eight bytes at a time: a byte equal to one of the special characters
-  // becomes zero after the XOR, and the classic has-zero-byte test finds it.
-  constexpr std::uint64_t ones = 0x0101010101010101ULL;
+  // Eight bytes at a time: a byte below 0x0E (CR, LF and a few other control
+  // characters) or equal to the separator or quote character sends the word
+  // to the byte-by-byte look. A byte equal to c becomes zero after the XOR
+  // with c, and the classic has-zero-byte and has-less-than tests find them.
   constexpr std::uint64_t highs = 0x8080808080808080ULL;
   std::size_t i = 0;
   for (; i + 8 <= length; i += 8) {
     std::uint64_t word;
     std::memcpy(&word, bytes + i, sizeof word);
-    std::uint64_t hit = 0;
-    for (std::size_t k = 0; k < m_special_count; ++k) {
-      const std::uint64_t x = word ^ (ones * static_cast<unsigned char>(m_special_chars[k]));
+    std::uint64_t hit = (word - ones * control_limit) & ~word & highs;
+    for (std::size_t k = 0; k < m_word_pattern_count; ++k) {
+      const std::uint64_t x = word ^ m_word_patterns[k];
       hit |= (x - ones) & ~x & highs;
     }
     if (hit) break;
@@ -103,7 +96,7 @@ void line_builder::text(std::string_view value, std::size_t width) {
   const char replacement = m_settings->replacement_char;
   std::size_t i = 0;
   while (i < value.size()) {
-    const std::size_t plain = m_special_count ? first_special(value.data() + i, value.size() - i) : value.size() - i;
+    const std::size_t plain = first_special(value.data() + i, value.size() - i);
     std::memcpy(at, value.data() + i, plain);
     at += plain;
     i += plain;

@@ -52,11 +52,16 @@ class line_builder {
   std::string_view m_separator;
   bool m_padding;
   bool m_quote;
+  static constexpr std::uint64_t ones = 0x0101010101010101ULL;
+  static constexpr unsigned char control_limit = 0x0E;  // CR and LF lie below
+
   // Bytes that cannot be copied as they are: the separator character, line
   // breaks, double quotes when quoting.
   std::array<bool, 256> m_special{};
-  std::array<char, 4> m_special_chars{};
-  std::size_t m_special_count = 0;
+  // The special bytes from control_limit up, each repeated in all eight
+  // bytes of a word.
+  std::array<std::uint64_t, 2> m_word_patterns{};
+  std::size_t m_word_pattern_count = 0;
   text_buffer* m_out = nullptr;
   bool m_first = true;
 };
