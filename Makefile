@@ -38,7 +38,9 @@ install: build
 
 # Throughput and memory on a large generated volume (see bench/README.md).
 bench: build
+	cmake --build $(RELEASE_DIR) -j $(JOBS) --target make_large_mft
 	bench/run-bench.sh $(RELEASE_DIR)/brindle
+	bench/run-large-mft.sh $(RELEASE_DIR)/brindle $(RELEASE_DIR)/make_large_mft
 
 clean:
 	rm -rf build

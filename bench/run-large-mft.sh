@@ -1,0 +1,58 @@
+#!/usr/bin/env bash
+# Times brindle on synthetic extracted $MFT files of 1M and 10M records
+# (bench/make_large_mft.cpp), against reading the file with cat from the
+# page cache, and reports peak resident memory per layout.
+#
+# Usage: bench/run-large-mft.sh BRINDLE MAKE_LARGE_MFT [BENCH_DIR]
+# BENCH_SIZES (default "1000000 10000000") picks the record counts; the
+# files are kept in BENCH_DIR (about 1 GiB per million records).
+set -euo pipefail
+brindle=$(realpath "$1")
+generator=$(realpath "$2")
+dir=${3:-/tmp/brindle-bench}
+mkdir -p "$dir"
+for records in ${BENCH_SIZES:-1000000 10000000}; do
+  mft=$dir/large-$records.mft
+  if [[ ! -f $mft ]]; then
+    start=$(date +%s%N)
+    "$generator" "$records" "$mft"
+    echo "generated $records records in $(( ($(date +%s%N) - start) / 1000000 )) ms"
+  fi
+done
+python3 - "$brindle" "$dir" ${BENCH_SIZES:-1000000 10000000} <<'PY'
+import os, subprocess, sys, time
+brindle, folder, sizes = sys.argv[1], sys.argv[2], [int(s) for s in sys.argv[3:]]
+
+def run(command):
+    """Wall time and peak RSS (KiB) of one run, output discarded."""
+    start = time.perf_counter()
+    pid = os.fork()
+    if pid == 0:
+        devnull = os.open(os.devnull, os.O_WRONLY)
+        os.dup2(devnull, 1)
+        os.dup2(devnull, 2)
+        os.execv(command[0], command)
+    _, status, usage = os.wait4(pid, 0)
+    return time.perf_counter() - start, usage.ru_maxrss
+
+def best(command, repeats=3):
+    runs = [run(command) for _ in range(repeats)]
+    return min(t for t, _ in runs), max(r for _, r in runs)
+
+csv_times = {}
+for records in sizes:
+    mft = os.path.join(folder, f"large-{records}.mft")
+    repeats = 3 if records <= 2_000_000 else 1
+    subprocess.run(["cat", mft], stdout=subprocess.DEVNULL)
+    cat, _ = best(["/bin/cat", mft], repeats)
+    print(f"{records:,} records ({os.path.getsize(mft) / 2**30:.1f} GiB): cat $MFT {cat:.3f} s")
+    for label, extra in (("-csv", ["-csv"]), ("-csvperpath", ["-csvperpath"]), ("-bodyfile", ["-bodyfile"])):
+        t, rss = best([brindle, "-mftfile", mft, "-quiet"] + extra, repeats)
+        if label == "-csv":
+            csv_times[records] = t
+        print(f"  brindle {label:12} {t:8.3f} s  {t / cat:6.1f}x cat  {records / t:12,.0f} records/s"
+              f"  peak RSS {rss / 1024:7.1f} MiB")
+if len(csv_times) > 1:
+    small, large = min(csv_times), max(csv_times)
+    print(f"-csv {large:,} / {small:,} records: {csv_times[large] / csv_times[small]:.2f}x the time")
+PY
