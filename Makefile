@@ -7,7 +7,7 @@ RELEASE_DIR := build/release
 TEST_DIR := build/test
 SAMPLE_MFT := $(RELEASE_DIR)/sample/basic.mft
 
-.PHONY: all build run test install bench clean
+.PHONY: all build run test install bench fuzz fuzz-build fuzz-replay clean
 
 all: build
 
@@ -41,6 +41,21 @@ bench: build
 	cmake --build $(RELEASE_DIR) -j $(JOBS) --target make_large_mft
 	bench/run-bench.sh $(RELEASE_DIR)/brindle
 	bench/run-large-mft.sh $(RELEASE_DIR)/brindle $(RELEASE_DIR)/make_large_mft
+
+# libFuzzer targets (clang); each runs FUZZ_SECONDS (see fuzz/README.md).
+FUZZ_SECONDS ?= 60
+FUZZ_DIR := build/fuzz
+fuzz-build:
+	scripts/setup-deps.sh fuzz
+	cmake -S . -B $(FUZZ_DIR) -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBRINDLE_FUZZ=ON -DBRINDLE_TESTS=OFF
+	cmake --build $(FUZZ_DIR) -j $(JOBS)
+
+fuzz: fuzz-build
+	fuzz/run-fuzz.sh $(FUZZ_DIR)/fuzz $(FUZZ_SECONDS)
+
+# Each target once over its committed corpus: a fixed crash stays fixed.
+fuzz-replay: fuzz-build
+	fuzz/run-fuzz.sh --replay $(FUZZ_DIR)/fuzz
 
 clean:
 	rm -rf build

@@ -4,9 +4,10 @@
 # first `make run` or `make test`. Runs apt-get through sudo only when not
 # already root. `make run`, `make test` and .ci/run all call it.
 #
-# Usage: scripts/setup-deps.sh [run|test]     (default: test)
+# Usage: scripts/setup-deps.sh [run|test|fuzz]     (default: test)
 #   run    what building the program needs
 #   test   that, plus what the test suite needs
+#   fuzz   that, plus clang and libFuzzer for the fuzz targets
 set -euo pipefail
 
 # What building the program needs.
@@ -29,12 +30,18 @@ feature_packages=(
 test_packages=(
   libgtest-dev
 )
+# What the fuzz targets need besides (clang with its libFuzzer runtime).
+fuzz_packages=(
+  clang
+  libclang-rt-14-dev
+)
 
 purpose=${1:-test}
 case $purpose in
   run) wanted=("${run_packages[@]}" "${feature_packages[@]}") ;;
   test) wanted=("${run_packages[@]}" "${feature_packages[@]}" "${test_packages[@]}") ;;
-  *) echo "usage: $0 [run|test]" >&2; exit 2 ;;
+  fuzz) wanted=("${run_packages[@]}" "${feature_packages[@]}" "${fuzz_packages[@]}") ;;
+  *) echo "usage: $0 [run|test|fuzz]" >&2; exit 2 ;;
 esac
 
 if ! command -v dpkg-query >/dev/null || ! command -v apt-get >/dev/null; then
