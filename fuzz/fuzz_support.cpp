@@ -3,6 +3,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -63,6 +64,33 @@ std::vector<std::uint8_t> read_fixture(const std::string& name) {
   in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
   if (!in) bytes.clear();
   return bytes;
+}
+
+patched_fixture::patched_fixture(const std::string& name) : m_original(read_fixture(name)) {
+  m_file.assign(m_original);
+  // Under the fixture's own name, for readers that go by the extension.
+  m_path = scratch_folder() + "/" + name;
+  std::filesystem::remove(m_path);
+  std::filesystem::create_symlink(m_file.path(), m_path);
+}
+
+void patched_fixture::apply(std::span<const std::uint8_t> patches) {
+  if (m_original.empty()) return;
+  for (std::size_t at = 0; at + 5 <= patches.size();) {
+    const std::uint64_t offset = (patches[at] | patches[at + 1] << 8 | patches[at + 2] << 16 |
+                                  static_cast<std::uint64_t>(patches[at + 3]) << 24) % m_original.size();
+    std::size_t length = patches[at + 4];
+    at += 5;
+    length = std::min({length, patches.size() - at, static_cast<std::size_t>(m_original.size() - offset)});
+    m_file.overwrite(offset, patches.subspan(at, length));
+    m_applied.emplace_back(offset, length);
+    at += length;
+  }
+}
+
+void patched_fixture::restore() {
+  for (const auto& [offset, length] : m_applied) m_file.overwrite(offset, {m_original.data() + offset, length});
+  m_applied.clear();
 }
 
 int run_program_quietly(std::vector<std::string> arguments) {

@@ -43,6 +43,24 @@ std::vector<std::uint8_t> read_fixture(const std::string& name);
 // scratch folder, quietly, results in a scratch file; returns its status.
 int run_program_quietly(std::vector<std::string> arguments);
 
+// A fixture kept in an in-memory file, written over by an input's patches
+// and restored after the run. Patches are [offset: 4 bytes LE][length: 1]
+// [bytes]; offsets wrap at the fixture's size.
+class patched_fixture {
+ public:
+  explicit patched_fixture(const std::string& name);
+  bool empty() const { return m_original.empty(); }
+  const std::string& path() const { return m_path; }
+  void apply(std::span<const std::uint8_t> patches);
+  void restore();
+
+ private:
+  std::vector<std::uint8_t> m_original;
+  memory_file m_file;
+  std::string m_path;
+  std::vector<std::pair<std::uint64_t, std::size_t>> m_applied;  // offset, length
+};
+
 // Picks one entry of `choices` by `selector`.
 template <typename T, std::size_t N>
 const T& pick(const T (&choices)[N], std::uint8_t selector) {

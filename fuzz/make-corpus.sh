@@ -12,7 +12,7 @@ for name in basic.mft sector4k.mft streams.mft basic.img streams.img partitions-
 done
 corpus=$here/corpus
 rm -rf "$corpus"
-mkdir -p "$corpus"/{mft_file,volume_image,run_list,lznt1,security,partition,vmdk,index,options}
+mkdir -p "$corpus"/{mft_file,volume_image,container,run_list,lznt1,security,partition,vmdk,index,options}
 
 python3 - "$work" "$corpus" <<'PY'
 import struct, sys, os
@@ -56,6 +56,8 @@ for base in range(4):
 put('volume_image', 'boot', bytes([1, 0x10, 0]) + patch(0, image[:64]))
 put('volume_image', 'root', bytes([2, 0x05, 0]) + patch(mft + 5 * 1024, image[mft + 5 * 1024:][:200]))
 put('volume_image', 'carve', bytes([1, 0, 4]))
+for base, name in enumerate(('vmdk-stream', 'e01', 'qcow2', 'vhd')):
+    put('container', name, bytes([base | 4]))
 
 # Partition tables: the first 64 sectors of each partitioned disk.
 for disk in ('partitions-mbr.bin', 'partitions-gpt.bin', 'gpt.img', 'mbr.img'):
