@@ -2,6 +2,7 @@
 // non-resident forms.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
 
@@ -52,6 +53,7 @@ inline constexpr std::uint16_t attribute_flag_compressed = 0x0001;
 inline constexpr std::uint16_t attribute_flag_encrypted = 0x4000;
 inline constexpr std::uint16_t attribute_flag_sparse = 0x8000;
 
+inline constexpr std::size_t attribute_common_header_bytes = 16;  // type through id
 inline constexpr std::size_t resident_header_bytes = 24;
 inline constexpr std::size_t non_resident_header_bytes = 64;
 
@@ -98,5 +100,20 @@ struct attribute_header {
 // header whose form-specific part is cut short reads the missing fields as
 // zero and clears `complete`.
 bool parse_attribute_header(std::span<const std::uint8_t> attribute, attribute_header& header);
+
+// Why an attribute cannot be walked over. An attribute header needs its
+// 16 common bytes, a length that is not zero and a length that ends inside
+// the record (and within the caller's limit, when it has a smaller one).
+enum class attribute_fault { none, end_marker, truncated_header, zero_length, past_record_end };
+
+// The first attribute_fault of the header at `offset` of a record of
+// `record_bytes` bytes; `length_limit` is the largest length accepted.
+// `expected` and `actual` receive the values compared for a fault.
+attribute_fault check_attribute_header(const attribute_header& header, bool header_read, std::size_t offset,
+                                       std::size_t record_bytes, std::size_t length_limit, std::uint64_t& expected,
+                                       std::uint64_t& actual);
+
+// Short text of a fault for the diagnostics log ("length past the record").
+const char* attribute_fault_text(attribute_fault fault);
 
 }  // namespace ntfs

@@ -12,19 +12,40 @@ void parse_standard_information(std::span<const std::uint8_t> value, std_info_en
   out.bytes.fill(0);
   const std::size_t kept = std::min(value.size(), out.bytes.size());
   std::memcpy(out.bytes.data(), value.data(), kept);
+  namespace at = standard_information_offset;
   support::byte_reader r(out.bytes);
-  out.times.creation = r.le64(0);
-  out.times.modification = r.le64(8);
-  out.times.mft_change = r.le64(16);
-  out.times.access = r.le64(24);
-  out.file_attributes = r.le32(32);
-  out.maximum_versions = r.le32(36);
-  out.version = r.le32(40);
-  out.class_id = r.le32(44);
-  out.owner_id = r.le32(48);
-  out.security_id = r.le32(52);
-  out.quota_charged = r.le64(56);
-  out.update_sequence_number = r.le64(64);
+  out.times.creation = r.le64(at::creation);
+  out.times.modification = r.le64(at::modification);
+  out.times.mft_change = r.le64(at::mft_change);
+  out.times.access = r.le64(at::access);
+  out.file_attributes = r.le32(at::file_attributes);
+  out.maximum_versions = r.le32(at::maximum_versions);
+  out.version = r.le32(at::version);
+  out.class_id = r.le32(at::class_id);
+  out.owner_id = r.le32(at::owner_id);
+  out.security_id = r.le32(at::security_id);
+  out.quota_charged = r.le64(at::quota_charged);
+  out.update_sequence_number = r.le64(at::update_sequence_number);
+}
+
+void parse_volume_information(std::span<const std::uint8_t> value, volume_information_entry& out) {
+  out.bytes.fill(0);
+  std::memcpy(out.bytes.data(), value.data(), std::min(value.size(), out.bytes.size()));
+  support::byte_reader r(out.bytes);
+  out.major_version = r.u8(volume_information_offset::major_version);
+  out.minor_version = r.u8(volume_information_offset::minor_version);
+  out.flags = r.le16(volume_information_offset::flags);
+  out.version_text = volume_version_text(out.major_version, out.minor_version);
+}
+
+void parse_index_root(std::span<const std::uint8_t> value, index_root_entry& out) {
+  out.bytes.fill(0);
+  std::memcpy(out.bytes.data(), value.data(), std::min(value.size(), out.bytes.size()));
+  support::byte_reader r(out.bytes);
+  out.indexed_type = r.le32(index_root_offset::indexed_type);
+  out.collation_rule = r.le32(index_root_offset::collation_rule);
+  out.index_block_size = r.le32(index_root_offset::index_block_size);
+  out.clusters_per_index_block = r.u8(index_root_offset::clusters_per_index_block);
 }
 
 namespace {
@@ -85,7 +106,6 @@ bool parse_file_name(std::span<const std::uint8_t> value, file_name_entry& out) 
   return uni::utf16_to_utf8(name_bytes, out.name_utf8);
 }
 
-
 void make_link_text(file_name_entry& name, entry_number entry) {
   char parent_hex[24];
   char entry_hex[24];
@@ -123,41 +143,21 @@ time_anomaly check_time_anomaly(const four_times& times, std::uint64_t future_li
   return result;
 }
 
-std::string guid_text(std::span<const std::uint8_t, 16> guid) {
-  support::byte_reader r(guid);
-  char text[40];
-  std::snprintf(text, sizeof text, "%08x-%04x-%04x-%02x%02x-%02x%02x%02x%02x%02x%02x", r.le32(0), r.le16(4),
-                r.le16(6), guid[8], guid[9], guid[10], guid[11], guid[12], guid[13], guid[14], guid[15]);
-  return text;
-}
-
-std::string volume_version_text(std::uint8_t major, std::uint8_t minor) {
-  std::string text = "ver: " + std::to_string(major) + ":" + std::to_string(minor);
-  if (major == 1 && minor == 2) return text + " (WinNT)";
-  if (major == 3 && minor == 0) return text + " (Win2k)";
-  if (major == 3 && minor == 1) return text + " (WinXP)";
-  if (major == 3) return text + " (Windows)";
-  return text + "(Unk version)";
-}
-
 bool parse_reparse_target(std::span<const std::uint8_t> value, uni::wide_string& target, std::string& target_utf8) {
-  // Reparse data: tag u32 at 0, data length u16 at 4; for symlinks and mount
-  // points the substitute-name offset/length and print-name offset/length
-  // (u16 each, bytes) follow at 8..15 and the names start at 16.
-  if (value.size() < 17) return false;
+  if (value.size() <= reparse_offset::mount_point_names) return false;  // no name bytes at all
   support::byte_reader r(value);
-  const std::uint16_t data_length = r.le16(4);
-  if (data_length == 0 || std::size_t{data_length} + 8 > value.size()) return false;
-  std::size_t substitute_offset = r.le16(8);
-  const std::size_t substitute_length = r.le16(10);
-  std::size_t print_offset = r.le16(12);
-  const std::size_t print_length = r.le16(14);
+  const std::uint16_t data_length = r.le16(reparse_offset::data_length);
+  if (data_length == 0 || std::size_t{data_length} + reparse_header_bytes > value.size()) return false;
+  std::size_t substitute_offset = r.le16(reparse_offset::substitute_offset);
+  const std::size_t substitute_length = r.le16(reparse_offset::substitute_length);
+  std::size_t print_offset = r.le16(reparse_offset::print_offset);
+  const std::size_t print_length = r.le16(reparse_offset::print_length);
   if (substitute_length == 0 && print_length == 0) return false;
   if (substitute_offset + substitute_length >= data_length || print_offset + print_length >= data_length) return false;
   // A symbolic link's names follow a 4-byte flags word (bit 0: relative
   // target); mount points have no such word.
-  constexpr std::uint32_t symlink_tag = 0xA000000C;
-  const std::size_t names_start = r.le32(0) == symlink_tag ? 20 : 16;
+  const std::size_t names_start = r.le32(reparse_offset::tag) == reparse_tag_symlink ? reparse_offset::symlink_names
+                                                                                      : reparse_offset::mount_point_names;
   // Some writers leave zero units before the names; skip them in step.
   while (r.fits(names_start + substitute_offset, 2) && r.le16(names_start + substitute_offset) == 0 &&
          substitute_offset + substitute_length < data_length) {
@@ -170,25 +170,6 @@ bool parse_reparse_target(std::span<const std::uint8_t> value, uni::wide_string&
   const auto name = r.sub(offset, length);
   if (!r.ok()) return false;
   return uni::utf16_decode(name, &target, &target_utf8);
-}
-
-std::string file_attribute_text(std::uint32_t flags) {
-  static constexpr struct {
-    std::uint32_t bit;
-    const char* word;
-  } words[] = {
-      {0x0001, "read-only"},  {0x0002, "hidden"},      {0x0004, "system"},        {0x0010, "directory"},
-      {0x0020, "archive"},    {0x0040, "device"},      {0x0080, "normal"},        {0x0100, "temporary"},
-      {0x0200, "sparse"},     {0x0400, "reparse"},     {0x0800, "compressed"},    {0x1000, "offline"},
-      {0x2000, "not indexed"}, {0x4000, "encrypted"},  {0x10000000, "directory"}, {0x20000000, "index view"},
-  };
-  std::string text;
-  for (const auto& w : words) {
-    if (!(flags & w.bit)) continue;
-    if (!text.empty()) text += ", ";
-    text += w.word;
-  }
-  return text;
 }
 
 }  // namespace ntfs

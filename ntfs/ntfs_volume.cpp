@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "ntfs/attribute_cursor.h"
 #include "ntfs/mft_record.h"
 #include "ntfs/record_header.h"
 #include "ntfs/record_reader.h"
@@ -148,17 +149,15 @@ bool ntfs_volume::validate() {
 
   // First the MFT's own $DATA run list from record 0 itself, so that any
   // extension records of the $MFT can be located; then the full parse.
-  support::byte_reader r(record);
-  std::size_t at = parse_record_header(record).first_attribute_offset;
-  while (at != 0 && r.fits(at, 16)) {
-    attribute_header header;
-    if (!parse_attribute_header(std::span<const std::uint8_t>(record).subspan(at), header)) break;
-    if (header.type == attribute_type::end_marker || header.length == 0 || header.length > record.size() - at) break;
+  attribute_cursor cursor(record, parse_record_header(record).first_attribute_offset);
+  attribute_view attribute;
+  while (cursor.next(attribute)) {
+    const attribute_header& header = attribute.header;
     if (header.type == attribute_type::data && header.non_resident && header.name_length == 0) {
-      decode_extents(std::span<const std::uint8_t>(record).subspan(at, header.length), m_mft_extents);
+      // Damage here is logged by the full parse of the record below.
+      decode_extents(attribute.bytes, m_mft_extents);
       break;
     }
-    at += header.length;
   }
   if (m_mft_extents.empty()) return false;
 

@@ -37,11 +37,50 @@ record_header parse_record_header(std::span<const std::uint8_t> record) {
   return h;
 }
 
-bool passes_file_signature_test(const record_header& header) {
-  const bool array_placed = header.update_sequence_offset == update_sequence_array_at ||
-                            header.update_sequence_offset == update_sequence_array_at_ntfs30;
-  return header.kind == record_kind::file && array_placed &&
-         header.update_sequence_count <= 9 && header.first_attribute_offset <= 0x48;
+namespace {
+
+// Nine entries cover a 4096-byte record; the first attribute never starts
+// after the longest header with its array.
+constexpr std::uint16_t largest_update_sequence_count = 9;
+constexpr std::uint16_t latest_first_attribute = 0x48;
+
+enum class header_check { passed, signature, array_offset, array_count, first_attribute };
+
+header_check check_header(const record_header& header) {
+  if (header.kind != record_kind::file) return header_check::signature;
+  if (header.update_sequence_offset != update_sequence_array_at &&
+      header.update_sequence_offset != update_sequence_array_at_ntfs30) {
+    return header_check::array_offset;
+  }
+  if (header.update_sequence_count > largest_update_sequence_count) return header_check::array_count;
+  if (header.first_attribute_offset > latest_first_attribute) return header_check::first_attribute;
+  return header_check::passed;
+}
+
+}  // namespace
+
+bool passes_file_signature_test(const record_header& header) { return check_header(header) == header_check::passed; }
+
+header_fault find_header_fault(std::span<const std::uint8_t> record) {
+  const record_header header = parse_record_header(record);
+  switch (check_header(header)) {
+    case header_check::passed:
+      return {};
+    case header_check::signature: {
+      support::byte_reader r(record);
+      return {"signature", record_offset::signature, "0x454c4946 (FILE)", r.le32(record_offset::signature)};
+    }
+    case header_check::array_offset:
+      return {"update sequence offset", record_offset::update_sequence_offset, "0x30 or 0x2a",
+              header.update_sequence_offset};
+    case header_check::array_count:
+      return {"update sequence count", record_offset::update_sequence_count, "at most 9",
+              header.update_sequence_count};
+    case header_check::first_attribute:
+      return {"first attribute offset", record_offset::first_attribute, "at most 0x48",
+              header.first_attribute_offset};
+  }
+  return {};
 }
 
 fixup_result apply_fixups(std::span<std::uint8_t> record, record_header* parsed, fixup_mismatch* mismatch) {

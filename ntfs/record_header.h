@@ -78,6 +78,16 @@ record_header parse_record_header(std::span<const std::uint8_t> record);
 // layout), at most nine entries and the first attribute no later than 0x48.
 bool passes_file_signature_test(const record_header& header);
 
+// The first header field that fails the "FILE" test: where it lies, what the
+// test wants and what the record holds. `field` is null when the test passes.
+struct header_fault {
+  const char* field = nullptr;
+  std::size_t offset = 0;  // bytes from the record start
+  const char* expected = "";
+  std::uint32_t found = 0;
+};
+header_fault find_header_fault(std::span<const std::uint8_t> record);
+
 enum class fixup_result { applied, bad_record, rejected };
 
 // The first stride whose tail does not hold the update sequence number.

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "ntfs/attribute_list.h"
+#include "ntfs/attribute_text.h"
 #include "ntfs/attribute_values.h"
 #include "support/byte_reader.h"
 
@@ -16,25 +18,6 @@ bool record_context::ensure_record_size() {
   record_size = size;
   record_size_known = true;
   return true;
-}
-
-const char* attribute_label(std::uint32_t type, bool named) {
-  switch (type) {
-    case attribute_type::object_id: return "obj id";
-    case attribute_type::security_descriptor: return "security descr";
-    case attribute_type::volume_name: return "vol name";
-    case attribute_type::volume_information: return "vol info";
-    case attribute_type::data: return named ? "ads" : "unnamed data";
-    case attribute_type::index_root: return "indx root";
-    case attribute_type::index_allocation: return "indx alloc";
-    case attribute_type::bitmap: return "bitmap";
-    case attribute_type::reparse_point: return "reparse point";
-    case attribute_type::ea_information: return "extended attribs info";
-    case attribute_type::ea: return "extended attribs";
-    case attribute_type::property_set: return "property set";
-    case attribute_type::logged_utility_stream: return "logged stream";
-    default: return "unk";
-  }
 }
 
 namespace {
@@ -69,7 +52,19 @@ struct parsed_attribute {
   attr_key key = 0;
   entry_number recorded_entry = 0;
   entry_number holder_entry = 0;
+  std::size_t offset = 0;  // bytes from the start of the holding record
+  support::diagnostics_log* log = nullptr;
 };
+
+// Extents of a non-resident attribute; a run list that cannot be read to
+// its end keeps the runs before the damage and is logged.
+void decode_attribute_extents(const parsed_attribute& a, extent_list& extents) {
+  attribute_view view;
+  view.header = a.header;
+  view.offset = a.offset;
+  view.bytes = a.bytes;
+  decode_extents_logged(a.log, a.holder_entry, view, extents);
+}
 
 void parse_zone_text(std::span<const std::uint8_t> text, std::vector<zone_pair>& zone) {
   std::size_t start = 0;
@@ -96,7 +91,7 @@ void take_zone_identifier(mft_record& record, record_context& context, const par
   constexpr std::uint64_t zone_text_limit = 4096;  // bytes
   if (!context.clusters || a.header.first_vcn != 0) return;
   attribute_scratch& s = context.scratch;
-  decode_extents(a.bytes, s.extents);
+  decode_attribute_extents(a, s.extents);
   const std::uint64_t size = std::min(a.header.real_size, zone_text_limit);
   if (size == 0 || !read_plain_stream(*context.clusters, s.extents, size, s.zone_bytes)) return;
   parse_zone_text(s.zone_bytes, record.zone);
@@ -125,7 +120,7 @@ void fill_attr_record(const mft_record& record, attr_record& slot, const parsed_
   slot.named_stream = a.header.type == attribute_type::data && !a.name_utf8->empty();
   slot.data_attribute = a.header.type == attribute_type::data;
   slot.extents.clear();
-  if (a.header.non_resident) decode_extents(a.bytes, slot.extents);
+  if (a.header.non_resident) decode_attribute_extents(a, slot.extents);
   slot.has_resident_copy = keep_resident && !a.header.non_resident && !a.value.empty();
   if (slot.has_resident_copy) {
     slot.resident_value.assign(a.value.begin(), a.value.end());
@@ -170,7 +165,7 @@ attr_record* file_attribute(mft_record& record, const parsed_attribute& a, bool 
     }
     if (a.header.non_resident) {
       scratch.clear();
-      decode_extents(a.bytes, scratch);
+      decode_attribute_extents(a, scratch);
       merge_extents(existing->extents, scratch);
       // Only the extent that starts at VCN 0 carries the stream's sizes; keep
       // its header and bytes whichever extent arrived first.
@@ -247,12 +242,7 @@ void file_volume_information(mft_record& record, const parsed_attribute& a, attr
   if (a.header.value_offset == 0 || a.header.value_length == 0 || a.value.empty()) return;
   volume_information_entry& slot = record.volume_information.begin_insert();
   slot.key = a.key;
-  slot.bytes.fill(0);
-  std::memcpy(slot.bytes.data(), a.value.data(), std::min(a.value.size(), slot.bytes.size()));
-  slot.major_version = slot.bytes[8];
-  slot.minor_version = slot.bytes[9];
-  slot.flags = static_cast<std::uint16_t>(slot.bytes[10] | (slot.bytes[11] << 8));
-  slot.version_text = volume_version_text(slot.major_version, slot.minor_version);
+  parse_volume_information(a.value, slot);
   auto [kept, inserted] = record.volume_information.commit();
   if (filed && inserted) filed->description = kept->version_text;
 }
@@ -261,13 +251,7 @@ void file_index_root(mft_record& record, const parsed_attribute& a) {
   if (a.value.empty()) return;
   index_root_entry& slot = record.index_roots.begin_insert();
   slot.index_name = uni::utf8_to_wide(*a.name_utf8);
-  slot.bytes.fill(0);
-  std::memcpy(slot.bytes.data(), a.value.data(), std::min(a.value.size(), slot.bytes.size()));
-  support::byte_reader r(slot.bytes);
-  slot.indexed_type = r.le32(0);
-  slot.collation_rule = r.le32(4);
-  slot.index_block_size = r.le32(8);
-  slot.clusters_per_index_block = r.u8(12);
+  parse_index_root(a.value, slot);
   record.index_roots.commit();
 }
 
@@ -283,17 +267,17 @@ bool parse_reparse(mft_record& record, const parsed_attribute& a, uni::wide_stri
   return true;
 }
 
-bool parse_attribute_as(mft_record& record, record_context& context, entry_number recorded_entry,
-                        entry_number holder_entry, std::span<const std::uint8_t> record_bytes, std::size_t offset,
-                        bool& is_list, bool keep_resident) {
-  is_list = false;
-  if (offset >= record_bytes.size()) return false;
+}  // namespace
+
+bool dispatch_attribute(mft_record& record, record_context& context, entry_number recorded_entry,
+                        entry_number holder_entry, const attribute_view& attribute, bool keep_resident) {
   parsed_attribute a;
-  if (!parse_attribute_header(record_bytes.subspan(offset), a.header)) return false;
-  if (a.header.length == 0 || a.header.length > record_bytes.size() - offset) return false;
-  a.bytes = record_bytes.subspan(offset, a.header.length);
+  a.header = attribute.header;
+  a.bytes = attribute.bytes;
+  a.offset = attribute.offset;
   a.recorded_entry = recorded_entry;
   a.holder_entry = holder_entry;
+  a.log = context.log;
 
   attribute_scratch& s = context.scratch;
   s.utf8.clear();
@@ -313,22 +297,21 @@ bool parse_attribute_as(mft_record& record, record_context& context, entry_numbe
   switch (type) {
     case attribute_type::standard_information:
       file_standard_information(record, a);
-      return true;
+      return false;
     case attribute_type::attribute_list:
-      is_list = true;
-      return true;
+      return true;  // followed by the caller once the record is walked
     case attribute_type::file_name:
       file_file_name(record, context, a);
-      return true;
+      return false;
     case attribute_type::object_id:
       file_object_id(record, a, file_attribute(record, a, keep_resident, s.extents));
-      return true;
+      return false;
     case attribute_type::volume_name:
       file_volume_name(record, a, file_attribute(record, a, keep_resident, s.extents));
-      return true;
+      return false;
     case attribute_type::volume_information:
       file_volume_information(record, a, file_attribute(record, a, keep_resident, s.extents));
-      return true;
+      return false;
     case attribute_type::data: {
       file_attribute(record, a, keep_resident, s.extents);
       if (a.name_utf8->empty()) {
@@ -336,23 +319,25 @@ bool parse_attribute_as(mft_record& record, record_context& context, entry_numbe
       } else if (context.include_zone_info && *a.name_utf8 == "Zone.Identifier") {
         take_zone_identifier(record, context, a);
       }
-      return true;
+      return false;
     }
     case attribute_type::index_root:
       file_index_root(record, a);
       file_attribute(record, a, keep_resident, s.extents);
-      return true;
+      return false;
     case attribute_type::reparse_point: {
-      if (!parse_reparse(record, a, s.reparse_wide, s.reparse_utf8)) return true;
+      if (!parse_reparse(record, a, s.reparse_wide, s.reparse_utf8)) return false;
       attr_record* filed = file_attribute(record, a, keep_resident, s.extents);
       if (filed) filed->description = s.reparse_utf8;
-      return true;
+      return false;
     }
     default:
       file_attribute(record, a, keep_resident, s.extents);
-      return true;
+      return false;
   }
 }
+
+namespace {
 
 void set_root_counts(mft_record& record) {
   // A name's root count is the number of distinct directories the record is
@@ -363,16 +348,19 @@ void set_root_counts(mft_record& record) {
 
 }  // namespace
 
-bool read_raw_record(std::vector<std::uint8_t>& buffer, bool& bad, record_context& context, entry_number entry,
-                     read_intent intent, record_header* header) {
-  bad = false;
-  if (!context.source || !context.ensure_record_size()) return false;
+namespace {
+
+enum class raw_read { unreadable, rejected, bad, good };
+
+raw_read read_and_fix(std::vector<std::uint8_t>& buffer, record_context& context, entry_number entry,
+                      read_intent intent, record_header* header) {
+  if (!context.source || !context.ensure_record_size()) return raw_read::unreadable;
   buffer.resize(context.record_size);
-  if (!context.source->read_record(entry, buffer, intent)) return false;
+  if (!context.source->read_record(entry, buffer, intent)) return raw_read::unreadable;
   fixup_mismatch mismatch;
   switch (apply_fixups(buffer, header, &mismatch)) {
     case fixup_result::applied:
-      return true;
+      return raw_read::good;
     case fixup_result::bad_record:
       if (context.log && mismatch.expected != mismatch.found) {
         context.log->write("err: entry %llu update sequence at byte %zu: expected %04x, found %04x",
@@ -381,18 +369,37 @@ bool read_raw_record(std::vector<std::uint8_t>& buffer, bool& bad, record_contex
       } else if (context.log) {
         context.log->write("err: fixup_mft type: BAAD");
       }
-      bad = true;
-      return true;
+      return raw_read::bad;
     case fixup_result::rejected:
-      return false;
+      return raw_read::rejected;
   }
-  return false;
+  return raw_read::rejected;
 }
 
-bool parse_attribute(mft_record& record, record_context& context, entry_number entry,
-                     std::span<const std::uint8_t> record_bytes, std::size_t offset, bool& is_list,
-                     bool keep_resident) {
-  return parse_attribute_as(record, context, entry, entry, record_bytes, offset, is_list, keep_resident);
+}  // namespace
+
+bool read_raw_record(std::vector<std::uint8_t>& buffer, bool& bad, record_context& context, entry_number entry,
+                     read_intent intent, record_header* header) {
+  const raw_read result = read_and_fix(buffer, context, entry, intent, header);
+  bad = result == raw_read::bad;
+  return result == raw_read::good || result == raw_read::bad;
+}
+
+void decode_extents_logged(support::diagnostics_log* log, entry_number entry, const attribute_view& attribute,
+                           extent_list& extents) {
+  run_list_problem problem;
+  if (decode_extents(attribute.bytes, extents, &problem) || !log) return;
+  log->write("err: entry %llu attribute type 0x%x at byte %zu: run list entry at byte %zu: %s, %zu runs kept",
+             static_cast<unsigned long long>(entry), attribute.header.type, attribute.offset, problem.offset,
+             problem.what, extents.size());
+}
+
+void log_attribute_walk_end(support::diagnostics_log* log, entry_number entry, const attribute_cursor& cursor) {
+  if (!log || !cursor.damaged()) return;
+  log->write("err: entry %llu attribute at byte %zu: %s: expected %s%llu, found %llu",
+             static_cast<unsigned long long>(entry), cursor.stop_offset(), attribute_fault_text(cursor.stop_reason()),
+             cursor.stop_reason() == attribute_fault::zero_length ? "more than " : "at most ",
+             static_cast<unsigned long long>(cursor.expected()), static_cast<unsigned long long>(cursor.actual()));
 }
 
 std::uint32_t parse_record_bytes(mft_record& record, record_context& context, entry_number entry,
@@ -410,22 +417,18 @@ std::uint32_t parse_record_bytes(mft_record& record, record_context& context, en
   const std::size_t first = record.header.first_attribute_offset;
   if (first == 0) return 0;
 
-  // Attribute lists are followed after the walk, in the order found.
-  std::size_t lists[16];
+  // Attribute lists are followed after the walk, in the order found. A
+  // record size not yet known bounds an attribute by the smallest record.
+  attribute_view lists[16];
   std::size_t list_count = 0;
-  const std::size_t limit = context.record_size_known ? context.record_size : 1024;
-  std::size_t offset = first;
-  support::byte_reader r(bytes);
-  while (r.fits(offset, 8)) {
-    const std::uint32_t type = r.le32(offset);
-    const std::uint32_t length = r.le32(offset + 4);
-    if (type == attribute_type::end_marker || length == 0 || length > limit) break;
-    bool is_list = false;
-    if (!parse_attribute_as(record, context, entry, entry, bytes, offset, is_list, keep_resident)) break;
-    if (is_list && list_count < std::size(lists)) lists[list_count++] = offset;
-    offset += length;
+  attribute_cursor cursor(bytes, first, context.record_size_known ? context.record_size : 1024);
+  attribute_view attribute;
+  while (cursor.next(attribute)) {
+    const bool is_list = dispatch_attribute(record, context, entry, entry, attribute, keep_resident);
+    if (is_list && list_count < std::size(lists)) lists[list_count++] = attribute;
   }
-  for (std::size_t i = 0; i < list_count; ++i) follow_attribute_list(record, context, entry, bytes, lists[i], keep_resident);
+  log_attribute_walk_end(context.log, entry, cursor);
+  for (std::size_t i = 0; i < list_count; ++i) follow_attribute_list(record, context, entry, lists[i], keep_resident);
   set_root_counts(record);
   return record.parsed_attribute_count;
 }
@@ -433,140 +436,25 @@ std::uint32_t parse_record_bytes(mft_record& record, record_context& context, en
 bool read_file_record(mft_record& record, record_context& context, entry_number entry, bool keep_resident,
                       read_intent intent) {
   record.reset();
-  bool bad = false;
   record_header header;
-  if (!read_raw_record(record.raw, bad, context, entry, intent, &header) || record.raw.empty()) {
-    if (context.log) context.log->write("err: mftfixup %llx", static_cast<unsigned long long>(entry));
+  const raw_read result = read_and_fix(record.raw, context, entry, intent, &header);
+  if (result == raw_read::unreadable || result == raw_read::rejected || record.raw.empty()) {
+    if (!context.log) return false;
+    context.log->write("err: mftfixup %llx", static_cast<unsigned long long>(entry));
+    const header_fault fault = result == raw_read::rejected ? find_header_fault(record.raw) : header_fault{};
+    if (fault.field) {
+      context.log->write("err: entry %llu %s at byte %zu: expected %s, found 0x%x",
+                         static_cast<unsigned long long>(entry), fault.field, fault.offset, fault.expected,
+                         fault.found);
+    }
     return false;
   }
-  if (bad) {
+  if (result == raw_read::bad) {
     if (context.log) context.log->write("err: recd bad %llx", static_cast<unsigned long long>(entry));
     return false;
   }
   parse_record_bytes(record, context, entry, record.raw, keep_resident, &header);
   return true;
-}
-
-void follow_attribute_list(mft_record& record, record_context& context, entry_number entry,
-                           std::span<const std::uint8_t> record_bytes, std::size_t offset, bool keep_resident) {
-  record.has_attribute_list = true;
-  attribute_header header;
-  if (!parse_attribute_header(record_bytes.subspan(offset), header)) return;
-  if (!header.non_resident) {
-    if (header.value_length == 0 || header.value_offset == 0) return;
-    if (context.log) {
-      context.log->write_at(2, "inode 0x%08llx : attribute type 0x%04x : has resident attrib list.",
-                            static_cast<unsigned long long>(entry), header.type);
-    }
-    if (!header.resident_value_fits() || std::uint64_t{offset} + header.length > record_bytes.size()) return;
-    parse_attribute_list_entries(record, context, entry,
-                                 record_bytes.subspan(offset + header.value_offset, header.value_length), keep_resident);
-    return;
-  }
-  if (context.log) {
-    context.log->write_at(2, "inode 0x%08llx : attribute type 0x%04x : has non resident attrib list.",
-                          static_cast<unsigned long long>(entry), header.type);
-  }
-  record.has_nonresident_attribute_list = true;
-  if (context.clusters) {
-    // A volume: read the list's clusters, up to its real size.
-    if (!parse_attribute_header(record_bytes.subspan(offset), header) || header.length > record_bytes.size() - offset) {
-      return;
-    }
-    extent_list& extents = context.scratch.list_extents;
-    std::vector<std::uint8_t>& bytes = context.scratch.list_bytes;
-    decode_extents(record_bytes.subspan(offset, header.length), extents);
-    // An attribute list describes at most a few thousand attributes; a size
-    // beyond 16 MiB is damage, not data.
-    if (header.real_size == 0 || header.real_size > (16u << 20)) return;
-    read_plain_stream(*context.clusters, extents, header.real_size, bytes);
-    parse_attribute_list_entries(record, context, entry, bytes, keep_resident);
-    return;
-  }
-  // An extracted $MFT holds no clusters, so a non-resident list cannot be
-  // read. The extension records it would name still say whose they are:
-  // take every attribute of each record in use that names this one as its
-  // base, entry and sequence number alike. A freed extension of an earlier
-  // file in the same entry keeps an older sequence number (or no longer
-  // counts as in use) and must not lend it streams or names.
-  const file_reference base = file_reference::make(entry, record.sequence);
-  std::vector<entry_number>& extensions = context.scratch.extension_entries;
-  if (!context.source || !context.source->extension_records_of(entry, extensions)) return;
-  for (const entry_number holder : extensions) {
-    if (holder == entry) continue;
-    bool bad = false;
-    context.extension_entry = ~0ULL;
-    std::vector<std::uint8_t>& buffer = context.extension_buffer;
-    if (!read_raw_record(buffer, bad, context, holder, read_intent::random) || bad) continue;
-    const record_header extension = parse_record_header(buffer);
-    if (extension.kind != record_kind::file || !extension.in_use() || extension.base_record != base) continue;
-    const entry_number recorded = context.csv_per_path ? holder : entry;
-    support::byte_reader er(buffer);
-    std::size_t at = extension.first_attribute_offset;
-    while (at != 0 && er.fits(at, 16)) {
-      const std::uint32_t found_type = er.le32(at);
-      const std::uint32_t found_length = er.le32(at + 4);
-      if (found_type == attribute_type::end_marker || found_length == 0 || found_length > buffer.size() - at) break;
-      bool is_list = false;
-      if (found_type != attribute_type::attribute_list &&
-          !parse_attribute_as(record, context, recorded, holder, buffer, at, is_list, keep_resident)) {
-        break;
-      }
-      at += found_length;
-    }
-  }
-}
-
-void parse_attribute_list_entries(mft_record& record, record_context& context, entry_number entry,
-                                  std::span<const std::uint8_t> list, bool keep_resident) {
-  // Attribute list entry: type u32 at 0, entry length u16 at 4, name length
-  // u8 at 6, name offset u8 at 7, first VCN u64 at 8, file reference of the
-  // holding record at 16 (48-bit entry, 16-bit sequence), attribute id u16
-  // at 24.
-  support::byte_reader r(list);
-  std::size_t position = 0;
-  while (position < list.size()) {
-    const std::uint32_t type = r.le32(position);
-    const std::uint16_t length = r.le16(position + 4);
-    const entry_number holder = r.le48(position + 16);
-    const std::uint16_t id = r.le16(position + 24);
-    if (!r.ok() || length == 0) break;
-    position += length;
-    if (holder == entry) continue;  // already parsed from the base record
-
-    if (context.log) {
-      context.log->write("primary entry %llu pointing to ref entry %llu", static_cast<unsigned long long>(entry),
-                         static_cast<unsigned long long>(holder));
-    }
-    std::vector<std::uint8_t>& buffer = context.extension_buffer;
-    if (context.extension_entry != holder) {
-      bool bad = false;
-      context.extension_entry = ~0ULL;
-      if (!read_raw_record(buffer, bad, context, holder, read_intent::random) || bad) continue;
-      context.extension_entry = holder;
-    }
-    const record_header extension = parse_record_header(buffer);
-    // An extension record that now belongs to another file (its base
-    // reference points elsewhere) must not lend its attributes.
-    if (extension.kind != record_kind::file || extension.first_attribute_offset == 0 ||
-        extension.base_record.entry() != entry) {
-      continue;
-    }
-    support::byte_reader er(buffer);
-    std::size_t at = extension.first_attribute_offset;
-    while (er.fits(at, 16)) {
-      const std::uint32_t found_type = er.le32(at);
-      const std::uint32_t found_length = er.le32(at + 4);
-      if (found_type == attribute_type::end_marker || found_length == 0 || found_length > buffer.size() - at) break;
-      if (found_type == type && er.le16(at + attribute_offset::id) == id) {
-        bool is_list = false;
-        const entry_number recorded = context.csv_per_path ? holder : entry;
-        parse_attribute_as(record, context, recorded, holder, buffer, at, is_list, keep_resident);
-        break;
-      }
-      at += found_length;
-    }
-  }
 }
 
 }  // namespace ntfs

@@ -7,6 +7,7 @@
 #include <span>
 #include <vector>
 
+#include "ntfs/attribute_cursor.h"
 #include "ntfs/cluster_source.h"
 #include "ntfs/mft_record.h"
 #include "ntfs/record_source.h"
@@ -67,20 +68,21 @@ std::uint32_t parse_record_bytes(mft_record& record, record_context& context, en
                                  std::span<const std::uint8_t> bytes, bool keep_resident,
                                  const record_header* header = nullptr);
 
-// Files the attribute that starts at `offset` of `record_bytes`. Sets
-// `is_list` for an attribute list. False when the attribute is unusable
-// (zero length or running past the record), which ends the attribute walk.
-bool parse_attribute(mft_record& record, record_context& context, entry_number entry,
-                     std::span<const std::uint8_t> record_bytes, std::size_t offset, bool& is_list,
-                     bool keep_resident);
+// Files one attribute the cursor has checked into `record`.
+// `recorded_entry` is the entry it is reported under, `holder_entry` the
+// record that holds it. True for an attribute list, which the caller
+// follows once the whole record is walked.
+bool dispatch_attribute(mft_record& record, record_context& context, entry_number recorded_entry,
+                        entry_number holder_entry, const attribute_view& attribute, bool keep_resident);
 
-// Follows the attribute list at `offset` of the base record's bytes.
-void follow_attribute_list(mft_record& record, record_context& context, entry_number entry,
-                           std::span<const std::uint8_t> record_bytes, std::size_t offset, bool keep_resident);
-void parse_attribute_list_entries(mft_record& record, record_context& context, entry_number entry,
-                                  std::span<const std::uint8_t> list, bool keep_resident);
+// decode_extents that logs a run list it could not read to its end: the
+// attribute's place in record `entry`, the entry's place in the attribute
+// and what was wrong with it.
+void decode_extents_logged(support::diagnostics_log* log, entry_number entry, const attribute_view& attribute,
+                           extent_list& extents);
 
-// The label of an attribute type in the all-attributes table.
-const char* attribute_label(std::uint32_t type, bool named);
+// Logs where and why an attribute walk of record `entry` stopped, when it
+// stopped at damage rather than at the end marker.
+void log_attribute_walk_end(support::diagnostics_log* log, entry_number entry, const attribute_cursor& cursor);
 
 }  // namespace ntfs

@@ -3,16 +3,10 @@
 #include <algorithm>
 #include <limits>
 
+#include "ntfs/attribute_header.h"
+
 namespace ntfs {
 namespace {
-
-// Non-resident attribute header fields used here (offsets in bytes).
-constexpr std::size_t k_attribute_type_offset = 0;        // u32
-constexpr std::size_t k_attribute_length_offset = 4;      // u32, whole attribute
-constexpr std::size_t k_first_vcn_offset = 16;            // u64
-constexpr std::size_t k_run_list_offset_offset = 32;      // u16, from the attribute start
-// The fixed part of a non-resident header; a run list never starts inside it.
-constexpr std::size_t k_non_resident_header_bytes = 64;
 
 // Bytes shown after each entry when decoding for display.
 constexpr std::size_t k_next_bytes_shown = 3;
@@ -45,27 +39,34 @@ bool vcn_less(const cluster_extent& a, const cluster_extent& b) { return a.vcn <
 
 run_list_cursor::run_list_cursor(std::span<const std::uint8_t> attribute) {
   support::byte_reader header(attribute);
-  m_attribute_type = header.le32(k_attribute_type_offset);
-  const std::uint32_t declared_length = header.le32(k_attribute_length_offset);
-  m_vcn = header.le64(k_first_vcn_offset);
-  const std::size_t run_list_offset = header.le16(k_run_list_offset_offset);
-  if (!header.ok() || declared_length == 0) {
-    stop(true);
+  m_attribute_type = header.le32(attribute_offset::type);
+  const std::uint32_t declared_length = header.le32(attribute_offset::length);
+  m_vcn = header.le64(attribute_offset::first_vcn);
+  const std::size_t run_list_offset = header.le16(attribute_offset::run_list_offset);
+  if (!header.ok()) {
+    m_position = header.failed_at();
+    stop("attribute header cut short");
+    return;
+  }
+  if (declared_length == 0) {
+    stop("attribute length 0");
     return;
   }
   const std::size_t end = std::min<std::size_t>(declared_length, attribute.size());
   m_cut_short = attribute.size() < declared_length;
-  if (run_list_offset < k_non_resident_header_bytes || run_list_offset > end) {
-    stop(true);
+  // A run list never starts inside the fixed non-resident header.
+  if (run_list_offset < non_resident_header_bytes || run_list_offset > end) {
+    m_position = attribute_offset::run_list_offset;
+    stop("run list offset outside the attribute");
     return;
   }
   m_reader = support::byte_reader(attribute.first(end));
   m_position = run_list_offset;
 }
 
-bool run_list_cursor::stop(bool malformed) {
+bool run_list_cursor::stop(const char* problem) {
   m_done = true;
-  m_malformed = m_malformed || malformed;
+  if (problem && !m_problem) m_problem = problem;
   return false;
 }
 
@@ -73,21 +74,21 @@ bool run_list_cursor::next(data_run_view& run) {
   if (m_done) return false;
   // Out of bytes with no terminator: normal when the declared attribute ends
   // here, a cut-off list when the caller's buffer ended before it.
-  if (!m_reader.fits(m_position, 1)) return stop(m_cut_short);
+  if (!m_reader.fits(m_position, 1)) return stop(m_cut_short ? "list cut off before its terminator" : nullptr);
 
   const std::uint8_t header = m_reader.u8(m_position);
-  if (header == 0) return stop(false);
+  if (header == 0) return stop(nullptr);
   const std::size_t count_width = header & 0x0F;
   const std::size_t offset_width = header >> 4;
-  if (count_width > 8 || offset_width > 8) return stop(true);
+  if (count_width > 8 || offset_width > 8) return stop("field wider than 8 bytes");
   const std::size_t entry_size = 1 + count_width + offset_width;
-  if (!m_reader.fits(m_position, entry_size)) return stop(true);
+  if (!m_reader.fits(m_position, entry_size)) return stop("entry past the attribute end");
 
   support::byte_reader entry(m_reader.sub(m_position, entry_size));
   const std::uint64_t count = entry.le_n(1, count_width);
   const std::uint64_t offset_field = entry.le_n(1 + count_width, offset_width);
-  if (!entry.ok() || !m_reader.ok()) return stop(true);
-  if (count > k_u32_max) return stop(true);
+  if (!entry.ok() || !m_reader.ok()) return stop("entry past the attribute end");
+  if (count > k_u32_max) return stop("count above 2^32 - 1 clusters");
 
   // The offset field is a signed little-endian integer of offset_width
   // bytes; its sign is the top bit of its last byte.
@@ -97,14 +98,14 @@ bool run_list_cursor::next(data_run_view& run) {
   if (offset_width > 0 && ((offset_field >> (8 * offset_width - 1)) & 1) != 0) {
     negative = true;
     delta = (~offset_field + 1) & low_bytes_mask(offset_width);  // two's-complement magnitude
-    if (delta > lcn) return stop(true);                          // would go below LCN 0
+    if (delta > lcn) return stop("LCN below 0");
     lcn -= delta;
   } else {
-    if (delta > k_u64_max - lcn) return stop(true);
+    if (delta > k_u64_max - lcn) return stop("LCN past 2^64 - 1");
     lcn += delta;
   }
-  if (offset_width > 0 && count > k_u64_max - lcn) return stop(true);
-  if (count > k_u64_max - m_vcn) return stop(true);
+  if (offset_width > 0 && count > k_u64_max - lcn) return stop("run end past LCN 2^64 - 1");
+  if (count > k_u64_max - m_vcn) return stop("VCN past 2^64 - 1");
 
   run.lcn = lcn;
   run.delta = delta;
@@ -160,7 +161,7 @@ void runs_to_extents(const data_run_list& runs, extent_list& extents_out) {
   }
 }
 
-bool decode_extents(std::span<const std::uint8_t> attribute, extent_list& extents_out) {
+bool decode_extents(std::span<const std::uint8_t> attribute, extent_list& extents_out, run_list_problem* problem) {
   extents_out.clear();
   run_list_cursor cursor(attribute);
   data_run_view view;
@@ -168,6 +169,7 @@ bool decode_extents(std::span<const std::uint8_t> attribute, extent_list& extent
     extents_out.push_back(extent_for_run(view.index, view.lcn, view.delta, view.has_offset_field,
                                          view.vcn, view.count));
   }
+  if (problem && cursor.malformed()) *problem = {cursor.stop_offset(), cursor.problem()};
   return !cursor.malformed();
 }
 

@@ -89,13 +89,17 @@ class run_list_cursor {
   // Fills `run` with the next entry; false at the end of the list or at a
   // malformed entry (then `run` is left untouched).
   bool next(data_run_view& run);
-  bool malformed() const { return m_malformed; }
+  bool malformed() const { return m_problem != nullptr; }
+  // What made the list malformed, and the byte offset within the attribute
+  // of the entry (or header field) at fault.
+  const char* problem() const { return m_problem; }
+  std::size_t stop_offset() const { return m_position; }
   std::uint32_t attribute_type() const { return m_attribute_type; }
   // The bytes the list is read from: the attribute cut to its usable end.
   std::span<const std::uint8_t> attribute_bytes() const { return m_reader.bytes(); }
 
  private:
-  bool stop(bool malformed);
+  bool stop(const char* problem);  // null: a normal end
 
   support::byte_reader m_reader;
   std::uint32_t m_attribute_type = 0;
@@ -105,7 +109,7 @@ class run_list_cursor {
   std::size_t m_index = 0;
   bool m_cut_short = false;  // attribute.size() is less than the declared length
   bool m_done = false;
-  bool m_malformed = false;
+  const char* m_problem = nullptr;
 };
 
 // Which runs become sparse extents. A run with no LCN change is sparse,
@@ -132,7 +136,13 @@ void runs_to_extents(const data_run_list& runs, extent_list& extents_out);
 // The MFT-walk fast path: decodes straight into extents, reusing the
 // capacity of `extents_out`. Same result and same failure rule as
 // decode_run_list followed by runs_to_extents.
-bool decode_extents(std::span<const std::uint8_t> attribute, extent_list& extents_out);
+// `problem`, when given, receives where and why a malformed list stopped.
+struct run_list_problem {
+  std::size_t offset = 0;  // bytes from the attribute start
+  const char* what = "";
+};
+bool decode_extents(std::span<const std::uint8_t> attribute, extent_list& extents_out,
+                    run_list_problem* problem = nullptr);
 
 // Merges the extents of an attribute continued in another file record.
 // Result is ordered by vcn; where both lists (or one list twice) have an

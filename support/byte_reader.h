@@ -2,7 +2,9 @@
 //
 // Every on-disk structure is read through this class. A read that would
 // leave the span yields 0 (or an empty span) and sets a sticky error flag,
-// so a run of reads can be checked once at the end:
+// so a run of reads can be checked once at the end; the reader keeps where
+// the first failed read began and how many bytes it wanted, for messages
+// that say where a structure ended too soon:
 //
 //     byte_reader r(bytes);
 //     auto type = r.le32(0);
@@ -25,6 +27,9 @@ class byte_reader {
 
   std::size_t size() const { return m_bytes.size(); }
   bool ok() const { return !m_failed; }
+  // The first failed read: its offset and width in bytes (0 when none failed).
+  std::size_t failed_at() const { return m_failed_at; }
+  std::size_t failed_width() const { return m_failed_width; }
   std::span<const std::uint8_t> bytes() const { return m_bytes; }
 
   // True when [offset, offset + length) lies inside the span; never overflows.
@@ -33,7 +38,7 @@ class byte_reader {
   }
 
   std::uint8_t u8(std::size_t offset) {
-    if (!fits(offset, 1)) return fail<std::uint8_t>();
+    if (!fits(offset, 1)) return fail<std::uint8_t>(offset, 1);
     return m_bytes[offset];
   }
   std::uint16_t le16(std::size_t offset) { return read<std::uint16_t, 2>(offset); }
@@ -44,30 +49,31 @@ class byte_reader {
 
   // Unsigned little-endian integer of 0..8 bytes (run lists use odd widths).
   std::uint64_t le_n(std::size_t offset, std::size_t width) {
-    if (width > 8 || !fits(offset, width)) return fail<std::uint64_t>();
+    if (width > 8 || !fits(offset, width)) return fail<std::uint64_t>(offset, width);
     std::uint64_t value = 0;
     for (std::size_t i = 0; i < width; ++i) value |= std::uint64_t{m_bytes[offset + i]} << (8 * i);
     return value;
   }
 
   std::span<const std::uint8_t> sub(std::size_t offset, std::size_t length) {
-    if (!fits(offset, length)) {
-      m_failed = true;
-      return {};
-    }
+    if (!fits(offset, length)) return fail<std::span<const std::uint8_t>>(offset, length);
     return m_bytes.subspan(offset, length);
   }
 
  private:
   template <typename T>
-  T fail() {
+  T fail(std::size_t offset, std::size_t width) {
+    if (!m_failed) {
+      m_failed_at = offset;
+      m_failed_width = width;
+    }
     m_failed = true;
-    return T{0};
+    return T{};
   }
 
   template <typename T, std::size_t Width>
   T read(std::size_t offset) {
-    if (!fits(offset, Width)) return fail<T>();
+    if (!fits(offset, Width)) return fail<T>(offset, Width);
     if constexpr (Width == sizeof(T) && std::endian::native == std::endian::little) {
       // One unaligned load once the bounds are known.
       T value;
@@ -82,6 +88,8 @@ class byte_reader {
 
   std::span<const std::uint8_t> m_bytes;
   bool m_failed = false;
+  std::size_t m_failed_at = 0;
+  std::size_t m_failed_width = 0;
 };
 
 }  // namespace support
