@@ -1,6 +1,7 @@
 #include "ntfs/attribute_values.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <cstring>
 
@@ -8,16 +9,29 @@
 
 namespace ntfs {
 
+namespace {
+
+// The fixed-size head of a value; bytes the value lacks read as zero.
+template <std::size_t Size>
+void copy_head(std::span<const std::uint8_t> value, std::array<std::uint8_t, Size>& head) {
+  head.fill(0);
+  std::memcpy(head.data(), value.data(), std::min(value.size(), Size));
+}
+
+// $STANDARD_INFORMATION and $FILE_NAME hold the same four FILETIMEs in the
+// same order: creation, modification, MFT change, access.
+four_times read_four_times(support::byte_reader& r, std::size_t creation, std::size_t modification,
+                           std::size_t mft_change, std::size_t access) {
+  return {r.le64(creation), r.le64(modification), r.le64(mft_change), r.le64(access)};
+}
+
+}  // namespace
+
 void parse_standard_information(std::span<const std::uint8_t> value, std_info_entry& out) {
-  out.bytes.fill(0);
-  const std::size_t kept = std::min(value.size(), out.bytes.size());
-  std::memcpy(out.bytes.data(), value.data(), kept);
+  copy_head(value, out.bytes);
   namespace at = standard_information_offset;
   support::byte_reader r(out.bytes);
-  out.times.creation = r.le64(at::creation);
-  out.times.modification = r.le64(at::modification);
-  out.times.mft_change = r.le64(at::mft_change);
-  out.times.access = r.le64(at::access);
+  out.times = read_four_times(r, at::creation, at::modification, at::mft_change, at::access);
   out.file_attributes = r.le32(at::file_attributes);
   out.maximum_versions = r.le32(at::maximum_versions);
   out.version = r.le32(at::version);
@@ -29,8 +43,7 @@ void parse_standard_information(std::span<const std::uint8_t> value, std_info_en
 }
 
 void parse_volume_information(std::span<const std::uint8_t> value, volume_information_entry& out) {
-  out.bytes.fill(0);
-  std::memcpy(out.bytes.data(), value.data(), std::min(value.size(), out.bytes.size()));
+  copy_head(value, out.bytes);
   support::byte_reader r(out.bytes);
   out.major_version = r.u8(volume_information_offset::major_version);
   out.minor_version = r.u8(volume_information_offset::minor_version);
@@ -39,8 +52,7 @@ void parse_volume_information(std::span<const std::uint8_t> value, volume_inform
 }
 
 void parse_index_root(std::span<const std::uint8_t> value, index_root_entry& out) {
-  out.bytes.fill(0);
-  std::memcpy(out.bytes.data(), value.data(), std::min(value.size(), out.bytes.size()));
+  copy_head(value, out.bytes);
   support::byte_reader r(out.bytes);
   out.indexed_type = r.le32(index_root_offset::indexed_type);
   out.collation_rule = r.le32(index_root_offset::collation_rule);
@@ -85,10 +97,8 @@ std::size_t hex_digits(char* out, std::uint64_t value) {
 bool parse_file_name(std::span<const std::uint8_t> value, file_name_entry& out) {
   support::byte_reader r(value);
   out.parent = file_reference{r.le64(file_name_offset::parent)};
-  out.times.creation = r.le64(file_name_offset::creation);
-  out.times.modification = r.le64(file_name_offset::modification);
-  out.times.mft_change = r.le64(file_name_offset::mft_change);
-  out.times.access = r.le64(file_name_offset::access);
+  namespace at = file_name_offset;
+  out.times = read_four_times(r, at::creation, at::modification, at::mft_change, at::access);
   out.allocated_size = r.le64(file_name_offset::allocated_size);
   out.real_size = r.le64(file_name_offset::real_size);
   out.flags = r.le32(file_name_offset::flags);
