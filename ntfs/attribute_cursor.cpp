@@ -8,8 +8,8 @@ bool attribute_cursor::next(attribute_view& attribute) {
     m_done = true;  // a record without attributes
     return false;
   }
-  const bool header_read =
-      m_offset < m_record.size() && parse_attribute_header(m_record.subspan(m_offset), attribute.header);
+  const auto rest = m_offset < m_record.size() ? m_record.subspan(m_offset) : std::span<const std::uint8_t>{};
+  const bool header_read = parse_attribute_header(rest, attribute.header);
   m_fault = check_attribute_header(attribute.header, header_read, m_offset, m_record.size(), m_length_limit,
                                    m_expected, m_actual);
   if (m_fault != attribute_fault::none) {

@@ -7,8 +7,10 @@ namespace ntfs {
 bool parse_attribute_header(std::span<const std::uint8_t> attribute, attribute_header& header) {
   header = attribute_header{};
   support::byte_reader r(attribute);
-  if (!r.fits(0, attribute_common_header_bytes)) return false;
+  // The end marker may sit in the last 8 bytes of a record, too few for a
+  // header: its type is still read.
   header.type = r.le32(attribute_offset::type);
+  if (!r.fits(0, attribute_common_header_bytes)) return false;
   header.length = r.le32(attribute_offset::length);
   header.non_resident = r.u8(attribute_offset::non_resident) != 0;
   header.name_length = r.u8(attribute_offset::name_length);
@@ -41,12 +43,12 @@ attribute_fault check_attribute_header(const attribute_header& header, bool head
   const std::size_t room = offset < record_bytes ? record_bytes - offset : 0;
   expected = 0;
   actual = 0;
+  if (header.type == attribute_type::end_marker) return attribute_fault::end_marker;
   if (!header_read) {
     expected = attribute_common_header_bytes;
     actual = room;
     return attribute_fault::truncated_header;
   }
-  if (header.type == attribute_type::end_marker) return attribute_fault::end_marker;
   actual = header.length;
   if (header.length == 0) return attribute_fault::zero_length;
   expected = room < length_limit ? room : length_limit;
@@ -58,7 +60,7 @@ const char* attribute_fault_text(attribute_fault fault) {
   switch (fault) {
     case attribute_fault::none: return "none";
     case attribute_fault::end_marker: return "end marker";
-    case attribute_fault::truncated_header: return "header cut short, bytes left";
+    case attribute_fault::truncated_header: return "header cut short: bytes left";
     case attribute_fault::zero_length: return "zero length";
     case attribute_fault::past_record_end: return "length past the record end";
   }

@@ -96,7 +96,8 @@ struct attribute_header {
 };
 
 // Reads the header of the attribute that starts at `attribute` (which may run
-// to the end of the record). False when fewer than 16 bytes remain; a
+// to the end of the record). False when fewer than 16 bytes remain (only
+// the type is read then, for the end marker); a
 // header whose form-specific part is cut short reads the missing fields as
 // zero and clears `complete`.
 bool parse_attribute_header(std::span<const std::uint8_t> attribute, attribute_header& header);

@@ -396,9 +396,12 @@ void decode_extents_logged(support::diagnostics_log* log, entry_number entry, co
 
 void log_attribute_walk_end(support::diagnostics_log* log, entry_number entry, const attribute_cursor& cursor) {
   if (!log || !cursor.damaged()) return;
+  const attribute_fault fault = cursor.stop_reason();
+  const char* bound = fault == attribute_fault::zero_length       ? "more than "
+                      : fault == attribute_fault::past_record_end ? "at most "
+                                                                  : "";
   log->write("err: entry %llu attribute at byte %zu: %s: expected %s%llu, found %llu",
-             static_cast<unsigned long long>(entry), cursor.stop_offset(), attribute_fault_text(cursor.stop_reason()),
-             cursor.stop_reason() == attribute_fault::zero_length ? "more than " : "at most ",
+             static_cast<unsigned long long>(entry), cursor.stop_offset(), attribute_fault_text(fault), bound,
              static_cast<unsigned long long>(cursor.expected()), static_cast<unsigned long long>(cursor.actual()));
 }
 

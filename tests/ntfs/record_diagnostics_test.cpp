@@ -40,6 +40,13 @@ TEST(RecordDiagnostics, DamageIsLoggedWithOffsetExpectedAndFound) {
       {[](std::span<std::uint8_t>) {},
        "err: entry 40 attribute type 0x80 at byte " + data_at_text +
            ": run list entry at byte 64: field wider than 8 bytes, 0 runs kept"},
+      // The end marker in the last 8 bytes, too few for a header, is no damage.
+      {[](std::span<std::uint8_t> r) {
+         poke(r, 56, 0x100, 4);
+         poke(r, 4 + 56, 1016 - 56, 4);
+         poke(r, 1016, 0xFFFFFFFF, 4);
+       },
+       ""},
   };
   scratch_folder folder("record-diagnostics");
   for (const damage_case& c : cases) {
@@ -56,7 +63,7 @@ TEST(RecordDiagnostics, DamageIsLoggedWithOffsetExpectedAndFound) {
     ntfs::mft_record record;
     ntfs::read_file_record(record, context, 40, false);
     log.close();
-    EXPECT_NE(read_file(folder.file("diags.txt")).find(c.line + "\n"), std::string::npos)
-        << read_file(folder.file("diags.txt"));
+    const std::string text = read_file(folder.file("diags.txt"));
+    EXPECT_EQ(text.find(c.line.empty() ? "err: " : c.line + "\n") != std::string::npos, !c.line.empty()) << text;
   }
 }
