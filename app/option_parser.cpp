@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include "app/action_options.h"
+#include "app/evidence_options.h"
 #include "app/filter_options.h"
 #include "app/option_values.h"
 #include "app/output_paths.h"
@@ -272,6 +273,7 @@ int parse_options(run_options& options, argument_list& arguments, const std::str
   }
   arguments = working;
   parse_hash_options(options, arguments);
+  parse_evidence_options(options, arguments);
   working = arguments;
 
   // The results folder is made before anything is written.

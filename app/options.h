@@ -11,6 +11,7 @@
 #include "output/cv_time.h"
 #include "support/diagnostics_log.h"
 #include "support/utf.h"
+#include "walk/evidence_settings.h"
 #include "walk/extraction_settings.h"
 #include "walk/filter_settings.h"
 
@@ -112,6 +113,11 @@ class run_options : public shared_options {
   std::uint32_t header_length = 0;  // bytes
   bool header_strings = false;      // show the header as the strings it holds
   bool time_anomaly_check = true;
+  bool json_lines = false;           // -jsonl
+  bool json_lines_timeline = false;  // -jsonl_timeline
+
+  // Change journal and index slack after the MFT walk.
+  walk::evidence_settings evidence;
 
   // Content: digests, how streams are read, and what is shown of them.
   bool hash_md5 = false;

@@ -14,6 +14,7 @@
 
 #include "app/argument_list.h"
 #include "app/build_features.h"
+#include "app/evidence_options.h"
 #include "app/option_warnings.h"
 #include "app/option_parser.h"
 #include "app/run_header.h"
@@ -21,6 +22,7 @@
 #include "support/console.h"
 #include "support/file_io.h"
 #include "support/output_file.h"
+#include "walk/evidence_scan.h"
 #include "walk/mft_walk.h"
 #include "walk/record_filters.h"
 
@@ -103,6 +105,13 @@ bool run_scans(run_options& options, output::results_stream& stream) {
   } else if (!walked(walk::mft_range_walk(run), run, settings)) {
     return false;
   }
+  if (options.evidence.any()) {
+    output::evidence_writer evidence_writer(settings);
+    walk::evidence_scan scan(run, options.filters, evidence_writer);
+    scan.journal_rows(options.evidence);
+    scan.slack_rows(options.evidence);
+    run.close_source();
+  }
   // An extracted $MFT has no clusters (a warning said so).
   if (unallocated_next && options.mft_file_path.empty()) {
     options.unallocated_scan = true;
@@ -175,6 +184,10 @@ output::output_settings make_output_settings(const run_options& options) {
   output::output_settings settings;
   if (options.detailed_dump) {
     settings.kind = output::layout::record_dump;
+  } else if (options.json_lines) {
+    settings.kind = output::layout::jsonl;
+  } else if (options.json_lines_timeline) {
+    settings.kind = output::layout::jsonl_timeline;
   } else if (options.per_path_csv) {
     settings.kind = output::layout::per_path;
   } else if (options.file_path_only) {
@@ -337,7 +350,9 @@ int run_program(const std::vector<std::string>& arguments) {
   std::string header_date;
   untouched.peek_value("-dateformat", header_date, 1);
   std::string header = build_run_header(arguments, header_date);
-  std::fwrite(header.data(), 1, header.size(), stdout);
+  // JSON Lines results hold nothing but JSON objects.
+  const bool json_lines = json_lines_requested(untouched);
+  if (!json_lines) std::fwrite(header.data(), 1, header.size(), stdout);
 
   run_options options;
   argument_list consumable(arguments);
@@ -346,10 +361,10 @@ int run_program(const std::vector<std::string>& arguments) {
   if (!options.image_details.empty()) {
     const std::string line = "image: " + options.container_kind + "; " + options.image_details + "\n";
     header += line;
-    std::fwrite(line.data(), 1, line.size(), stdout);
+    if (!json_lines) std::fwrite(line.data(), 1, line.size(), stdout);
     if (options.diagnostics && options.diagnostics->is_open()) options.diagnostics->write("%s", line.c_str());
   }
-  std::fputc('\n', stdout);
+  if (!json_lines) std::fputc('\n', stdout);
   if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
     support::report_write_failure("standard output", errno);
     return exit_failure;
@@ -361,6 +376,9 @@ int run_program(const std::vector<std::string>& arguments) {
   }
   run_end_report end_report(options);
   warn_unapplied_options(options, consumable);
+  if (json_lines && options.diagnostics && options.diagnostics->is_open()) {
+    options.diagnostics->append_raw(header.c_str());
+  }
   options.wide_separator = uni::to_wide(options.separator);
   options.run_header = header;
 
@@ -392,8 +410,10 @@ int run_program(const std::vector<std::string>& arguments) {
       std::fprintf(stderr, "prob opening file %s for output, aborting\n ", options.results_path.c_str());
       return exit_failure;
     }
-    results.stream().write(header.data(), static_cast<std::streamsize>(header.size()));
-    results.stream().put('\n');
+    if (!json_lines) {
+      results.stream().write(header.data(), static_cast<std::streamsize>(header.size()));
+      results.stream().put('\n');
+    }
   } else {
     results.open_standard_output();
   }

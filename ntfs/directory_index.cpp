@@ -24,8 +24,10 @@ constexpr std::size_t entry_key_length = 10;
 constexpr std::size_t entry_flags = 12;
 constexpr std::size_t entry_key = 16;
 constexpr std::uint16_t entry_flag_last = 0x02;
-// INDX block: the node header follows the 24-byte block header.
-constexpr std::size_t indx_node_header = 24;
+// $INDEX_ROOT value: indexed type u32, collation u32, block size u32 (bytes),
+// clusters per block u8, then the node header at 16.
+constexpr std::size_t root_block_bytes = 8;
+constexpr std::size_t root_node_header = 16;
 constexpr std::uint32_t default_block_bytes = 4096;
 
 const attr_record* named_index_attribute(const mft_record& record, std::uint32_t type) {
@@ -63,33 +65,39 @@ void parse_index_node(std::span<const std::uint8_t> bytes, std::size_t node_offs
   }
 }
 
-bool directory_children(ntfs_volume& volume, record_context& context, entry_number directory,
-                        std::vector<index_child>& children) {
-  children.clear();
-  mft_record record;
-  if (!read_file_record(record, context, directory, false) || !record.header.is_directory()) return false;
+void for_each_index_node(cluster_source& clusters, const mft_record& record, const index_node_visitor& visit) {
   std::uint32_t block_bytes = default_block_bytes;
   if (const attr_record* root = named_index_attribute(record, attribute_type::index_root)) {
     const attribute_header& header = root->header;
     if (header.resident_value_fits() && std::size_t{header.value_offset} + header.value_length <= root->raw.size()) {
       const auto value = root->raw.subspan(header.value_offset, header.value_length);
       support::byte_reader r(value);
-      const std::uint32_t declared = r.le32(8);
+      const std::uint32_t declared = r.le32(root_block_bytes);
       if (r.ok() && declared >= 512 && declared <= (64u << 10)) block_bytes = declared;
-      parse_index_node(value, 16, children);
+      visit(value, root_node_header);
     }
   }
   if (const attr_record* allocation = named_index_attribute(record, attribute_type::index_allocation)) {
     std::vector<std::uint8_t> bytes;
     const std::uint64_t size = allocation->header.real_size;
-    if (size <= (256u << 20)) read_plain_stream(volume, allocation->extents, size, bytes);
+    if (size <= (256u << 20)) read_plain_stream(clusters, allocation->extents, size, bytes);
     for (std::size_t block = 0; block + block_bytes <= bytes.size(); block += block_bytes) {
       const auto indx = std::span<std::uint8_t>(bytes).subspan(block, block_bytes);
       if (std::memcmp(indx.data(), "INDX", 4) != 0) continue;
       if (apply_fixups(indx) != fixup_result::applied) continue;
-      parse_index_node(indx, indx_node_header, children);
+      visit(indx, indx_node_header);
     }
   }
+}
+
+bool directory_children(ntfs_volume& volume, record_context& context, entry_number directory,
+                        std::vector<index_child>& children) {
+  children.clear();
+  mft_record record;
+  if (!read_file_record(record, context, directory, false) || !record.header.is_directory()) return false;
+  for_each_index_node(volume, record, [&children](std::span<const std::uint8_t> bytes, std::size_t node_offset) {
+    parse_index_node(bytes, node_offset, children);
+  });
   return true;
 }
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <string_view>
@@ -24,6 +25,15 @@ struct index_child {
 // Appends the entries of one index node (node header at `node_offset` of
 // `bytes`) to `children`. Bounds-checked; stops at the last-entry flag.
 void parse_index_node(std::span<const std::uint8_t> bytes, std::size_t node_offset, std::vector<index_child>& children);
+
+// Calls `visit(bytes, node_offset)` for every node of a directory record's
+// "$I30" index: the node in its $INDEX_ROOT value, then each INDX block of
+// its $INDEX_ALLOCATION (update-sequence fixups applied) that reads whole.
+using index_node_visitor = std::function<void(std::span<const std::uint8_t> bytes, std::size_t node_offset)>;
+void for_each_index_node(cluster_source& clusters, const mft_record& record, const index_node_visitor& visit);
+
+// Byte offset of the node header in an INDX block, after the block header.
+inline constexpr std::size_t indx_node_header = 24;
 
 // The children listed in a directory's "$I30" index (root and allocation
 // blocks). False when the record is not a readable directory.

@@ -17,6 +17,8 @@ enum class layout {
   l2t,          // log2timeline CSV (-csvl2t)
   bodyfile,     // mactime bodyfile (-bodyfile)
   hash_list,    // digests first (-hashfile)
+  jsonl,           // one JSON object per path (-jsonl)
+  jsonl_timeline,  // one JSON object per distinct time of a name (-jsonl_timeline)
 };
 
 struct output_settings {

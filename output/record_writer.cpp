@@ -2,6 +2,7 @@
 
 #include "output/bodyfile_writer.h"
 #include "output/hash_list_writer.h"
+#include "output/jsonl_writer.h"
 #include "output/l2t_writer.h"
 #include "output/path_list_writer.h"
 #include "output/per_path_writer.h"
@@ -24,6 +25,9 @@ std::unique_ptr<record_writer> make_record_writer(const output_settings& setting
       return std::make_unique<bodyfile_writer>(settings);
     case layout::hash_list:
       return std::make_unique<hash_list_writer>(settings);
+    case layout::jsonl:
+    case layout::jsonl_timeline:
+      return std::make_unique<jsonl_writer>(settings, settings.kind == layout::jsonl_timeline);
     case layout::timeline:
       break;
   }
