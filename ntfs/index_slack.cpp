@@ -68,8 +68,11 @@ void find_slack_entries(std::span<const std::uint8_t> bytes, std::size_t node_of
       found.offset = at;
       found.reference = file_reference{};
       if (at >= node_offset + entry_key) {
+        // A header of reference 0 is the end-of-node entry written over the
+        // start of the old one: the reference is lost.
         support::byte_reader r(bytes);
-        found.reference = file_reference{r.le64(at - entry_key)};
+        const std::uint64_t reference = r.le64(at - entry_key);
+        if (reference != 0) found.reference = file_reference{reference};
       }
       out.push_back(found);
       const std::size_t key_bytes = file_name_offset::name + std::size_t{found.key.name_length} * 2;

@@ -18,7 +18,7 @@
 namespace ntfs {
 
 struct slack_entry {
-  file_reference reference;  // the file the entry pointed to (may be stale)
+  file_reference reference;  // the file the entry pointed to; none when overwritten
   file_name_entry key;       // name, parent, times, sizes and flags
   std::size_t offset = 0;    // of the key, bytes into the node's buffer
 };

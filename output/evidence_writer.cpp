@@ -299,8 +299,13 @@ void evidence_writer::write_json_fields(const evidence_row& row) {
   const ntfs::file_reference parent = row_parent(row);
   o.string("data_type", row.usn ? "fs:ntfs:usn_change" : "fs:ntfs:i30_slack");
   o.string("source", m_settings.source_name);
-  o.number("entry", file.entry());
-  o.number("sequence", file.sequence());
+  if (row.slack && row.slack->reference.is_none()) {
+    o.null("entry");
+    o.null("sequence");
+  } else {
+    o.number("entry", file.entry());
+    o.number("sequence", file.sequence());
+  }
   o.number("parent_entry", parent.entry());
   o.number("parent_sequence", parent.sequence());
   if (row.parent_known) {

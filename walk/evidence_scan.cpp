@@ -82,11 +82,14 @@ void evidence_scan::resolve_parent(ntfs::file_reference parent, const char* kind
   bool ok = false;
   m_path = std::string(ntfs::resolved_parent_path(ntfs::file_reference::make(parent.entry(), 0), m_run.records(),
                                                   m_run.paths(), ok));
-  if (!ok || found->second == 0) return;
   row.parent_path = m_path;
-  row.parent_known = true;
+  row.parent_known = found->second != 0;
   row.parent_sequence_now = found->second;
-  row.path_source = parent.sequence() == 0 || parent.sequence() == found->second ? kind : "parent_reused";
+  if (row.parent_known && parent.sequence() != 0 && parent.sequence() != found->second) {
+    row.path_source = "parent_reused";
+  } else if (ok) {
+    row.path_source = kind;
+  }
 }
 
 void evidence_scan::report_usn(const ntfs::usn_record& record) {
@@ -104,6 +107,31 @@ void evidence_scan::report_slack(const ntfs::slack_entry& entry, ntfs::entry_num
   row.directory = directory;
   resolve_parent(directory == 0 ? entry.key.parent : ntfs::file_reference::make(directory, 0), "slack", row);
   m_writer.write(row, m_run.stream());
+}
+
+// Moving entries down when one is removed, and splitting or joining nodes,
+// leaves several copies of one entry in slack, and copies of entries that are
+// still live. Each stale entry is reported once; a copy of a live entry (same
+// name, and the same file when the slack copy still holds its reference) is
+// not evidence of anything.
+void evidence_scan::report_new_slack(const std::vector<ntfs::slack_entry>& slack,
+                                     const std::vector<ntfs::index_child>* live, ntfs::entry_number directory) {
+  for (std::size_t i = 0; i < slack.size(); ++i) {
+    const ntfs::slack_entry& entry = slack[i];
+    const bool repeated = std::any_of(slack.begin(), slack.begin() + static_cast<std::ptrdiff_t>(i),
+                                      [&entry](const ntfs::slack_entry& other) {
+                                        return other.key.name_utf8 == entry.key.name_utf8 &&
+                                               other.key.parent == entry.key.parent &&
+                                               other.key.times == entry.key.times &&
+                                               (other.reference == entry.reference || other.reference.is_none() ||
+                                                entry.reference.is_none());
+                                      });
+    const bool still_live = live && std::any_of(live->begin(), live->end(), [&entry](const ntfs::index_child& child) {
+                              return child.name_utf8 == entry.key.name_utf8 &&
+                                     (entry.reference.is_none() || child.reference == entry.reference);
+                            });
+    if (!repeated && !still_live) report_slack(entry, directory);
+  }
 }
 
 bool evidence_scan::journal_rows(const evidence_settings& settings) {
@@ -221,14 +249,7 @@ bool evidence_scan::volume_slack() {
       ntfs::parse_index_node(bytes, node_offset, live);
       ntfs::find_slack_entries(bytes, node_offset, slack);
     });
-    for (const ntfs::slack_entry& entry : slack) {
-      // B-tree splits and merges leave copies of entries that are still
-      // live elsewhere in the index; those are not evidence of anything.
-      const bool repeated = std::any_of(live.begin(), live.end(), [&entry](const ntfs::index_child& child) {
-        return child.reference == entry.reference && child.name_utf8 == entry.key.name_utf8;
-      });
-      if (!repeated) report_slack(entry, directory);
-    }
+    report_new_slack(slack, &live, directory);
   }
   return true;
 }
@@ -256,7 +277,7 @@ bool evidence_scan::file_slack(const std::string& path) {
     } else {
       slack.clear();
       ntfs::find_slack_entries(block, ntfs::indx_node_header, slack);
-      for (const ntfs::slack_entry& entry : slack) report_slack(entry, 0);
+      report_new_slack(slack, nullptr, 0);
     }
     offset += block.size();
   }

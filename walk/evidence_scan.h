@@ -9,6 +9,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "ntfs/directory_index.h"
 #include "output/evidence_writer.h"
 #include "walk/evidence_settings.h"
 #include "walk/filter_settings.h"
@@ -29,6 +30,8 @@ class evidence_scan {
  private:
   void report_usn(const ntfs::usn_record& record);
   void report_slack(const ntfs::slack_entry& entry, ntfs::entry_number directory);
+  void report_new_slack(const std::vector<ntfs::slack_entry>& slack, const std::vector<ntfs::index_child>* live,
+                        ntfs::entry_number directory);
   void resolve_parent(ntfs::file_reference parent, const char* kind, output::evidence_row& row);
   bool selected(std::string_view name, const ntfs::four_times* times, std::uint64_t filetime);
   bool volume_journal();
