@@ -261,8 +261,6 @@ bool evidence_scan::file_slack(const std::string& path) {
     return false;
   }
   std::vector<std::uint8_t> block(default_indx_bytes);
-  std::vector<ntfs::slack_entry> slack;
-  std::uint64_t offset = 0;
   // The block size follows from the first block's update-sequence count:
   // one entry per 512-byte stride, plus the check value.
   if (std::fread(block.data(), 1, 8, file.get()) == 8 && std::memcmp(block.data(), "INDX", 4) == 0) {
@@ -271,16 +269,21 @@ bool evidence_scan::file_slack(const std::string& path) {
     if (strides >= 2 && strides <= 129) block.resize((strides - 1) * 512u);
   }
   std::rewind(file.get());
+  // The whole index first, so that slack copies of entries live in any
+  // block are known as such.
+  std::vector<ntfs::index_child> live;
+  std::vector<ntfs::slack_entry> slack;
+  std::uint64_t offset = 0;
   while (std::fread(block.data(), 1, block.size(), file.get()) == block.size()) {
     if (std::memcmp(block.data(), "INDX", 4) != 0 || ntfs::apply_fixups(block) == ntfs::fixup_result::rejected) {
       damaged("INDX block", offset);
     } else {
-      slack.clear();
+      ntfs::parse_index_node(block, ntfs::indx_node_header, live);
       ntfs::find_slack_entries(block, ntfs::indx_node_header, slack);
-      report_new_slack(slack, nullptr, 0);
     }
     offset += block.size();
   }
+  report_new_slack(slack, &live, 0);
   return true;
 }
 
