@@ -17,6 +17,10 @@ if [[ ! -f $dir/bench.mft || ! -f $dir/bench.img ]]; then
     echo "building the bench volume in $dir (needs root, about a minute)"
     bash "$here/make-bench-volume.sh" "$dir"
 fi
+if [[ ! -f $dir/bench-usn.img || ! -f $dir/bench.usnjrnl ]]; then
+    echo "adding a 32 MiB change journal to a copy of the bench volume"
+    bash "$here/make-bench-journal.sh" "$dir" >/dev/null
+fi
 
 python3 - "$brindle" "$dir" <<'PY'
 import os, resource, subprocess, sys, time
@@ -57,7 +61,9 @@ if subprocess.run(["which", "fls"], stdout=subprocess.DEVNULL).returncode == 0:
     t = timed(["fls", "-r", "-m", "/", img], repeats=1)
     print(f"{'fls -r -m / (whole volume)':32} {t:7.3f} s   {records / t:12,.0f} records/s")
 for label, extra in (("-csv", ["-csv"]), ("-csv -filter_ext txt", ["-csv", "-filter_ext", "txt"]),
-                     ("-filepath_only", ["-filepath_only"]), ("default layout", [])):
+                     ("-filepath_only", ["-filepath_only"]), ("default layout", []),
+                     ("-csvperpath", ["-csvperpath"]), ("-jsonl", ["-jsonl"]),
+                     ("-jsonl_timeline", ["-jsonl_timeline"])):
     command = [brindle, "-mftfile", mft, "-quiet"] + extra
     t = timed(command)
     rss = peak_rss_kib(command)
@@ -74,6 +80,14 @@ print(f"{'brindle -image -csv':32} {t:7.3f} s   {records / t:12,.0f} records/s")
 for hashes in ("md5", "md5|sha1|sha256"):
     t = timed([brindle, "-image", img, "-quiet", "-hashfile", hashes])
     print(f"{'brindle -hashfile ' + hashes:32} {t:7.3f} s   {records / t:12,.0f} records/s")
+
+# The change journal alone (one MFT entry walked): 32 MiB of records behind a
+# 32 MiB hole, every parent path resolved through the MFT.
+journal = os.path.join(folder, "bench.usnjrnl")
+for label, command in (("-usnjrnl (image)", ["-image", os.path.join(folder, "bench-usn.img"), "-usnjrnl"]),
+                       ("-usnfile (extracted $J)", ["-mftfile", mft, "-usnfile", journal])):
+    t = timed([brindle, "-quiet", "-csv", "-mftstart", "0", "-mftrange", "1"] + command)
+    print(f"{'brindle ' + label:32} {t:7.3f} s   {32 / t:12.1f} MiB of journal records/s")
 
 # Carving: every free cluster of the volume is read and scanned.
 with open(img, "rb") as f:
