@@ -396,12 +396,18 @@ int run_program(const std::vector<std::string>& arguments) {
     std::fputs("Need to specify an output file to put the merged results in [-out <file>]\n", stderr);
     return exit_failure;
   }
-  if (options.instance_count > 1 &&
-      (options.unallocated_scan || options.deleted_all_scan || options.all_clusters_scan)) {
+  if (options.instance_count > 1 && (options.unallocated_scan || options.deleted_all_scan ||
+                                     options.all_clusters_scan || options.evidence.any())) {
     std::fputs("The -cpu option only supports MFT analysis\n", stderr);
     return exit_failure;
   }
 
+  // The merge keeps each instance's lines after its run header, which JSON
+  // results do not have.
+  if (options.instance_count > 1 && json_lines) {
+    std::fputs("The -cpu option does not support -jsonl or -jsonl_timeline\n", stderr);
+    return exit_failure;
+  }
   if (options.instance_count > 1) return finish_run(run_split(options, untouched), options, end_report);
 
   support::output_file results;
