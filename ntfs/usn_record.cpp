@@ -2,6 +2,7 @@
 
 #include "support/byte_reader.h"
 #include "support/number_text.h"
+#include "support/utf.h"
 
 namespace ntfs {
 
@@ -13,33 +14,22 @@ constexpr std::size_t usn_major = 4;
 constexpr std::size_t usn_minor = 6;
 constexpr std::size_t usn_file = 8;
 
-// Version 2 (USN_RECORD_V2): 64-bit references.
-namespace v2 {
-constexpr std::size_t parent = 16;
-constexpr std::size_t usn = 24;
-constexpr std::size_t timestamp = 32;
-constexpr std::size_t reasons = 40;
-constexpr std::size_t source = 44;
-constexpr std::size_t security_id = 48;
-constexpr std::size_t attributes = 52;
-constexpr std::size_t name_length = 56;  // bytes
-constexpr std::size_t name_offset = 58;
-constexpr std::size_t fixed_bytes = 60;
-}  // namespace v2
-
-// Version 3 (USN_RECORD_V3): 128-bit file ids.
-namespace v3 {
-constexpr std::size_t parent = 24;
-constexpr std::size_t usn = 40;
-constexpr std::size_t timestamp = 48;
-constexpr std::size_t reasons = 56;
-constexpr std::size_t source = 60;
-constexpr std::size_t security_id = 64;
-constexpr std::size_t attributes = 68;
-constexpr std::size_t name_length = 72;
-constexpr std::size_t name_offset = 74;
-constexpr std::size_t fixed_bytes = 76;
-}  // namespace v3
+// Versions 2 (USN_RECORD_V2, 64-bit references) and 3 (USN_RECORD_V3,
+// 128-bit file ids) hold the same fields at different offsets.
+struct named_layout {
+  std::size_t parent;
+  std::size_t usn;
+  std::size_t timestamp;
+  std::size_t reasons;
+  std::size_t source;
+  std::size_t security_id;
+  std::size_t attributes;
+  std::size_t name_length;  // bytes
+  std::size_t name_offset;
+  std::size_t fixed_bytes;
+};
+constexpr named_layout v2_layout{16, 24, 32, 40, 44, 48, 52, 56, 58, 60};
+constexpr named_layout v3_layout{24, 40, 48, 56, 60, 64, 68, 72, 74, 76};
 
 // Version 4 (USN_RECORD_V4): changed ranges, 16 bytes each after the header.
 namespace v4 {
@@ -96,52 +86,15 @@ void append_flags(std::string& out, std::uint32_t value, const flag_name (&names
   }
 }
 
-void append_code_point(std::string& out, char32_t c) {
-  if (c < 0x80) {
-    out.push_back(static_cast<char>(c));
-  } else if (c < 0x800) {
-    out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  } else if (c < 0x10000) {
-    out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-    out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  } else {
-    out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-    out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  }
-}
-
 // Reads the name at (offset, length) of a version 2 or 3 record; both must
 // lie inside the record.
 bool read_name(std::span<const std::uint8_t> record, std::uint16_t offset, std::uint16_t length, std::string& out) {
   if (std::size_t{offset} + length > record.size() || (length & 1)) return false;
-  utf16_to_utf8_lenient(record.subspan(offset, length), out);
+  uni::utf16_to_utf8_lenient(record.subspan(offset, length), out);
   return true;
 }
 
 }  // namespace
-
-void utf16_to_utf8_lenient(std::span<const std::uint8_t> utf16le, std::string& out) {
-  constexpr char32_t replacement = 0xFFFD;
-  out.clear();
-  const std::size_t units = utf16le.size() / 2;
-  for (std::size_t i = 0; i < units; ++i) {
-    const char32_t c = utf16le[2 * i] | (char32_t{utf16le[2 * i + 1]} << 8);
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < units) {
-      const char32_t low = utf16le[2 * i + 2] | (char32_t{utf16le[2 * i + 3]} << 8);
-      if (low >= 0xDC00 && low <= 0xDFFF) {
-        append_code_point(out, 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00));
-        ++i;
-        continue;
-      }
-    }
-    append_code_point(out, (c >= 0xD800 && c <= 0xDFFF) ? replacement : c);
-  }
-  if (utf16le.size() & 1) append_code_point(out, replacement);
-}
 
 usn_parse parse_usn_record(std::span<const std::uint8_t> bytes, usn_record& out) {
   support::byte_reader r(bytes);
@@ -164,28 +117,18 @@ usn_parse parse_usn_record(std::span<const std::uint8_t> bytes, usn_record& out)
   out.name_utf8.clear();
   bool named = false;
   switch (out.major_version) {
-    case 2: {
-      if (out.length < v2::fixed_bytes) return usn_parse::damaged;
-      out.parent = file_reference{fields.le64(v2::parent)};
-      out.usn = fields.le64(v2::usn);
-      out.timestamp = fields.le64(v2::timestamp);
-      out.reasons = fields.le32(v2::reasons);
-      out.source = fields.le32(v2::source);
-      out.security_id = fields.le32(v2::security_id);
-      out.file_attributes = fields.le32(v2::attributes);
-      named = read_name(record, fields.le16(v2::name_offset), fields.le16(v2::name_length), out.name_utf8);
-      break;
-    }
+    case 2:
     case 3: {
-      if (out.length < v3::fixed_bytes) return usn_parse::damaged;
-      out.parent = file_reference{fields.le64(v3::parent)};
-      out.usn = fields.le64(v3::usn);
-      out.timestamp = fields.le64(v3::timestamp);
-      out.reasons = fields.le32(v3::reasons);
-      out.source = fields.le32(v3::source);
-      out.security_id = fields.le32(v3::security_id);
-      out.file_attributes = fields.le32(v3::attributes);
-      named = read_name(record, fields.le16(v3::name_offset), fields.le16(v3::name_length), out.name_utf8);
+      const named_layout& at = out.major_version == 2 ? v2_layout : v3_layout;
+      if (out.length < at.fixed_bytes) return usn_parse::damaged;
+      out.parent = file_reference{fields.le64(at.parent)};
+      out.usn = fields.le64(at.usn);
+      out.timestamp = fields.le64(at.timestamp);
+      out.reasons = fields.le32(at.reasons);
+      out.source = fields.le32(at.source);
+      out.security_id = fields.le32(at.security_id);
+      out.file_attributes = fields.le32(at.attributes);
+      named = read_name(record, fields.le16(at.name_offset), fields.le16(at.name_length), out.name_utf8);
       break;
     }
     case 4: {

@@ -90,8 +90,4 @@ void append_usn_reasons(std::string& out, std::uint32_t reasons);
 // "DATA_MANAGEMENT|AUXILIARY_DATA|...", the same way.
 void append_usn_sources(std::string& out, std::uint32_t source);
 
-// UTF-16LE to UTF-8 that never fails: lone surrogates and a trailing odd
-// byte become U+FFFD.
-void utf16_to_utf8_lenient(std::span<const std::uint8_t> utf16le, std::string& out);
-
 }  // namespace ntfs

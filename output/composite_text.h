@@ -41,6 +41,29 @@ void append_zone_info(std::string& out, const ntfs::mft_record& record);
 void append_stream_text(std::string& out, const ntfs::mft_record& record, const output_settings& settings,
                         const entry_result* result = nullptr, bool with_digests = false);
 
+// Calls `row(name, dos)` for each row of the layouts that give every path
+// its own row: each regular name, with the record's DOS 8.3 name beside it
+// when it has exactly one (else null); a record without a regular name gets
+// one row, for its only DOS name or for no name at all (both null).
+template <typename Row>
+void for_each_path_row(const ntfs::mft_record& record, Row&& row) {
+  const ntfs::file_name_entry* dos = nullptr;
+  std::size_t dos_count = 0;
+  for (const auto& name : record.file_names) {
+    if (!name.is_dos_name) continue;
+    dos = &name;
+    ++dos_count;
+  }
+  if (dos_count != 1) dos = nullptr;
+  bool any = false;
+  for (const auto& name : record.file_names) {
+    if (name.is_dos_name) continue;
+    row(&name, dos);
+    any = true;
+  }
+  if (!any) row(dos, static_cast<const ntfs::file_name_entry*>(nullptr));
+}
+
 // Size of a data stream as the layouts show it.
 std::uint64_t stream_size(const ntfs::attr_record& attribute);
 

@@ -1,5 +1,7 @@
 #include "output/evidence_writer.h"
 
+#include <charconv>
+
 #include "output/composite_text.h"
 #include "support/number_text.h"
 
@@ -39,8 +41,8 @@ void append_bodyfile_text(text_buffer& out, std::string_view text) {
 }
 
 void append_signed(text_buffer& out, std::int64_t value) {
-  std::string text = std::to_string(value);
-  out.append(text);
+  char* start = out.room(24);
+  out.commit(std::to_chars(start, start + 24, value).ptr);
 }
 
 std::string_view row_name(const evidence_row& row) {
@@ -127,30 +129,20 @@ void evidence_writer::collect_times(const evidence_row& row) {
 
 void evidence_writer::write_date_time(std::uint64_t filetime, std::size_t date_width, std::size_t time_width) {
   const cv::filetime_text& when = m_times.get(filetime);
-  const std::string_view date(when.date, when.date_length);
-  const std::string_view time(when.time, when.time_length);
-  if (m_settings.pair_datetime) {
-    m_scratch.clear();
-    if (!date.empty()) m_scratch.assign(date).append(" ").append(time);
-    m_line.text(m_scratch, date_width + time_width + (date_width ? 1 : 0));
-  } else {
-    m_line.text(date, date_width);
-    m_line.text(time, time_width);
-  }
+  m_line.date_time({when.date, when.date_length}, {when.time, when.time_length}, date_width, time_width);
+}
+
+// "usn [N]" or "dir [N]": where the row was found.
+void evidence_writer::build_place(const evidence_row& row) {
+  m_info.assign(row.usn ? "usn [" : "dir [");
+  support::append_note_number(m_info, row.usn ? row.usn->usn : row.directory, m_settings.hexadecimal);
+  m_info.push_back(']');
 }
 
 void evidence_writer::write_table(const evidence_row& row, results_stream& stream) {
   const ntfs::file_reference file = row_file(row);
   const ntfs::file_reference parent = row_parent(row);
-  m_info.clear();
-  if (row.usn) {
-    m_info.append("usn [");
-    support::append_note_number(m_info, row.usn->usn, m_settings.hexadecimal);
-  } else {
-    m_info.append("dir [");
-    support::append_note_number(m_info, row.directory, m_settings.hexadecimal);
-  }
-  m_info.push_back(']');
+  build_place(row);
   m_scratch.clear();
   if (row.usn) {
     m_scratch.append("source: [");
@@ -199,15 +191,8 @@ void evidence_writer::write_table(const evidence_row& row, results_stream& strea
 
 void evidence_writer::write_l2t(const evidence_row& row, results_stream& stream) {
   m_message.assign(row.parent_path).append(row_name(row));
-  m_info.clear();
-  if (row.usn) {
-    m_info.append("usn [");
-    support::append_note_number(m_info, row.usn->usn, m_settings.hexadecimal);
-  } else {
-    m_info.append("dir [");
-    support::append_note_number(m_info, row.directory, m_settings.hexadecimal);
-  }
-  m_info.append("]; path_source [").append(row.path_source).push_back(']');
+  build_place(row);
+  m_info.append("; path_source [").append(row.path_source).push_back(']');
   for (std::size_t i = 0; i < m_label_count; ++i) {
     const timed_label& label = m_labels[i];
     if (label.filetime == 0) continue;

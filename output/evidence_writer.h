@@ -33,6 +33,7 @@ class evidence_writer {
   void write_bodyfile(const evidence_row& row, results_stream& stream);
   void write_json(const evidence_row& row, results_stream& stream);
   void write_json_fields(const evidence_row& row);
+  void build_place(const evidence_row& row);
   void write_date_time(std::uint64_t filetime, std::size_t date_width, std::size_t time_width);
 
   const output_settings& m_settings;

@@ -34,23 +34,9 @@ const char* record_path_source(const entry_result& result, const ntfs::parent_li
 void jsonl_writer::write(const entry_result& result, results_stream& stream) {
   const ntfs::mft_record& record = *result.record;
   if (record.is_extension || !record.standard_information()) return;
-  // The same rows as the per-path layout: one per regular name, the DOS
-  // name's times beside it when the record has exactly one.
-  const ntfs::file_name_entry* dos = nullptr;
-  std::size_t dos_count = 0;
-  for (const auto& name : record.file_names) {
-    if (!name.is_dos_name) continue;
-    dos = &name;
-    ++dos_count;
-  }
-  if (dos_count != 1) dos = nullptr;
-  bool any = false;
-  for (const auto& name : record.file_names) {
-    if (name.is_dos_name) continue;
-    write_name(result, &name, dos, stream);
-    any = true;
-  }
-  if (!any) write_name(result, dos_count == 1 ? dos : nullptr, nullptr, stream);
+  for_each_path_row(record, [&](const ntfs::file_name_entry* name, const ntfs::file_name_entry* dos) {
+    write_name(result, name, dos, stream);
+  });
 }
 
 void jsonl_writer::write_name(const entry_result& result, const ntfs::file_name_entry* name,

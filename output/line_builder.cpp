@@ -143,4 +143,16 @@ void line_builder::number(std::uint64_t value, int bits, std::size_t width) {
   finish(pad(at, value_start, width));
 }
 
+void line_builder::date_time(std::string_view date, std::string_view time, std::size_t date_width,
+                             std::size_t time_width) {
+  if (!m_settings->pair_datetime) {
+    text(date, date_width);
+    text(time, time_width);
+    return;
+  }
+  m_pair.clear();
+  if (!date.empty()) m_pair.assign(date).append(" ").append(time);
+  text(m_pair, date_width + time_width + (date_width ? 1 : 0));
+}
+
 }  // namespace output

@@ -24,6 +24,9 @@ class line_builder {
   }
   // A text value: escaped, optionally quoted, padded to `width` characters.
   void text(std::string_view value, std::size_t width);
+  // A date column and a time column, or with -pair_datetime one column
+  // "date time" (empty when the date is) as wide as both and a blank.
+  void date_time(std::string_view date, std::string_view time, std::size_t date_width, std::size_t time_width);
   // A number column in the run's number base.
   void number(std::uint64_t value, int bits, std::size_t width);
   // Continues a line whose first columns are already in `out`.
@@ -64,6 +67,7 @@ class line_builder {
   std::size_t m_word_pattern_count = 0;
   text_buffer* m_out = nullptr;
   bool m_first = true;
+  std::string m_pair;  // the paired date and time
 };
 
 }  // namespace output

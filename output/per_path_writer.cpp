@@ -127,23 +127,9 @@ void per_path_writer::write(const entry_result& result, results_stream& stream) 
     m_zone.push_back('}');
   }
 
-  const ntfs::file_name_entry* dos = nullptr;
-  std::size_t dos_count = 0;
-  for (const auto& name : record.file_names) {
-    if (!name.is_dos_name) continue;
-    dos = &name;
-    ++dos_count;
-  }
-  if (dos_count != 1) dos = nullptr;
-
-  bool any = false;
-  for (const auto& name : record.file_names) {
-    if (name.is_dos_name) continue;
-    write_line(result, &name, dos, stream);
-    any = true;
-  }
-  // A record with only a DOS name, or none, still gets its line.
-  if (!any) write_line(result, dos_count == 1 ? dos : nullptr, nullptr, stream);
+  for_each_path_row(record, [&](const ntfs::file_name_entry* name, const ntfs::file_name_entry* dos) {
+    write_line(result, name, dos, stream);
+  });
 }
 
 void per_path_writer::write_line(const entry_result& result, const ntfs::file_name_entry* name,

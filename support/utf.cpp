@@ -28,6 +28,25 @@ inline bool put_utf8(std::string& out, char32_t c) {
 
 }  // namespace
 
+void utf16_to_utf8_lenient(std::span<const std::uint8_t> utf16le, std::string& out) {
+  constexpr char32_t replacement = 0xFFFD;
+  out.clear();
+  const std::size_t units = utf16le.size() / 2;
+  for (std::size_t i = 0; i < units; ++i) {
+    const char32_t c = utf16le[2 * i] | (char32_t{utf16le[2 * i + 1]} << 8);
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < units) {
+      const char32_t low = utf16le[2 * i + 2] | (char32_t{utf16le[2 * i + 3]} << 8);
+      if (low >= 0xDC00 && low <= 0xDFFF) {
+        put_utf8(out, 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00));
+        ++i;
+        continue;
+      }
+    }
+    put_utf8(out, (c >= 0xD800 && c <= 0xDFFF) ? replacement : c);
+  }
+  if (utf16le.size() & 1) put_utf8(out, replacement);
+}
+
 void append_utf8(std::string& out, wide_view text) {
   for (char32_t c : text) {
     if (!put_utf8(out, c)) return;

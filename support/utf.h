@@ -30,6 +30,9 @@ bool utf8_to_wide(std::string_view text, wide_string& out);
 // Both outputs are cleared first; either may be null.
 bool utf16_decode(std::span<const std::uint8_t> utf16le, wide_string* wide_out, std::string* utf8_out);
 bool utf16_to_utf8(std::span<const std::uint8_t> utf16le, std::string& out);
+// The same conversion for names that must come out whatever they hold: lone
+// surrogates and a trailing odd byte become U+FFFD instead of failing.
+void utf16_to_utf8_lenient(std::span<const std::uint8_t> utf16le, std::string& out);
 
 std::string latin1_to_utf8(std::string_view text);
 

@@ -80,8 +80,8 @@ void evidence_scan::resolve_parent(ntfs::file_reference parent, const char* kind
     found = m_sequences.emplace(parent.entry(), sequence).first;
   }
   bool ok = false;
-  m_path = std::string(ntfs::resolved_parent_path(ntfs::file_reference::make(parent.entry(), 0), m_run.records(),
-                                                  m_run.paths(), ok));
+  m_path.assign(ntfs::resolved_parent_path(ntfs::file_reference::make(parent.entry(), 0), m_run.records(),
+                                           m_run.paths(), ok));
   row.parent_path = m_path;
   row.parent_known = found->second != 0;
   row.parent_sequence_now = found->second;
