@@ -1,6 +1,7 @@
 #include "output/jsonl_writer.h"
 
 #include <algorithm>
+#include <tuple>
 
 #include "ntfs/attribute_values.h"
 #include "output/composite_text.h"
@@ -182,9 +183,17 @@ void jsonl_writer::write_fields(json_object& object, const entry_result& result,
   m_text.clear();
   append_reparse_targets(m_text, record);
   if (!m_text.empty()) object.string("reparse_target", m_text);
-  if (m_settings.md5_column) object.string("md5", result.md5_text);
-  if (m_settings.sha1_column) object.string("sha1", result.sha1_text);
-  if (m_settings.sha256_column) object.string("sha256", result.sha256_text);
+  // A digest asked for but not computed (the stream could not be read) is null.
+  for (const auto& [asked, key, text] : {std::tuple{m_settings.md5_column, "md5", &result.md5_text},
+                                         {m_settings.sha1_column, "sha1", &result.sha1_text},
+                                         {m_settings.sha256_column, "sha256", &result.sha256_text}}) {
+    if (!asked) continue;
+    if (text->empty()) {
+      object.null(key);
+    } else {
+      object.string(key, *text);
+    }
+  }
   if (!result.owner_sid.empty()) object.string("owner_sid", result.owner_sid);
   if (m_settings.zone_info && !record.zone.empty()) {
     object.name("zone_info");

@@ -137,6 +137,11 @@ void evidence_scan::report_new_slack(const std::vector<ntfs::slack_entry>& slack
 bool evidence_scan::journal_rows(const evidence_settings& settings) {
   m_mft = m_run.open_source() && m_run.source_ready();
   if (!settings.journal_file.empty()) return file_journal(settings.journal_file);
+  if (settings.journal && !m_run.volume()) {
+    std::fputs("-usnjrnl reads the journal of a volume (-image, -drivenum, -partition, -vmdk); "
+               "use -usnfile for an extracted $J\n", stderr);
+    return false;
+  }
   return settings.journal && volume_journal();
 }
 
