@@ -38,7 +38,7 @@ bool plausible_key(std::span<const std::uint8_t> key, file_name_entry& name) {
   if (!parse_file_name(key, name)) return false;
   const four_times& t = name.times;
   return plausible_time(t.creation) && plausible_time(t.modification) && plausible_time(t.mft_change) &&
-         plausible_time(t.access) && name.real_size <= name.allocated_size + (1ULL << 40);
+         plausible_time(t.access);
 }
 
 }  // namespace

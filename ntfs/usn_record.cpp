@@ -87,9 +87,9 @@ void append_flags(std::string& out, std::uint32_t value, const flag_name (&names
 }
 
 // Reads the name at (offset, length) of a version 2 or 3 record; both must
-// lie inside the record.
+// lie inside the record. An odd length leaves a byte that decodes as U+FFFD.
 bool read_name(std::span<const std::uint8_t> record, std::uint16_t offset, std::uint16_t length, std::string& out) {
-  if (std::size_t{offset} + length > record.size() || (length & 1)) return false;
+  if (std::size_t{offset} + length > record.size()) return false;
   uni::utf16_to_utf8_lenient(record.subspan(offset, length), out);
   return true;
 }
@@ -115,7 +115,7 @@ usn_parse parse_usn_record(std::span<const std::uint8_t> bytes, usn_record& out)
   out.file_attributes = 0;
   out.extent_count = 0;
   out.name_utf8.clear();
-  bool named = false;
+  bool complete = false;  // every field, the name or the ranges included, lies inside the record
   switch (out.major_version) {
     case 2:
     case 3: {
@@ -128,7 +128,7 @@ usn_parse parse_usn_record(std::span<const std::uint8_t> bytes, usn_record& out)
       out.source = fields.le32(at.source);
       out.security_id = fields.le32(at.security_id);
       out.file_attributes = fields.le32(at.attributes);
-      named = read_name(record, fields.le16(at.name_offset), fields.le16(at.name_length), out.name_utf8);
+      complete = read_name(record, fields.le16(at.name_offset), fields.le16(at.name_length), out.name_utf8);
       break;
     }
     case 4: {
@@ -139,13 +139,13 @@ usn_parse parse_usn_record(std::span<const std::uint8_t> bytes, usn_record& out)
       out.source = fields.le32(v4::source);
       out.extent_count = fields.le16(v4::extent_count);
       const std::uint16_t extent_size = fields.le16(v4::extent_size);
-      named = extent_size == 16 && v4::fixed_bytes + std::size_t{out.extent_count} * extent_size <= out.length;
+      complete = extent_size == 16 && v4::fixed_bytes + std::size_t{out.extent_count} * extent_size <= out.length;
       break;
     }
     default:
       return usn_parse::damaged;
   }
-  return fields.ok() && named ? usn_parse::record : usn_parse::damaged;
+  return fields.ok() && complete ? usn_parse::record : usn_parse::damaged;
 }
 
 void append_usn_reasons(std::string& out, std::uint32_t reasons) { append_flags(out, reasons, reason_names); }
