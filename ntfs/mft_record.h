@@ -96,6 +96,9 @@ struct parent_link {
   // which outlives the record.
   std::string_view parent_path;
   bool path_corrupted = false;
+  // The chain broke at a parent entry that carries another sequence number
+  // now: the folder was deleted and its entry reused since.
+  bool parent_reused = false;
 };
 
 struct name_index_entry {

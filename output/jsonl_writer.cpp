@@ -28,7 +28,7 @@ void write_times(json_object& object, const char* prefix, const ntfs::four_times
 
 const char* record_path_source(const entry_result& result, const ntfs::parent_link* link) {
   if (result.unallocated) return "carved";
-  if (!link || link->path_corrupted) return "orphan";
+  if (!link || link->path_corrupted) return link && link->parent_reused ? "parent_reused" : "orphan";
   return "resolved";
 }
 

@@ -38,8 +38,8 @@ class jsonl_writer final : public record_writer {
   std::vector<time_role> m_roles;
 };
 
-// "resolved", "orphan" or "carved": how the path of an MFT record's name
-// was obtained.
+// "resolved", "orphan", "parent_reused" or "carved": how the path of an MFT
+// record's name was obtained.
 const char* record_path_source(const entry_result& result, const ntfs::parent_link* link);
 
 }  // namespace output

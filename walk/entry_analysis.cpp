@@ -4,6 +4,26 @@
 
 namespace walk {
 
+namespace {
+
+// A parent chain that broke at once, at a parent entry that is neither the
+// directory named (it carries another sequence number, a deleted one's
+// lowered by the one its deletion added) nor unreadable.
+bool parent_entry_reused(walk_run& run, ntfs::file_reference parent) {
+  if (parent.sequence() == 0) return false;
+  std::vector<std::uint8_t> buffer;
+  bool bad = false;
+  ntfs::record_header header;
+  if (!ntfs::read_raw_record(buffer, bad, run.records(), parent.entry(), ntfs::read_intent::random, &header)) {
+    return false;
+  }
+  std::uint16_t sequence = header.sequence_number;
+  if (!header.in_use() && sequence != 0) --sequence;
+  return sequence != parent.sequence();
+}
+
+}  // namespace
+
 void register_directory(walk_run& run, const ntfs::mft_record& record) {
   if (!record.header.is_directory() || record.header.kind != ntfs::record_kind::file) return;
   const auto reference = ntfs::file_reference::make(record.entry, record.sequence);
@@ -41,6 +61,7 @@ bool analyze_entry(walk_run& run, ntfs::mft_record& record, output::entry_result
     bool ok = false;
     writable.parent_path = ntfs::resolved_parent_path(link.parent, run.records(), run.paths(), ok);
     writable.path_corrupted = !ok;
+    writable.parent_reused = !ok && parent_entry_reused(run, link.parent);
   }
 
   bool filter_hit = false;

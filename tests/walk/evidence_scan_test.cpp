@@ -53,6 +53,11 @@ TEST(JournalRows, EqualTheRecordsWrittenOnTheVolumeAndFsntfsinfosReading) {
     }
     EXPECT_EQ(got, expected) << source[2];
   }
+  // The deleted note.txt's own record names the same reused parent.
+  const run_result note =
+      run_brindle({"-image", fixture_path("journal.img"), "-jsonl", "-quiet", "-filter_fullname", "note.txt"});
+  const std::string reused = R"("name":"note.txt","path":"[root]\\<path corrupted>\\","path_source":"parent_reused")";
+  EXPECT_NE(note.out.find(reused), std::string::npos) << note.out;
 }
 
 TEST(SlackRows, AreDeletedNamesFlsListsInTheSameFolder) {
@@ -132,7 +137,8 @@ TEST(JournalBytes, DamagedOrCutStreamsGiveTheRecordsBeforeTheDamage) {
   // The program itself on a cut file.
   scratch_folder folder("journal_bytes");
   write_bytes(folder.file("cut"), {journal.begin(), journal.begin() + first + 1000});
-  const run_result run = run_brindle({"-mftfile", fixture_path("journal.mft"), "-usnfile", folder.file("cut"), "-quiet"});
+  const run_result run =
+      run_brindle({"-mftfile", fixture_path("journal.mft"), "-usnfile", folder.file("cut"), "-quiet"});
   EXPECT_EQ(run.exit_status, 0) << run.err;
 }
 
