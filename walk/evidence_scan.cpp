@@ -116,20 +116,25 @@ void evidence_scan::report_slack(const ntfs::slack_entry& entry, ntfs::entry_num
 // not evidence of anything.
 void evidence_scan::report_new_slack(const std::vector<ntfs::slack_entry>& slack,
                                      const std::vector<ntfs::index_child>* live, ntfs::entry_number directory) {
-  for (std::size_t i = 0; i < slack.size(); ++i) {
-    const ntfs::slack_entry& entry = slack[i];
-    const bool repeated = std::any_of(slack.begin(), slack.begin() + static_cast<std::ptrdiff_t>(i),
-                                      [&entry](const ntfs::slack_entry& other) {
-                                        return other.key.name_utf8 == entry.key.name_utf8 &&
-                                               other.key.parent == entry.key.parent &&
-                                               other.key.times == entry.key.times &&
-                                               (other.reference == entry.reference || other.reference.is_none() ||
-                                                entry.reference.is_none());
-                                      });
-    const bool still_live = live && std::any_of(live->begin(), live->end(), [&entry](const ntfs::index_child& child) {
-                              return child.name_utf8 == entry.key.name_utf8 &&
-                                     (entry.reference.is_none() || child.reference == entry.reference);
-                            });
+  // By name, so that a large folder costs a hash lookup per entry.
+  std::unordered_multimap<std::string_view, ntfs::file_reference> live_by_name;
+  if (live) {
+    for (const ntfs::index_child& child : *live) live_by_name.emplace(child.name_utf8, child.reference);
+  }
+  std::unordered_multimap<std::string_view, const ntfs::slack_entry*> seen;
+  for (const ntfs::slack_entry& entry : slack) {
+    const std::string_view name = entry.key.name_utf8;
+    bool repeated = false;
+    for (auto [at, end] = seen.equal_range(name); at != end && !repeated; ++at) {
+      const ntfs::slack_entry& other = *at->second;
+      repeated = other.key.parent == entry.key.parent && other.key.times == entry.key.times &&
+                 (other.reference == entry.reference || other.reference.is_none() || entry.reference.is_none());
+    }
+    bool still_live = false;
+    for (auto [at, end] = live_by_name.equal_range(name); at != end && !still_live; ++at) {
+      still_live = entry.reference.is_none() || at->second == entry.reference;
+    }
+    seen.emplace(name, &entry);
     if (!repeated && !still_live) report_slack(entry, directory);
   }
 }
