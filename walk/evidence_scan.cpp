@@ -185,6 +185,7 @@ bool evidence_scan::volume_journal() {
     stream = journal_stream(record);
   }
   if (!stream) {
+    std::fputs("the volume has no change journal ($Extend\\$UsnJrnl:$J)\n", stderr);
     if (m_run.log()) m_run.log()->write("info: the volume has no change journal ($Extend\\$UsnJrnl:$J)");
     return false;
   }
