@@ -80,8 +80,12 @@ bool run_scans(run_options& options, output::results_stream& stream) {
   const uni::wide_string from_mft = uni::to_wide("\n- scanning MFT records from $MFT");
   const char* finished = "finished scanning MFT records from $MFT... proceeding to unallocated clusters\n";
 
+  // -indxfile alone names no MFT: there is nothing to walk but its slack.
+  const bool index_file_only =
+      !options.indx_file_path.empty() && options.mft_file_path.empty() && options.partition_path.empty();
   bool unallocated_next = false;
-  if (inode_set_scan(options)) {
+  if (index_file_only) {
+  } else if (inode_set_scan(options)) {
     std::set<ntfs::entry_number> entries;
     for (const auto& [entry, item] : options.filters.inodes) entries.insert(entry);
     if (!walked(walk::inode_set_walk(run, entries), run, settings)) return false;
