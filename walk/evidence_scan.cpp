@@ -286,7 +286,7 @@ bool evidence_scan::file_slack(const std::string& path) {
   std::vector<ntfs::slack_entry> slack;
   std::uint64_t offset = 0;
   while (std::fread(block.data(), 1, block.size(), file.get()) == block.size()) {
-    if (std::memcmp(block.data(), "INDX", 4) != 0 || ntfs::apply_fixups(block) == ntfs::fixup_result::rejected) {
+    if (std::memcmp(block.data(), "INDX", 4) != 0 || ntfs::apply_fixups(block) != ntfs::fixup_result::applied) {
       damaged("INDX block", offset);
     } else {
       ntfs::parse_index_node(block, ntfs::indx_node_header, live);
