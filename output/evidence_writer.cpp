@@ -14,7 +14,6 @@ constexpr std::int64_t unix_epoch_seconds = 11644473600LL;
 
 output_settings unpadded_csv(const output_settings& settings) {
   output_settings csv = settings;
-  csv.csv = true;
   csv.padding = false;
   return csv;
 }
