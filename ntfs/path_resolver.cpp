@@ -1,6 +1,7 @@
 #include "ntfs/path_resolver.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace ntfs {
 
@@ -34,10 +35,11 @@ std::uint16_t effective_sequence(const path_cache_node& node) {
 
 void path_cache::remember_directory(const mft_record& record) {
   if (!record.header.is_directory() || record.header.kind != record_kind::file) return;
-  path_cache_node node;
-  if (!fill_node(record, record.entry, node)) return;
-  const auto key = file_reference::make(record.entry, effective_sequence(node));
-  m_nodes.try_emplace(key.value, std::move(node));
+  if (!fill_node(record, record.entry, m_node_scratch)) return;
+  const auto key = file_reference::make(record.entry, effective_sequence(m_node_scratch));
+  bool added = false;
+  path_cache_node& kept = m_nodes.slot_for(key.value, added);
+  if (added) std::swap(kept, m_node_scratch);
 }
 
 bool read_directory_node(entry_number entry, record_context& context, path_cache& cache, path_cache_node& node) {
@@ -55,38 +57,40 @@ bool resolve_parent_path(std::string& path_out, file_reference parent, record_co
 std::string_view resolved_parent_path(file_reference parent, record_context& context, path_cache& cache, bool& ok) {
   ok = false;
   if (parent.is_none()) return {};
-  if (auto found = cache.m_resolved.find(parent.value); found != cache.m_resolved.end()) {
-    ok = found->second.ok;
-    return found->second.text;
+  if (const path_cache::resolved_path* found = cache.m_resolved.find(parent.value)) {
+    ok = found->ok;
+    return found->text;
   }
 
   static const std::string corrupted = path_corrupted_text;
   auto& components = cache.m_components;
+  std::size_t depth = 0;
+  const auto push_component = [&](const std::string& name) {
+    if (depth == components.size()) components.emplace_back();
+    components[depth++].assign(name);
+  };
   auto& visited = cache.m_visited;
-  components.clear();
   visited.clear();
 
   file_reference current = parent;
   ok = true;
-  std::string path_out;
   while (current.entry() != root_directory_entry) {
     const file_reference previous = current;
-    auto hit = cache.m_nodes.find(current.value);
-    if (hit != cache.m_nodes.end()) {
-      components.push_back(&hit->second.name);
-      current = hit->second.parents.front();
+    if (const path_cache_node* hit = cache.m_nodes.find(current.value)) {
+      push_component(hit->name);
+      current = hit->parents.front();
     } else {
       if (context.log) context.log->write("... trying to resolve [next] parent subdir ...");
-      path_cache_node node;
+      path_cache_node& node = cache.m_node_scratch;
       // A parent that cannot be read is a broken chain like any other: the
       // file must not appear to sit in the root.
       if (!read_directory_node(current.entry(), context, cache, node)) {
-        components.push_back(&corrupted);
+        push_component(corrupted);
         ok = false;
         break;
       }
       if (!(node.flags & record_flag_directory)) {
-        components.push_back(&corrupted);
+        push_component(corrupted);
         ok = false;
         break;
       }
@@ -95,33 +99,38 @@ std::string_view resolved_parent_path(file_reference parent, record_context& con
       if (expected == 0) {
         expected = sequence;
       } else if (expected != sequence) {
-        components.push_back(&corrupted);
+        push_component(corrupted);
         ok = false;
         break;
       }
       const auto key = file_reference::make(current.entry(), expected);
-      auto [inserted, added] = cache.m_nodes.emplace(key.value, std::move(node));
-      components.push_back(&inserted->second.name);
-      current = inserted->second.parents.front();
+      bool added = false;
+      path_cache_node& kept = cache.m_nodes.slot_for(key.value, added);
+      if (added) std::swap(kept, node);
+      push_component(kept.name);
+      current = kept.parents.front();
     }
     // A chain that comes back on itself, or a directory that names itself as
     // its parent (other than the root), can never reach the root.
     const bool seen = !visited.insert(current.value).second;
     if (seen || current == previous) {
-      components.push_back(&corrupted);
+      push_component(corrupted);
       ok = false;
       break;
     }
   }
 
-  path_out.append(path_root_text).push_back('\\');
-  for (auto it = components.rbegin(); it != components.rend(); ++it) {
-    const std::string& part = **it;
+  bool added = false;
+  path_cache::resolved_path& kept = cache.m_resolved.slot_for(parent.value, added);
+  kept.ok = ok;
+  std::string& text = kept.text;
+  text.assign(path_root_text).push_back('\\');
+  while (depth > 0) {
+    const std::string& part = components[--depth];
     if (part.empty() || part == ".") continue;
-    path_out.append(part).push_back('\\');
+    text.append(part).push_back('\\');
   }
-  auto [kept, added] = cache.m_resolved.emplace(parent.value, path_cache::resolved_path{std::move(path_out), ok});
-  return kept->second.text;
+  return text;
 }
 
 }  // namespace ntfs

@@ -26,8 +26,6 @@ bool parent_entry_reused(walk_run& run, ntfs::file_reference parent) {
 
 void register_directory(walk_run& run, const ntfs::mft_record& record) {
   if (!record.header.is_directory() || record.header.kind != ntfs::record_kind::file) return;
-  const auto reference = ntfs::file_reference::make(record.entry, record.sequence);
-  if (!run.directory_map().insert(reference.value).second) return;
   run.paths().remember_directory(record);
 }
 
@@ -56,6 +54,7 @@ bool analyze_entry(walk_run& run, ntfs::mft_record& record, output::entry_result
   if (!filter.time_window_test(record, result)) return false;
 
   // Every name gets the path of its own parent directory.
+  run.paths().start_record();
   for (const auto& link : record.parents) {
     auto& writable = const_cast<ntfs::parent_link&>(link);
     bool ok = false;

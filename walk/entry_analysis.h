@@ -17,8 +17,8 @@ namespace walk {
 bool analyze_entry(walk_run& run, ntfs::mft_record& record, output::entry_result& result, ntfs::entry_number entry,
                    const ntfs::record_header& header);
 
-// Registers a directory record with the run's directory map and the path
-// cache, so that its children resolve without reading it again.
+// Registers a directory record with the path cache, so that its children
+// resolve without reading it again.
 void register_directory(walk_run& run, const ntfs::mft_record& record);
 
 }  // namespace walk

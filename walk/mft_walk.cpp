@@ -30,11 +30,10 @@ struct walk_plan {
   std::uint64_t source_entries = 0;   // entries the source file holds (extracted $MFT)
 };
 
-// Opens the source, empties the directory map and path cache, and counts
+// Opens the source, empties the path cache, and counts
 // the entries from the $MFT record itself.
 bool prepare(walk_run& run, ntfs::mft_record& record, walk_plan& plan) {
   if (!run.open_source() || !run.source_ready()) return false;
-  run.directory_map().clear();
   run.paths().clear();
   const std::uint64_t data_size = mft_data_size(run, record);
   if (data_size == 0) {
@@ -179,7 +178,6 @@ bool inode_set_walk(walk_run& run, const std::set<ntfs::entry_number>& entries) 
 
 bool unallocated_cluster_walk(walk_run& run) {
   if (!run.open_source() || !run.source_ready()) return false;
-  run.directory_map().clear();
   run.paths().clear();
   ntfs::ntfs_volume* volume = run.volume();
   if (!volume) {

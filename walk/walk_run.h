@@ -7,7 +7,6 @@
 #include <memory>
 #include <set>
 #include <string>
-#include <unordered_set>
 
 #include "ntfs/mft_file_source.h"
 #include "ntfs/ntfs_volume.h"
@@ -88,9 +87,6 @@ class walk_run {
   ntfs::record_context& records() { return m_records; }
   ntfs::path_cache& paths() { return m_paths; }
 
-  // Directories seen by the walk, by full reference.
-  std::unordered_set<std::uint64_t>& directory_map() { return m_directories; }
-
  private:
   const walk_settings& m_settings;
   output::record_writer& m_writer;
@@ -105,7 +101,6 @@ class walk_run {
   std::unique_ptr<ntfs::ntfs_volume> m_volume;
   ntfs::record_context m_records;
   ntfs::path_cache m_paths;
-  std::unordered_set<std::uint64_t> m_directories;
   std::string m_failure;
 };
 

@@ -121,6 +121,23 @@ TEST_F(PathResolution, AReusedParentIsNotTheDirectoryMeant) {
   EXPECT_EQ(resolve(33, 5, true), "[root]\\gone_twice\\");
 }
 
+// A cache that forgets almost everything gives the same paths: forgotten
+// directories are read again.
+TEST_F(PathResolution, ATinyCacheGivesTheSamePaths) {
+  const std::uint64_t references[][2] = {{30, 3}, {31, 3}, {32, 5}, {32, 3}, {33, 5}, {31, 0}, {45, 0},
+                                         {35, 1}, {37, 1}, {38, 1}, {39, 1}, {42, 1}, {31, 3}, {30, 3}};
+  ntfs::path_cache tiny(1, 1);
+  for (int round = 0; round < 2; ++round) {
+    for (const auto& [entry, sequence] : references) {
+      const auto reference = ntfs::file_reference::make(entry, static_cast<std::uint16_t>(sequence));
+      std::string expected, got;
+      const bool expected_ok = ntfs::resolve_parent_path(expected, reference, m_context, m_cache);
+      EXPECT_EQ(ntfs::resolve_parent_path(got, reference, m_context, tiny), expected_ok) << entry;
+      EXPECT_EQ(got, expected);
+    }
+  }
+}
+
 TEST_F(PathResolution, SequenceZeroAcceptsWhateverTheParentHas) {
   EXPECT_EQ(resolve(32, 0, true), "[root]\\reused\\");
   EXPECT_EQ(resolve(31, 0, true), "[root]\\alive\\deleted_dir\\");
