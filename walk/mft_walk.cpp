@@ -9,6 +9,7 @@
 
 #include "ntfs/record_reader.h"
 #include "support/console.h"
+#include "support/progress_pacer.h"
 #include "walk/entry_analysis.h"
 
 namespace walk {
@@ -93,10 +94,12 @@ std::size_t read_free_span(ntfs::ntfs_volume& volume, std::uint64_t offset_bytes
   return usable;
 }
 
-void show_progress(const walk_settings& settings, std::uint64_t entry, std::uint64_t count) {
-  // Every 53 entries, or 13 when header bytes make each entry slower.
+void show_progress(const walk_settings& settings, support::progress_pacer& pacer, std::uint64_t entry,
+                   std::uint64_t count) {
+  // The clock is asked every 53 entries, or 13 when header bytes make each
+  // entry slower.
   const std::uint64_t interval = settings.header_bytes ? 13 : 53;
-  if (!settings.progress || entry % interval != 0) return;
+  if (!settings.progress || entry % interval != 0 || !pacer.due()) return;
   support::progress_line("analyzing entry %llu of %llu", static_cast<unsigned long long>(entry),
                          static_cast<unsigned long long>(count));
 }
@@ -116,6 +119,7 @@ bool mft_range_walk(walk_run& run) {
   ntfs::mft_record record;
   output::entry_result result;
   walk_plan plan;
+  support::progress_pacer pacer;
   if (!prepare(run, record, plan)) {
     run.close_source();
     return false;
@@ -133,7 +137,7 @@ bool mft_range_walk(walk_run& run) {
   }
   for (std::uint64_t entry = start; entry < end && !run.output_failed(); ++entry) {
     if (log) log->write("-------------------------------");
-    show_progress(settings, entry, plan.entry_count);
+    show_progress(settings, pacer, entry, plan.entry_count);
     bool bad = false;
     ntfs::record_header header;
     if (!read_entry(run, record, entry, bad, header)) {
@@ -151,6 +155,7 @@ bool inode_set_walk(walk_run& run, const std::set<ntfs::entry_number>& entries) 
   ntfs::mft_record record;
   output::entry_result result;
   walk_plan plan;
+  support::progress_pacer pacer;
   if (!prepare(run, record, plan)) {
     run.close_source();
     return false;
@@ -163,7 +168,7 @@ bool inode_set_walk(walk_run& run, const std::set<ntfs::entry_number>& entries) 
   for (const ntfs::entry_number entry : entries) {
     if (entry >= count || entry >= last || run.output_failed()) break;  // ascending: nothing further
     if (entry < first) continue;
-    show_progress(run.settings(), entry, count);
+    show_progress(run.settings(), pacer, entry, count);
     bool bad = false;
     ntfs::record_header header;
     if (!read_entry(run, record, entry, bad, header, false)) continue;
@@ -206,6 +211,7 @@ bool unallocated_cluster_walk(walk_run& run) {
   constexpr std::uint64_t run_limit_bytes = 4u << 20;
   const std::uint64_t run_limit = std::max<std::uint64_t>(1, run_limit_bytes / cluster_bytes);
   std::vector<std::uint8_t> span_bytes;
+  support::progress_pacer pacer;
   ntfs::mft_record record;
   output::entry_result result;
   std::uint64_t cluster = 0;
@@ -219,6 +225,7 @@ bool unallocated_cluster_walk(walk_run& run) {
     if (settings.progress) {
       for (std::uint64_t c = cluster; c < end; ++c) {
         if (c % 153 != 0) continue;
+        if (!pacer.due()) break;
         support::progress_line("analyzing entry %lld of %lld", static_cast<long long>(c),
                                static_cast<long long>(cluster_count));
         break;

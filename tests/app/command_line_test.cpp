@@ -418,14 +418,14 @@ TEST(CommandLine, DateAndTimeFormsOfAWrongShapeKeepTheDefaults) {
 TEST(CommandLine, ProgressProfileAndDiagnosticsReports) {
   const std::regex elapsed(R"(->[0-9]+(\.[0-9]+)?(e[-+][0-9]+)? secs)");
 
-  // Progress goes to standard error, erased and rewritten in place; -quiet
+  // Progress goes to standard error, erased and rewritten in place (the
+  // first entry at once, later ones at most ten times a second); -quiet
   // leaves standard error untouched and the results unchanged.
   const run_result loud = run_brindle({"-mftfile", mft()});
   const run_result quiet = run_quiet({});
   ASSERT_EQ(loud.exit_status, 0);
   const std::string count = std::to_string(fixture_entry_count());
   EXPECT_NE(loud.err.find("\x1b[2K\r    \ranalyzing entry 0 of " + count + "\r"), std::string::npos);
-  EXPECT_NE(loud.err.find("\x1b[2K\r    \ranalyzing entry 53 of " + count + "\r"), std::string::npos);
   EXPECT_EQ(loud.err.find("analyzing entry 1 of"), std::string::npos);
   EXPECT_EQ(quiet.err, "");
   EXPECT_EQ(results_body(quiet.out), results_body(loud.out));
