@@ -26,6 +26,14 @@ bool parent_entry_reused(walk_run& run, ntfs::file_reference parent) {
 
 void register_directory(walk_run& run, const ntfs::mft_record& record) {
   if (!record.header.is_directory() || record.header.kind != ntfs::record_kind::file) return;
+  // Carved records carry no usable entry number: only entries inside the
+  // MFT are kept for the slack scan.
+  ntfs::record_source* source = run.records().source;
+  std::vector<bool>& met = run.directories_met();
+  if (source && record.entry < source->record_capacity()) {
+    if (record.entry >= met.size()) met.resize(record.entry + 1);
+    met[record.entry] = true;
+  }
   run.paths().remember_directory(record);
 }
 

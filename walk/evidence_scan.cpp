@@ -241,15 +241,12 @@ bool evidence_scan::slack_rows(const evidence_settings& settings) {
 bool evidence_scan::volume_slack() {
   ntfs::ntfs_volume* volume = m_run.volume();
   if (!volume) return false;
-  std::vector<std::uint64_t> directories(m_run.directory_map().begin(), m_run.directory_map().end());
-  std::sort(directories.begin(), directories.end(), [](std::uint64_t a, std::uint64_t b) {
-    return ntfs::file_reference{a}.entry() < ntfs::file_reference{b}.entry();
-  });
+  const std::vector<bool>& directories = m_run.directories_met();
   ntfs::mft_record record;
   std::vector<ntfs::index_child> live;
   std::vector<ntfs::slack_entry> slack;
-  for (const std::uint64_t reference : directories) {
-    const ntfs::entry_number directory = ntfs::file_reference{reference}.entry();
+  for (ntfs::entry_number directory = 0; directory < directories.size(); ++directory) {
+    if (!directories[directory]) continue;
     if (!ntfs::read_file_record(record, m_run.records(), directory, true) || !record.header.in_use() ||
         !record.header.is_directory()) {
       continue;

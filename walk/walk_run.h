@@ -7,6 +7,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "ntfs/mft_file_source.h"
 #include "ntfs/ntfs_volume.h"
@@ -86,6 +87,9 @@ class walk_run {
 
   ntfs::record_context& records() { return m_records; }
   ntfs::path_cache& paths() { return m_paths; }
+  // Entry numbers of the directories the walk met, one bit each (a 10M
+  // record MFT costs 1.25 MB), for the index-slack scan that follows.
+  std::vector<bool>& directories_met() { return m_directories_met; }
 
  private:
   const walk_settings& m_settings;
@@ -101,6 +105,7 @@ class walk_run {
   std::unique_ptr<ntfs::ntfs_volume> m_volume;
   ntfs::record_context m_records;
   ntfs::path_cache m_paths;
+  std::vector<bool> m_directories_met;
   std::string m_failure;
 };
 
