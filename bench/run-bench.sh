@@ -101,8 +101,6 @@ t = timed([brindle, "-image", img, "-quiet", "-csv", "-filter_unalloc_clusters"]
 size = os.path.getsize(img)
 print(f"{'brindle -filter_unalloc_clusters':32} {t:7.3f} s   {size / t / 1e9:12.2f} GB/s of volume scanned"
       f" (cluster {cluster} bytes; free space of a sparse image reads from the page cache)")
-PY
-
 # The volume acquired to a compressed E01 (once, beside the volume): brindle
 # through libewf against fls on the same E01.
 e01 = os.path.join(folder, "bench.E01")
@@ -114,3 +112,4 @@ if os.path.exists(e01):
     t = timed([brindle, "-image", e01, "-quiet", "-csv"])
     print(f"{'fls -r -m / bench.E01':32} {t_fls:7.3f} s")
     print(f"{'brindle -image bench.E01 -csv':32} {t:7.3f} s   {t / t_fls:12.2f} x the time of fls")
+PY

@@ -112,7 +112,7 @@ void add_layout_options(std::vector<std::string>& arguments, std::uint8_t layout
   static const std::vector<std::string> layouts[] = {
       {}, {"-csv"}, {"-csvperpath"}, {"-bodyfile"}, {"-csvl2t"}, {"-filepath_only"}, {"-hashfile", "md5"},
       {"-find_mft", "0"}, {"-find_mft", "5"}, {"-csv", "-filter_deleted_files_all"},
-      {"-csv", "-dateformat", "mm/dd/yyyy", "-timeformat", "hh:mm:ss"}, {"-csv", "-csv_separator", ";"}};
+      {"-csv", "-dateformat", "mm/dd/yyyy", "-timeformat", "hh:mm:ss"}, {"-csv", "-csv_separator", ";"}, {"-jsonl"}, {"-jsonl_timeline"}};
   static const char* const extra_flags[] = {"-action_include_ownersid", "-action_include_zoneinfo",
                                             "-action_include_clusterinfo", "-action_include_header",
                                             "-md5", "-sha256", "-raw", "-filter_deleted_files"};

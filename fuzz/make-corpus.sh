@@ -7,12 +7,12 @@ here=$(cd "$(dirname "$0")" && pwd)
 fixtures=$here/../tests/fixtures
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-for name in basic.mft sector4k.mft streams.mft basic.img streams.img partitions-mbr.bin partitions-gpt.bin gpt.img mbr.img; do
+for name in journal.usnjrnl journal.many-indx basic.mft sector4k.mft streams.mft basic.img streams.img partitions-mbr.bin partitions-gpt.bin gpt.img mbr.img; do
   xz -dc "$fixtures/$name.xz" > "$work/$name"
 done
 corpus=$here/corpus
 rm -rf "$corpus"
-mkdir -p "$corpus"/{mft_file,volume_image,container,run_list,lznt1,security,partition,vmdk,index,options}
+mkdir -p "$corpus"/{mft_file,volume_image,container,journal,run_list,lznt1,security,partition,vmdk,index,options}
 
 python3 - "$work" "$corpus" <<'PY'
 import struct, sys, os
@@ -56,6 +56,13 @@ for base in range(4):
 put('volume_image', 'boot', bytes([1, 0x10, 0]) + patch(0, image[:64]))
 put('volume_image', 'root', bytes([2, 0x05, 0]) + patch(mft + 5 * 1024, image[mft + 5 * 1024:][:200]))
 put('volume_image', 'carve', bytes([1, 0, 4]))
+# The journal's records without its leading hole, and the first INDX block
+# of a directory whose deleted entries stay in slack.
+journal = open(os.path.join(work, 'journal.usnjrnl'), 'rb').read()
+first = (len(journal) - len(journal.lstrip(b'\0'))) & ~7
+put('journal', 'usn-csv', bytes([1, 0, 0]) + journal[first:])
+put('journal', 'usn-jsonl', bytes([12, 0, 0]) + journal[first:])
+put('journal', 'indx-csv', bytes([1, 0, 1]) + open(os.path.join(work, 'journal.many-indx'), 'rb').read()[:4096])
 for base, name in enumerate(('vmdk-stream', 'e01', 'qcow2', 'vhd')):
     put('container', name, bytes([base | 4]))
 

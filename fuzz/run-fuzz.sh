@@ -10,7 +10,7 @@ if [ "${1:-}" = "--replay" ]; then replay=1; shift; fi
 bin=$(cd "$1" && pwd)
 seconds=${2:-60}
 here=$(cd "$(dirname "$0")" && pwd)
-targets="mft_file volume_image container run_list lznt1 security partition vmdk index options"
+targets="mft_file volume_image container journal run_list lznt1 security partition vmdk index options"
 failed=0
 for target in $targets; do
   committed=$here/corpus/$target
