@@ -76,6 +76,13 @@ const std::string usage_text = std::string(77, '-') + "\n\n" + banner + "\n\nusa
   -bodyfile                               = bodyfile format
   -csvperpath                             = only one csv entry/pathfile
   -hashfile  "md5 | sha1 | sha256"        = display hashes in output
+  -jsonl                                  = JSON Lines, one object per path
+  -jsonl_timeline                         = JSON Lines, one object per time
+
+ More evidence from the volume (after the MFT)
+  -usnjrnl                                = rows of the change journal ($J)
+  -usnfile <file>                         = rows of an extracted $J file
+  -indx_slack                             = deleted entries in $I30 index slack
 
  General purpose options
   -out <results file>                     = output results to this file
