@@ -29,6 +29,10 @@ feature_packages=(
 # What the test suite needs besides.
 test_packages=(
   libgtest-dev
+  sleuthkit        # fls, istat, icat, mactime: the oracles the fixtures are checked against
+  libfsntfs-utils  # fsntfsinfo: security descriptors and the change journal
+  qemu-utils       # qemu-img: VMware disks read back as raw
+  strace           # every source opened read-only
 )
 # What the fuzz targets need besides (clang with its libFuzzer runtime).
 fuzz_packages=(
