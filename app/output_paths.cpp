@@ -27,6 +27,10 @@ std::vector<std::string> source_paths(const run_options& options) {
   }
   for (const auto& disk : options.vmdk_chain) paths.push_back(uni::wide_to_utf8(disk));
   paths.insert(paths.end(), options.container_files.begin(), options.container_files.end());
+  // An extracted change journal or INDX stream is evidence too.
+  for (const std::string* path : {&options.evidence.journal_file, &options.evidence.index_file}) {
+    if (!path->empty()) paths.push_back(*path);
+  }
   if (options.drive_number != 0xFFFFFFFF) paths.push_back(storage::drive_device_path(options.drive_number));
   return paths;
 }

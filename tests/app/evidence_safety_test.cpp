@@ -29,7 +29,8 @@ TEST(EvidenceSafety, AnOutputThatIsASourceIsRefusedAndTheSourceStaysAsItWas) {
            {"-image", image, "-out", link}, {"-image", image, "-append", "-out", image},
            {"-image", image, "-diags", image}, {"-image", image, "-action_copy_files", link},
            {"-image", image, "-cpu", "2", "-out", image}, {"-partition", image, "-out", link},
-           {"-mounted_vmdk", image, "-out", image}, {"-mftfile", mft, "-out", mft}, {"-mftfile", mft, "-diags", mft}}) {
+           {"-mounted_vmdk", image, "-out", image}, {"-mftfile", mft, "-out", mft}, {"-mftfile", mft, "-diags", mft},
+           {"-mftfile", mft, "-usnfile", image, "-out", link}, {"-indxfile", image, "-out", image}}) {
     const run_result run = run_brindle(form);
     EXPECT_EQ(run.exit_status, 255) << form[0] << " " << form[2];
     EXPECT_TRUE(run.err.starts_with("error: output ")) << run.err;
