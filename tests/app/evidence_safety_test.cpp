@@ -1,7 +1,6 @@
 // A run never harms its sources and never ends in silence: an output that
 // is a source is refused before anything is written, a failed write ends
-// the run with status 255 and leaves an earlier results file as it was, and
-// options the run does not apply are named.
+// the run with status 255 and leaves an earlier results file as it was.
 #include <gtest/gtest.h>
 
 #include <sys/mount.h>
@@ -65,22 +64,6 @@ TEST(EvidenceSafety, DevicesStayDevicesAndFailedWritesEndTheRun) {
   ::umount(tiny.c_str());
   EXPECT_EQ(small.exit_status, 255);
   EXPECT_EQ(small.err, "error: writing " + cut + ": No space left on device\n");
-}
-
-TEST(EvidenceSafety, OptionsTheRunDoesNotApplyAreNamed) {
-  const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
-      {{"-filter_extt", "txt"}, "warning: ignoring unknown option '-filter_extt'\n"},
-      {{"-csv", "-out"}, "warning: ignoring option '-out' without its value\n"},
-      {{"-filter_inode", "5"}, "warning: -filter_inode walks only its entries: ignoring -mftstart/-mftrange\n"},
-      {{"-ignore_image_size"}, "warning: ignoring -ignore_image_size without -offset\n"},
-  };
-  for (const auto& [options, warning] : cases) {
-    std::vector<std::string> arguments = {"-mftfile", fixture_path("basic.mft"), "-quiet", "-mftstart", "5"};
-    arguments.insert(arguments.end(), options.begin(), options.end());
-    const run_result run = run_brindle(arguments);
-    EXPECT_EQ(run.exit_status, 0) << warning;
-    EXPECT_EQ(run.err, warning);
-  }
 }
 
 }  // namespace
