@@ -25,17 +25,8 @@ using namespace testing_support;
 
 namespace {
 
-struct binary_run {
-  int status = -1;  // -1: killed or timed out
-  bool timed_out = false;
-  std::string out, err;
-};
-
-// Runs the program with `arguments`; a run still going after 20 s is killed.
-binary_run run_binary(const std::vector<std::string>& arguments, const scratch_folder&) {
-  const run_result result = run_brindle(arguments, 20);
-  return {result.timed_out ? -1 : result.exit_status, result.timed_out, result.out, result.err};
-}
+// A run still going after 20 s is a hang.
+run_result run_binary(const std::vector<std::string>& arguments) { return run_brindle(arguments, 20); }
 
 // The report lines "volume offset [ 0x... ] : kind" for every partition and
 // extended table that mmls lists, in disk order.
@@ -121,19 +112,19 @@ TEST_F(ImageSource, RefusalsPrintTheirReportAndStopTheRun) {
       {{"-drivenum", "two"}, "error: -drivenum needs a number, not 'two'\n"},
   };
   for (const refusal& c : cases) {
-    const binary_run run = run_binary(c.arguments, m_folder);
+    const run_result run = run_binary(c.arguments);
     SCOPED_TRACE(c.arguments[1] + (c.arguments.size() > 2 ? " " + c.arguments[2] + " " + c.arguments.back() : ""));
     ASSERT_FALSE(run.timed_out);
-    EXPECT_EQ(run.status, 255);
+    EXPECT_EQ(run.exit_status, 255);
     EXPECT_EQ(run.err, c.err);
     EXPECT_TRUE(reported_entries(run.out).empty());
   }
 
   // A folder opens like a file on Linux but has no sectors to read; either
   // way it must be refused.
-  const binary_run folder_run = run_binary({"-image", m_folder.path().string()}, m_folder);
+  const run_result folder_run = run_binary({"-image", m_folder.path().string()});
   ASSERT_FALSE(folder_run.timed_out);
-  EXPECT_EQ(folder_run.status, 255);
+  EXPECT_EQ(folder_run.exit_status, 255);
   EXPECT_TRUE(folder_run.err == "invalid image: " + m_folder.path().string() + "\n" ||
               folder_run.err == "couldn't find any partitions on disk\n\n")
       << folder_run.err;
@@ -167,22 +158,21 @@ TEST_F(ImageSource, AcceptedVolumesAreWalked) {
   for (const acceptance& c : cases) {
     std::vector<std::string> arguments = c.arguments;
     arguments.insert(arguments.end(), {"-csv", "-quiet"});
-    const binary_run run = run_binary(arguments, m_folder);
+    const run_result run = run_binary(arguments);
     SCOPED_TRACE(c.arguments[1] + " " + c.arguments.back());
     ASSERT_FALSE(run.timed_out);
-    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.exit_status, 0) << run.err;
     EXPECT_EQ(run.err, "");
     const auto entries = reported_entries(run.out);
     for (const std::string& entry : c.entries) EXPECT_TRUE(entries.count(entry)) << entry;
     EXPECT_NE(run.out.find("," + c.name + ","), std::string::npos) << c.name;
   }
   // The $MFT file alone is read: nothing of the image's own volume shows.
-  const binary_run both =
-      run_binary({"-image", fixture_path("basic.img"), "-mftfile", fixture_path("offset.mft"), "-csv", "-quiet"},
-                 m_folder);
+  const run_result both =
+      run_binary({"-image", fixture_path("basic.img"), "-mftfile", fixture_path("offset.mft"), "-csv", "-quiet"});
   EXPECT_EQ(both.out.find("Long File Name.txt"), std::string::npos);
   EXPECT_EQ(reported_entries(both.out), reported_entries(run_binary({"-mftfile", fixture_path("offset.mft"), "-csv",
-                                                                     "-quiet"}, m_folder).out));
+                                                                     "-quiet"}).out));
 }
 
 }  // namespace

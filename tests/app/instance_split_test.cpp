@@ -12,20 +12,6 @@ using namespace testing_support;
 
 namespace {
 
-TEST(InstanceSplit, SlicesCoverTheRangeOnce) {
-  const auto four = app::split_entry_range(0, 1000, 4);
-  ASSERT_EQ(four.size(), 4u);
-  for (std::size_t i = 0; i < 4; ++i) {
-    EXPECT_EQ(four[i].start, 250 * i);
-    EXPECT_EQ(four[i].count, 250u);
-  }
-  EXPECT_EQ(app::split_entry_range(0, 1003, 4).back().count, 253u);
-  const auto offset = app::split_entry_range(100, 1000, 4);
-  EXPECT_EQ(offset[1].start, 350u);
-  EXPECT_EQ(offset[3].start, 850u);
-  EXPECT_EQ(offset[3].count, 250u);
-}
-
 TEST(InstanceSplit, DataStartSkipsTheRunHeaderAndLaterColumnHeaders) {
   scratch_folder folder("instance-merge");
   struct start_case {
