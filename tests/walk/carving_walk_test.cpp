@@ -556,31 +556,7 @@ TEST(CarvingWalk, VolumeAtAnOffsetOrInsideAPartition) {
   }
 }
 
-TEST(CarvingWalk, VolumesWithoutCarvedRecordsReportNothing) {
-  // Their free clusters hold no file records; at an offset, reading the
-  // clusters without it would land elsewhere in the image.
-  const std::vector<std::vector<std::string>> sources = {
-      {"-image", fixture_path("basic.img")},
-      {"-image", fixture_path("sector4k.img")},
-      {"-image", fixture_path("fragmented.img")},
-      {"-image", fixture_path("streams.img")},
-      {"-image", fixture_path("offset.img"), "-offset", "0x100000"},
-      {"-image", fixture_path("mbr.img"), "-offset", "0x100000"},
-      {"-image", fixture_path("mbr.img"), "-offset", "0x3100000"},
-      {"-image", fixture_path("gpt.img"), "-offset", "0x100000"},
-      {"-image", fixture_path("gpt.img"), "-offset", "0x900000"},
-      // An extracted $MFT has no clusters to scan.
-      {"-mftfile", fixture_path("carving.mft")},
-  };
-  for (const auto& source : sources) {
-    SCOPED_TRACE(source[1] + (source.size() > 2 ? " " + source.back() : ""));
-    EXPECT_EQ(results_of(with(source, {"-filter_unalloc_clusters"})), "");
-    EXPECT_EQ(results_of(with(source, {"-filter_unalloc_clusters"}), layout::timeline), "");
-  }
-  // The MFT scan of -filter_all_clusters still runs on them.
-  const table basic = scan({"-image", fixture_path("basic.img"), "-filter_all_clusters"});
-  EXPECT_FALSE(basic.rows.empty());
-  EXPECT_EQ(types_of(basic).count("unalloc"), 0u);
-}
+// Volumes whose free clusters hold no records, and an extracted $MFT, which
+// has no clusters to scan, are kept as golden runs (carving_nothing_to_carve).
 
 }  // namespace
