@@ -1,7 +1,8 @@
-// Helpers for tests that make or damage MFT file records: little-endian
-// pokes, the update-sequence ("fixup") protection in both directions, an
-// attribute finder, a builder for small but complete FILE records, and
-// record sources that serve an in-memory MFT or count the reads of another.
+// The tests' one byte builder: little-endian pokes and peeks, hex text,
+// the update-sequence ("fixup") protection in both directions, an attribute
+// finder, non-resident attribute headers around a run list, a builder for
+// small but complete FILE records, and record sources that serve an
+// in-memory MFT or count the reads of another.
 //
 // The fixup and attribute-walk code here is the tests' own, so fixtures can
 // be prepared without relying on the code under test.
@@ -11,8 +12,10 @@
 #include <cstdint>
 #include <cstring>
 #include <map>
+#include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "ntfs/record_source.h"
@@ -28,6 +31,24 @@ inline std::uint64_t peek(std::span<const std::uint8_t> bytes, std::size_t at, s
   std::uint64_t value = 0;
   for (std::size_t i = 0; i < width; ++i) value |= std::uint64_t{bytes[at + i]} << (8 * i);
   return value;
+}
+
+inline void poke_bytes(std::span<std::uint8_t> bytes, std::size_t at, std::span<const std::uint8_t> values) {
+  std::copy(values.begin(), values.end(), bytes.begin() + static_cast<std::ptrdiff_t>(at));
+}
+
+inline void append_bytes(std::vector<std::uint8_t>& to, std::span<const std::uint8_t> more) {
+  to.insert(to.end(), more.begin(), more.end());
+}
+
+// "0a1b..." as bytes.
+inline std::vector<std::uint8_t> from_hex(std::string_view hex) {
+  std::vector<std::uint8_t> out;
+  const auto nibble = [](char c) { return c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10; };
+  for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
+    out.push_back(static_cast<std::uint8_t>(nibble(hex[i]) * 16 + nibble(hex[i + 1])));
+  }
+  return out;
 }
 
 inline constexpr std::size_t stride_bytes = 512;
@@ -113,6 +134,26 @@ inline byte_vector utf16le(const std::u16string& text) {
 }
 
 inline std::size_t round_up8(std::size_t n) { return (n + 7) / 8 * 8; }
+
+// A non-resident $DATA attribute: the 64-byte header, then `runs`.
+struct run_list_shape {
+  std::uint64_t first_vcn = 0;
+  std::uint16_t run_list_offset = 64;
+  std::optional<std::uint32_t> declared_length;  // default: header plus run list, rounded up to 8
+  bool exact_length = false;                     // no padding after the run list
+};
+
+inline byte_vector non_resident_attribute(const byte_vector& runs, const run_list_shape& shape = {}) {
+  const std::size_t length = shape.exact_length ? 64 + runs.size() : round_up8(64 + runs.size());
+  byte_vector out(length, 0);
+  poke(out, 0, 0x80, 4);
+  poke(out, 4, shape.declared_length.value_or(static_cast<std::uint32_t>(length)), 4);
+  out[8] = 1;
+  poke(out, 16, shape.first_vcn, 8);
+  poke(out, 32, shape.run_list_offset, 2);
+  poke_bytes(out, 64, runs);
+  return out;
+}
 
 // One entry of an $ATTRIBUTE_LIST value.
 struct list_entry {

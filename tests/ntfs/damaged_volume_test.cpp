@@ -28,13 +28,14 @@
 
 #include "ntfs/ntfs_volume.h"
 #include "support/byte_reader.h"
+#include "tests/common/ntfs_record_builder.h"
 #include "tests/common/test_support.h"
 
 using namespace testing_support;
 
 namespace {
 
-using bytes = std::vector<std::uint8_t>;
+using bytes = byte_vector;
 using patch = std::function<void(bytes&)>;
 
 // `basic` and `fragmented`: 4096-byte clusters, 1024-byte records, 4095
@@ -58,14 +59,6 @@ const bytes& fixture_bytes(const std::string& name) {
   auto it = loaded.find(name);
   if (it == loaded.end()) it = loaded.emplace(name, read_bytes(fixture_path(name))).first;
   return it->second;
-}
-
-void put_le(bytes& image, std::uint64_t offset, std::uint64_t value, int width) {
-  for (int i = 0; i < width; ++i) image.at(offset + i) = static_cast<std::uint8_t>(value >> (8 * i));
-}
-
-void put_bytes(bytes& image, std::uint64_t offset, const bytes& values) {
-  for (std::size_t i = 0; i < values.size(); ++i) image.at(offset + i) = values[i];
 }
 
 // Bytes that are nothing in particular (and never the "NTFS    " id).
@@ -102,7 +95,7 @@ mft_data_location find_mft_data(const bytes& image) {
 
 // Writes `runs` over the MFT's own run list, `from` bytes into it.
 patch mft_runs(std::size_t from, bytes runs) {
-  return [=](bytes& image) { put_bytes(image, find_mft_data(image).run_list + from, runs); };
+  return [=](bytes& image) { poke_bytes(image, find_mft_data(image).run_list + from, runs); };
 }
 
 bytes damaged(const std::string& fixture, const patch& damage, std::uint64_t cut_bytes = 0) {
@@ -221,7 +214,7 @@ std::string unusable_volume(const std::string& path) {
 
 TEST(DamagedBootSector, VolumeObjectRefusesUnusableGeometry) {
   const auto field = [](std::uint64_t offset, std::uint64_t value, int width) -> patch {
-    return [=](bytes& image) { put_le(image, offset, value, width); };
+    return [=](bytes& image) { poke(image, offset, value, width); };
   };
   struct test_case {
     const char* what;
@@ -252,7 +245,7 @@ TEST(DamagedBootSector, VolumeObjectRefusesUnusableGeometry) {
       // 2^52 + 4 clusters of 4096 bytes wrap around to the real MFT at byte
       // 16384 in 64-bit arithmetic.
       {"MFT cluster beyond 64-bit byte offsets, no sector count",
-       [](bytes& i) { put_le(i, 40, 0, 8), put_le(i, 48, (std::uint64_t{1} << 52) + 4, 8); }, false},
+       [](bytes& i) { poke(i, 40, 0, 8), poke(i, 48, (std::uint64_t{1} << 52) + 4, 8); }, false},
       // Record 0's update sequence covers 1024 bytes: the size is enlarged.
       {"records of 2^9 bytes", field(64, 0xF7, 1), true},
       {"no sector count", field(40, 0, 8), true},
@@ -277,7 +270,7 @@ TEST(DamagedBootSector, VolumeObjectRefusesUnusableGeometry) {
 TEST(DamagedBootSector, ProgramReportsOrEndsWithNothing) {
   scratch_folder folder("damaged-boot");
   const auto at_volume = [](std::uint64_t offset, std::uint64_t value, int width) -> patch {
-    return [=](bytes& image) { put_le(image, k_offset_volume + offset, value, width); };
+    return [=](bytes& image) { poke(image, k_offset_volume + offset, value, width); };
   };
   struct test_case {
     const char* what;
@@ -291,16 +284,16 @@ TEST(DamagedBootSector, ProgramReportsOrEndsWithNothing) {
       {"zeroed", "basic.img", [](bytes& i) { std::fill(i.begin(), i.begin() + 512, 0); }, {}, 255, no_partitions},
       {"garbage", "basic.img", [](bytes& i) { fill_garbage(i, 0, 512); }, {}, 255, no_partitions},
       // A sector count eight times the image: the volume cannot be in it.
-      {"4096 bytes per sector", "basic.img", [](bytes& i) { put_le(i, 11, 4096, 2); }, {}, 255, cluster_message},
+      {"4096 bytes per sector", "basic.img", [](bytes& i) { poke(i, 11, 4096, 2); }, {}, 255, cluster_message},
       // Volume selection goes by the "NTFS    " id only; the walk then finds
       // no usable volume and says so ("!").
-      {"0 sectors per cluster", "basic.img", [](bytes& i) { put_le(i, 13, 0, 1); }, {}, 255, "!"},
-      {"records of 2^128 bytes", "basic.img", [](bytes& i) { put_le(i, 64, 0x80, 1); }, {}, 255, "!"},
+      {"0 sectors per cluster", "basic.img", [](bytes& i) { poke(i, 13, 0, 1); }, {}, 255, "!"},
+      {"records of 2^128 bytes", "basic.img", [](bytes& i) { poke(i, 64, 0x80, 1); }, {}, 255, "!"},
       {"zeroed, as a partition", "basic.img", [](bytes& i) { std::fill(i.begin(), i.begin() + 512, 0); },
        {"-partition"}, 255, "@"},
-      {"0 sectors per cluster, as a partition", "basic.img", [](bytes& i) { put_le(i, 13, 0, 1); }, {"-partition"},
+      {"0 sectors per cluster, as a partition", "basic.img", [](bytes& i) { poke(i, 13, 0, 1); }, {"-partition"},
        255, "@"},
-      {"records of 2^128 bytes, as a partition", "basic.img", [](bytes& i) { put_le(i, 64, 0x80, 1); },
+      {"records of 2^128 bytes, as a partition", "basic.img", [](bytes& i) { poke(i, 64, 0x80, 1); },
        {"-partition"}, 255, "@"},
       {"zeroed, at an offset", "offset.img",
        [](bytes& i) { std::fill(i.begin() + k_offset_volume, i.begin() + k_offset_volume + 512, 0); },
@@ -330,7 +323,7 @@ TEST(DamagedBootSector, ProgramReportsOrEndsWithNothing) {
   // The same kind of patch on a field that can take it: 512-byte records on
   // a volume whose records say 1024 still read the whole volume.
   const std::string path = folder.file("records-512.img");
-  write_bytes(path, damaged("basic.img", [](bytes& i) { put_le(i, 64, 0xF7, 1); }));
+  write_bytes(path, damaged("basic.img", [](bytes& i) { poke(i, 64, 0xF7, 1); }));
   const program_run run = run_program({"-image", path}, folder);
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.err, "");
@@ -474,7 +467,7 @@ TEST(DamagedMftRunList, AbsurdRunWithMatchingSizeEndsAtTheVolumeEnd) {
                 mft_runs(0, {0x14, 0xFF, 0xFF, 0xFF, 0xFF, 0x04, 0x00})(image);
                 const std::uint64_t attribute = find_mft_data(image).attribute;
                 // Allocated, real and initialised size.
-                for (std::uint64_t field : {40, 48, 56}) put_le(image, attribute + field, 0xFFFFFFFFull * 4096, 8);
+                for (std::uint64_t field : {40, 48, 56}) poke(image, attribute + field, 0xFFFFFFFFull * 4096, 8);
               }));
   const program_run run = run_program({"-image", path}, folder, false, std::chrono::seconds(30));
   ASSERT_FALSE(run.timed_out);
@@ -583,7 +576,7 @@ TEST(DamagedPartitionTable, ProgramListsWhatItFindsAndReadsTheVolumesItCan) {
     return listing(all);
   };
   const auto mbr_slot = [](std::uint64_t record, int slot, std::uint64_t field, std::uint64_t value, int width) {
-    return [=](bytes& image) { put_le(image, record + k_mbr_slots + 16 * slot + field, value, width); };
+    return [=](bytes& image) { poke(image, record + k_mbr_slots + 16 * slot + field, value, width); };
   };
   struct variant {
     std::vector<std::string> options;
@@ -628,26 +621,26 @@ TEST(DamagedPartitionTable, ProgramListsWhatItFindsAndReadsTheVolumesItCan) {
         {{"-offset", "0x3100000"}, 0, "", "img_0001.jpg"},
         {{"-offset", "0x100000"}, 0, "", "hello_primary.txt"}}},
       {"GPT entry array past the disk", "gpt.img",
-       [](bytes& i) { put_le(i, k_gpt_header + 72, std::uint64_t{1} << 30, 8); },
+       [](bytes& i) { poke(i, k_gpt_header + 72, std::uint64_t{1} << 30, 8); },
        {{{}, 255, no_partitions, ""}, {{"-offset", "0x100000"}, 0, "", "main.c"}}},
       {"GPT entry starting past the disk", "gpt.img",
        [](bytes& i) {
-         put_le(i, k_gpt_second_entry + 32, std::uint64_t{1} << 32, 8);
-         put_le(i, k_gpt_second_entry + 40, (std::uint64_t{1} << 32) + 16383, 8);
+         poke(i, k_gpt_second_entry + 32, std::uint64_t{1} << 32, 8);
+         poke(i, k_gpt_second_entry + 40, (std::uint64_t{1} << 32) + 16383, 8);
        },
        {{{}, 255,
          listing({"0x100000", "ntfs or exfat", "0x20000000000", "gpt"}) + "use option [-offset 0x100000]\n\n", ""},
         {{"-offset", "0x20000000000"}, 255, "volume offset 0x20000000000 is not within image bounds\n\n", ""},
         {{"-offset", "0x100000"}, 0, "", "main.c"}}},
       {"GPT entry ending past the disk", "gpt.img",
-       [](bytes& i) { put_le(i, k_gpt_second_entry + 40, std::uint64_t{1} << 40, 8); },
+       [](bytes& i) { poke(i, k_gpt_second_entry + 40, std::uint64_t{1} << 40, 8); },
        {{{"-offset", "0x900000"}, 255,
          "volume offset 0x900000 is a NTFS partition, however image size does not encapsulate entire volume\n\n",
          ""},
         {{"-offset", "0x900000", "-ignore_image_size"}, 0, "", "inbox.mbox"}}},
       // Its end in bytes does not fit in 64 bits: the entry is dropped.
       {"GPT entry ending at LBA 2^64 - 1", "gpt.img",
-       [](bytes& i) { put_le(i, k_gpt_second_entry + 40, ~std::uint64_t{0}, 8); },
+       [](bytes& i) { poke(i, k_gpt_second_entry + 40, ~std::uint64_t{0}, 8); },
        {{{}, 255, listing({"0x100000", "ntfs or exfat"}) + "use option [-offset 0x100000]\n\n", ""}}},
   };
   for (const auto& c : cases) {

@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <string>
 
 #include "ntfs/mft_file_source.h"
@@ -94,87 +93,74 @@ class PathResolution : public ::testing::Test {
   ntfs::path_cache m_cache;
 };
 
-TEST_F(PathResolution, TheRootDirectoryNeedsNoRead) {
-  EXPECT_EQ(resolve(5, 5, true), "[root]\\");
-  EXPECT_EQ(resolve(5, 0, true), "[root]\\");
-  EXPECT_EQ(m_counter.total_reads(), 0);
+TEST_F(PathResolution, ReferencesResolveToPathsOrACorruptedMark) {
+  const std::string corrupted = "[root]\\<path corrupted>\\";
+  struct test_case {
+    std::uint64_t entry;
+    std::uint16_t sequence;
+    bool ok;
+    std::string path;
+  };
+  const test_case cases[] = {
+      {5, 5, true, "[root]\\"},
+      {5, 0, true, "[root]\\"},  // the root needs no read
+      {30, 3, true, "[root]\\alive\\"},
+      // The child still names sequence 3; the freed record says 4.
+      {31, 3, true, "[root]\\alive\\deleted_dir\\"},
+      {31, 3, true, "[root]\\alive\\deleted_dir\\"},
+      // Reused: only the sequence it has now matches.
+      {32, 3, false, corrupted},
+      {32, 4, false, corrupted},
+      {32, 5, true, "[root]\\reused\\"},
+      {32, 6, false, corrupted},
+      // Deleted at sequence 6: only references with sequence 5 still match.
+      {33, 4, false, corrupted},
+      {33, 6, false, corrupted},
+      {33, 5, true, "[root]\\gone_twice\\"},
+      // Sequence 0 accepts whatever the parent has; a directory whose own
+      // sequence is 0 matches only references of 0.
+      {32, 0, true, "[root]\\reused\\"},
+      {31, 0, true, "[root]\\alive\\deleted_dir\\"},
+      {45, 0, true, "[root]\\sequence_zero\\"},
+      {45, 1, false, corrupted},
+      // A file is no parent.
+      {34, 1, false, corrupted},
+      {39, 1, false, corrupted + "under_a_file\\"},
+      // Past the end of the MFT, a record of zeros, one without any name, a
+      // 48-bit entry number no MFT reaches.
+      {5000, 1, false, corrupted},
+      {41, 1, false, corrupted},
+      {50, 1, false, corrupted},
+      {42, 1, false, corrupted},
+      {0x0000FFFFFFFFFFFFULL, 1, false, corrupted},
+      {38, 1, false, corrupted + "orphaned\\"},
+  };
+  ntfs::path_cache tiny(1, 1);  // forgets almost everything: the same paths
+  for (const auto& c : cases) {
+    EXPECT_EQ(resolve(c.entry, c.sequence, c.ok), c.path) << c.entry << "-" << c.sequence;
+    std::string path;
+    EXPECT_EQ(ntfs::resolve_parent_path(path, ntfs::file_reference::make(c.entry, c.sequence), m_context, tiny), c.ok);
+    EXPECT_EQ(path, c.path) << c.entry << "-" << c.sequence << " through a tiny cache";
+  }
+  EXPECT_EQ(m_counter.reads_of(5), 0);
+  // All ones is no reference at all.
+  std::string path = "left over";
+  EXPECT_FALSE(ntfs::resolve_parent_path(path, ntfs::no_reference, m_context, m_cache));
+  EXPECT_EQ(path.find("left over"), std::string::npos);
 }
 
-TEST_F(PathResolution, LiveAndDeletedDirectoriesResolveAndAreReadOnce) {
-  EXPECT_EQ(resolve(30, 3, true), "[root]\\alive\\");
-  // The child still names sequence 3; the freed record says 4.
-  EXPECT_EQ(resolve(31, 3, true), "[root]\\alive\\deleted_dir\\");
-  EXPECT_EQ(resolve(31, 3, true), "[root]\\alive\\deleted_dir\\");
+TEST_F(PathResolution, DirectoriesAreReadOnceAndLoopsEnd) {
+  resolve(31, 3, true);
+  resolve(31, 3, true);
   EXPECT_EQ(m_counter.reads_of(30), 1);
   EXPECT_EQ(m_counter.reads_of(31), 1);
-  EXPECT_EQ(m_counter.reads_of(5), 0);
-}
-
-TEST_F(PathResolution, AReusedParentIsNotTheDirectoryMeant) {
-  EXPECT_EQ(resolve(32, 3, false), "[root]\\<path corrupted>\\");
-  EXPECT_EQ(resolve(32, 4, false), "[root]\\<path corrupted>\\");
-  EXPECT_EQ(resolve(32, 5, true), "[root]\\reused\\");
-  EXPECT_EQ(resolve(32, 6, false), "[root]\\<path corrupted>\\");
-  // Deleted at sequence 6: only references with sequence 5 still match.
-  EXPECT_EQ(resolve(33, 4, false), "[root]\\<path corrupted>\\");
-  EXPECT_EQ(resolve(33, 6, false), "[root]\\<path corrupted>\\");
-  EXPECT_EQ(resolve(33, 5, true), "[root]\\gone_twice\\");
-}
-
-// A cache that forgets almost everything gives the same paths: forgotten
-// directories are read again.
-TEST_F(PathResolution, ATinyCacheGivesTheSamePaths) {
-  const std::uint64_t references[][2] = {{30, 3}, {31, 3}, {32, 5}, {32, 3}, {33, 5}, {31, 0}, {45, 0},
-                                         {35, 1}, {37, 1}, {38, 1}, {39, 1}, {42, 1}, {31, 3}, {30, 3}};
-  ntfs::path_cache tiny(1, 1);
-  for (int round = 0; round < 2; ++round) {
-    for (const auto& [entry, sequence] : references) {
-      const auto reference = ntfs::file_reference::make(entry, static_cast<std::uint16_t>(sequence));
-      std::string expected, got;
-      const bool expected_ok = ntfs::resolve_parent_path(expected, reference, m_context, m_cache);
-      EXPECT_EQ(ntfs::resolve_parent_path(got, reference, m_context, tiny), expected_ok) << entry;
-      EXPECT_EQ(got, expected);
-    }
-  }
-}
-
-TEST_F(PathResolution, SequenceZeroAcceptsWhateverTheParentHas) {
-  EXPECT_EQ(resolve(32, 0, true), "[root]\\reused\\");
-  EXPECT_EQ(resolve(31, 0, true), "[root]\\alive\\deleted_dir\\");
-  // A directory whose own sequence number is 0 matches only references of 0.
-  EXPECT_EQ(resolve(45, 0, true), "[root]\\sequence_zero\\");
-  EXPECT_EQ(resolve(45, 1, false), "[root]\\<path corrupted>\\");
-}
-
-TEST_F(PathResolution, AFileIsNoParent) {
-  EXPECT_EQ(resolve(34, 1, false), "[root]\\<path corrupted>\\");
-  EXPECT_EQ(resolve(39, 1, false), "[root]\\<path corrupted>\\under_a_file\\");
-}
-
-TEST_F(PathResolution, LoopsEndWithoutHanging) {
   for (const std::uint64_t entry : {35, 36, 37}) {
     const std::string path = resolve(entry, 1, false);
     EXPECT_NE(path.find("<path corrupted>"), std::string::npos) << path;
     EXPECT_EQ(path.rfind("[root]\\", 0), 0u) << path;
     EXPECT_LT(path.size(), 200u) << path;
+    EXPECT_LE(m_counter.reads_of(entry), 1);
   }
-  EXPECT_LE(m_counter.reads_of(35), 1);
-  EXPECT_LE(m_counter.reads_of(36), 1);
-  EXPECT_LE(m_counter.reads_of(37), 1);
-}
-
-TEST_F(PathResolution, AnUnreadableParentIsACorruptedPathNotTheRoot) {
-  // Past the end of the MFT, a record of zeros, one without any name, a
-  // 48-bit entry number no MFT reaches.
-  for (const std::uint64_t entry : {5000ULL, 41ULL, 50ULL, 42ULL, 0x0000FFFFFFFFFFFFULL}) {
-    const std::string path = resolve(entry, 1, false);
-    EXPECT_EQ(path, "[root]\\<path corrupted>\\") << entry;
-  }
-  EXPECT_EQ(resolve(38, 1, false), "[root]\\<path corrupted>\\orphaned\\");
-  // All ones is no reference at all.
-  std::string path = "left over";
-  EXPECT_FALSE(ntfs::resolve_parent_path(path, ntfs::no_reference, m_context, m_cache));
-  EXPECT_EQ(path.find("left over"), std::string::npos);
 }
 
 TEST(PathResolutionDeep, AChainOfFiveThousandDirectoriesResolves) {
@@ -199,7 +185,6 @@ TEST(PathResolutionDeep, AChainOfFiveThousandDirectoriesResolves) {
 
   std::string expected = "[root]\\";
   for (std::uint32_t i = 0; i < depth; ++i) expected += "d\\";
-  const auto start = std::chrono::steady_clock::now();
   std::string path;
   EXPECT_TRUE(ntfs::resolve_parent_path(path, ntfs::file_reference::make(first + depth - 1, 1), context, cache));
   EXPECT_EQ(path, expected);
@@ -210,8 +195,6 @@ TEST(PathResolutionDeep, AChainOfFiveThousandDirectoriesResolves) {
   EXPECT_TRUE(ntfs::resolve_parent_path(path, ntfs::file_reference::make(first + depth / 2, 1), context, cache));
   EXPECT_EQ(path.size(), std::string("[root]\\").size() + 2 * (depth / 2 + 1));
   EXPECT_EQ(counter.total_reads(), 0);
-  const auto seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  EXPECT_LT(seconds, 2.0);
 }
 
 }  // namespace

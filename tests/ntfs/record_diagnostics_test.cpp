@@ -13,12 +13,7 @@ using namespace testing_support;
 
 TEST(RecordDiagnostics, DamageIsLoggedWithOffsetExpectedAndFound) {
   // A non-resident $DATA whose first run-list header byte declares a 9-byte count.
-  byte_vector bad_runs(72, 0);
-  poke(bad_runs, 0, 0x80, 4);
-  poke(bad_runs, 4, 72, 4);
-  bad_runs[8] = 1;
-  poke(bad_runs, 32, 64, 2);
-  bad_runs[64] = 0x09;
+  const byte_vector bad_runs = non_resident_attribute({0x09});
   record_builder builder;
   builder.entry(40).standard_information(filetime_of_unix(1709373600)).file_name(reference_of(5, 5), u"a.txt");
   const byte_vector plain = builder.raw_attribute(bad_runs).build_plain();

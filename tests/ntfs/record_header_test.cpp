@@ -8,7 +8,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <regex>
 #include <set>
 #include <string>
 
@@ -248,13 +247,11 @@ TEST(RecordFixups, IndexBlocksOfARealDirectoryReadBackEveryName) {
   }
   EXPECT_GT(blocks, 1u);
   ASSERT_EQ(names.size(), 200u);
-  const std::regex pattern("file_[0-9]{3}\\.txt");
   for (int i = 0; i < 200; ++i) {
     char expected[16];
     std::snprintf(expected, sizeof expected, "file_%03d.txt", i);
     EXPECT_EQ(names.count(expected), 1u) << expected;
   }
-  for (const std::string& name : names) EXPECT_TRUE(std::regex_match(name, pattern)) << name;
 }
 
 // The same decisions seen through the record reader, with its log lines.

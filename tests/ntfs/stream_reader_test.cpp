@@ -5,44 +5,28 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cmath>
 #include <cstdio>
 #include <random>
 #include <sstream>
 
 #include "ntfs/mft_file_source.h"
 #include "ntfs/record_reader.h"
+#include "support/digest_set.h"
+#include "support/digest_text.h"
 #include "tests/common/test_support.h"
 
 namespace {
 
 using bytes = std::vector<std::uint8_t>;
 
-// RFC 1321, for the digests in NAME.md5.txt.
-std::string md5_hex(bytes m) {
-  static const int shifts[4][4] = {{7, 12, 17, 22}, {5, 9, 14, 20}, {4, 11, 16, 23}, {6, 10, 15, 21}};
-  std::uint32_t h[4] = {0x67452301, 0xefcdab89, 0x98badcfe, 0x10325476};
-  const std::uint64_t bits = std::uint64_t{m.size()} * 8;
-  m.push_back(0x80);
-  while (m.size() % 64 != 56) m.push_back(0);
-  for (int i = 0; i < 8; ++i) m.push_back(static_cast<std::uint8_t>(bits >> (8 * i)));
-  for (std::size_t block = 0; block < m.size(); block += 64) {
-    std::uint32_t w[16] = {}, a = h[0], b = h[1], c = h[2], d = h[3], f;
-    for (int i = 0; i < 64; ++i) w[i / 4] |= std::uint32_t{m[block + i]} << (8 * (i % 4));
-    for (int i = 0, g; i < 64; ++i) {
-      if (i < 16) f = (b & c) | (~b & d), g = i;
-      else if (i < 32) f = (d & b) | (~d & c), g = (5 * i + 1) % 16;
-      else if (i < 48) f = b ^ c ^ d, g = (3 * i + 5) % 16;
-      else f = c ^ (b | ~d), g = (7 * i) % 16;
-      const auto k = static_cast<std::uint32_t>(std::floor(std::fabs(std::sin(i + 1.0)) * 4294967296.0));
-      const std::uint32_t sum = a + f + k + w[g], s = shifts[i / 16][i % 4];
-      a = d, d = c, c = b, b += (sum << s) | (sum >> (32 - s));
-    }
-    h[0] += a, h[1] += b, h[2] += c, h[3] += d;
-  }
-  char hex[33];
-  for (int i = 0; i < 16; ++i) std::snprintf(hex + 2 * i, 3, "%02x", (h[i / 4] >> (8 * (i % 4))) & 0xFF);
-  return hex;
+// The MD5 of a stream, as NAME.md5.txt holds icat's.
+std::string md5_hex(const bytes& stream) {
+  support::digest_set digests;
+  digests.start(true, false, false);
+  digests.update(stream);
+  digests.finish();
+  char text[32];
+  return std::string(support::digest_hex(*digests.md5_value(), text));
 }
 
 struct memory_clusters final : ntfs::cluster_source {

@@ -2,6 +2,7 @@
 // edges: two- and four-byte forms, surrogate pairs, lone surrogates, broken
 // UTF-8, and a round trip over random code points of every plane.
 #include "support/utf.h"
+#include "tests/common/ntfs_record_builder.h"
 
 #include <gtest/gtest.h>
 
@@ -10,18 +11,11 @@
 #include <string>
 #include <vector>
 
+using testing_support::utf16le;
+
 namespace {
 
 using bytes = std::vector<std::uint8_t>;
-
-bytes units_le(std::initializer_list<std::uint16_t> units) {
-  bytes out;
-  for (std::uint16_t unit : units) {
-    out.push_back(static_cast<std::uint8_t>(unit & 0xFF));
-    out.push_back(static_cast<std::uint8_t>(unit >> 8));
-  }
-  return out;
-}
 
 std::string text_of(std::initializer_list<unsigned char> octets) { return std::string(octets.begin(), octets.end()); }
 
@@ -74,29 +68,29 @@ TEST(Utf, CodePointsToUtf8UseTheShortestForm) {
 }
 
 TEST(Utf, Utf16PairsAndLoneSurrogates) {
-  const decoded smile = decode(units_le({0xD83D, 0xDE00}));
+  const decoded smile = decode(utf16le({0xD83D, 0xDE00}));
   ASSERT_TRUE(smile.ok);
   EXPECT_EQ(smile.utf8, text_of({0xF0, 0x9F, 0x98, 0x80}));
   EXPECT_EQ(smile.wide, U"\U0001F600");
 
   // "smile_😀.txt" as the basic volume stores it.
-  const decoded name = decode(units_le({'s', 'm', 'i', 'l', 'e', '_', 0xD83D, 0xDE00, '.', 't', 'x', 't'}));
+  const decoded name = decode(utf16le({'s', 'm', 'i', 'l', 'e', '_', 0xD83D, 0xDE00, '.', 't', 'x', 't'}));
   ASSERT_TRUE(name.ok);
   EXPECT_EQ(name.utf8, "smile_\xF0\x9F\x98\x80.txt");
 
   // A high surrogate with nothing after it, or followed by anything but a
   // low surrogate, cannot be decoded.
-  EXPECT_FALSE(decode(units_le({0xD83D})).ok);
-  EXPECT_FALSE(decode(units_le({'a', 0xD83D})).ok);
-  EXPECT_FALSE(decode(units_le({0xD83D, 'a'})).ok);
-  EXPECT_FALSE(decode(units_le({0xD83D, 0xD83D, 0xDE00})).ok);
+  EXPECT_FALSE(decode(utf16le({0xD83D})).ok);
+  EXPECT_FALSE(decode(utf16le({'a', 0xD83D})).ok);
+  EXPECT_FALSE(decode(utf16le({0xD83D, 'a'})).ok);
+  EXPECT_FALSE(decode(utf16le({0xD83D, 0xD83D, 0xDE00})).ok);
 
   // A lone low surrogate is kept as its own code point.
-  const decoded lone = decode(units_le({0xDE00}));
+  const decoded lone = decode(utf16le({0xDE00}));
   ASSERT_TRUE(lone.ok);
   EXPECT_EQ(lone.utf8, text_of({0xED, 0xB8, 0x80}));
   EXPECT_EQ(lone.wide, uni::wide_string(1, char32_t{0xDE00}));
-  const decoded lone_inside = decode(units_le({'x', 0xDFFF, 'y'}));
+  const decoded lone_inside = decode(utf16le({'x', 0xDFFF, 'y'}));
   ASSERT_TRUE(lone_inside.ok);
   EXPECT_EQ(lone_inside.utf8, text_of({'x', 0xED, 0xBF, 0xBF, 'y'}));
 
@@ -107,7 +101,7 @@ TEST(Utf, Utf16PairsAndLoneSurrogates) {
 
 TEST(Utf, OutputsAreReplacedNotAppended) {
   // Plain ASCII and text that needs encoding both start from empty outputs.
-  for (const bytes& input : {units_le({'A', 'b'}), units_le({0x00E9})}) {
+  for (const bytes& input : {utf16le({'A', 'b'}), utf16le({0x00E9})}) {
     std::string utf8 = "previous";
     uni::wide_string wide = U"previous";
     ASSERT_TRUE(uni::utf16_decode(input, &wide, &utf8));
