@@ -14,6 +14,7 @@
 #include "ntfs/mft_file_source.h"
 #include "tests/common/ntfs_record_builder.h"
 #include "tests/common/test_support.h"
+#include "tests/common/tsk_listing.h"
 
 using namespace testing_support;
 
@@ -95,19 +96,11 @@ TEST_F(BasicVolumeRecords, AHardLinkHasOneParentLinkPerDirectory) {
   EXPECT_EQ(record.names.size(), 2u);
 }
 
-// fls lines "…|/attrlist/many_streams.txt:stream|302-128-N|…|size|…".
+// The named streams fls lists for an entry, with their sizes.
 std::map<std::string, std::uint64_t> fls_streams_of(std::uint64_t entry) {
   std::map<std::string, std::uint64_t> streams;
-  for (const std::string& line : split_lines(read_file(source_fixture_path("basic.fls.txt")))) {
-    const std::vector<std::string> fields = split_fields(line, "|");
-    if (fields.size() < 11) continue;
-    const std::size_t n = fields.size();
-    if (fields[n - 9].rfind(std::to_string(entry) + "-128-", 0) != 0) continue;
-    std::string name = fields[1];
-    for (std::size_t i = 2; i + 9 < n; ++i) name += "|" + fields[i];
-    const auto colon = name.rfind(':');
-    if (colon == std::string::npos || name.find('/', colon) != std::string::npos) continue;
-    streams[name.substr(colon + 1)] = std::stoull(fields[n - 5]);
+  for (const fls_line& line : read_fls("basic")) {
+    if (line.entry == entry && line.type == 128 && !line.stream.empty()) streams[line.stream] = line.size;
   }
   return streams;
 }
