@@ -135,8 +135,9 @@ inline byte_vector utf16le(const std::u16string& text) {
 
 inline std::size_t round_up8(std::size_t n) { return (n + 7) / 8 * 8; }
 
-// A non-resident $DATA attribute: the 64-byte header, then `runs`.
+// A non-resident attribute ($DATA unless told): the 64-byte header, then `runs`.
 struct run_list_shape {
+  std::uint32_t type = 0x80;
   std::uint64_t first_vcn = 0;
   std::uint16_t run_list_offset = 64;
   std::optional<std::uint32_t> declared_length;  // default: header plus run list, rounded up to 8
@@ -146,7 +147,7 @@ struct run_list_shape {
 inline byte_vector non_resident_attribute(const byte_vector& runs, const run_list_shape& shape = {}) {
   const std::size_t length = shape.exact_length ? 64 + runs.size() : round_up8(64 + runs.size());
   byte_vector out(length, 0);
-  poke(out, 0, 0x80, 4);
+  poke(out, 0, shape.type, 4);
   poke(out, 4, shape.declared_length.value_or(static_cast<std::uint32_t>(length)), 4);
   out[8] = 1;
   poke(out, 16, shape.first_vcn, 8);

@@ -12,9 +12,9 @@
 using namespace testing_support;
 
 TEST(ExtensionRecords, OnlyRecordsInUseOfThisVeryFileLendAttributes) {
-  byte_vector list(72, 0);  // a non-resident $ATTRIBUTE_LIST: one cluster at LCN 0x20
-  poke(list, 0, 0x20, 4), poke(list, 4, 72, 4), list[8] = 1, poke(list, 32, 64, 2), poke(list, 48, 200, 8);
-  list[64] = 0x11, list[65] = 1, list[66] = 0x20;
+  // A non-resident $ATTRIBUTE_LIST of 200 bytes: one cluster at LCN 0x20.
+  byte_vector list = non_resident_attribute({0x11, 0x01, 0x20}, {.type = 0x20});
+  poke(list, 48, 200, 8);
   mft_image image;
   image.set(0, record_builder().build());  // the record size is learnt from entry 0
   image.set(40, record_builder().entry(40).sequence(3).file_name(reference_of(5, 5), u"host.txt")
