@@ -17,7 +17,6 @@
 #include <filesystem>
 #include <map>
 #include <set>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -39,80 +38,6 @@ using namespace testing_support;
 namespace {
 
 using bytes = byte_vector;
-
-// "S-1-5-21-1-2-3" as stored: revision, count, 6-byte big-endian authority,
-// little-endian sub-authorities. Written here, not taken from the code.
-bytes sid(const std::string& text) {
-  std::vector<std::uint64_t> numbers;
-  std::istringstream in(text.substr(2));
-  for (std::string part; std::getline(in, part, '-');) numbers.push_back(std::stoull(part));
-  bytes out{static_cast<std::uint8_t>(numbers.at(0)), static_cast<std::uint8_t>(numbers.size() - 2)};
-  for (int i = 5; i >= 0; --i) out.push_back(static_cast<std::uint8_t>(numbers.at(1) >> (8 * i)));
-  for (std::size_t i = 2; i < numbers.size(); ++i) {
-    out.resize(out.size() + 4);
-    poke(out, out.size() - 4, numbers[i], 4);
-  }
-  return out;
-}
-
-struct ace_plan {
-  std::uint8_t type;
-  std::uint32_t mask;
-  std::string who;
-  std::uint8_t flags = 0;
-};
-
-bytes ace(const ace_plan& plan) {
-  bytes out(8);
-  out[0] = plan.type;
-  out[1] = plan.flags;
-  poke(out, 4, plan.mask, 4);
-  append_bytes(out, sid(plan.who));
-  poke(out, 2, static_cast<std::uint32_t>(out.size()), 2);
-  return out;
-}
-
-bytes acl(const std::vector<ace_plan>& aces) {
-  bytes out(8);
-  out[0] = 2;
-  for (const auto& plan : aces) append_bytes(out, ace(plan));
-  poke(out, 2, static_cast<std::uint32_t>(out.size()), 2);
-  poke(out, 4, static_cast<std::uint32_t>(aces.size()), 2);
-  return out;
-}
-
-// Header, SACL, DACL, owner, group, in the order Windows writes them; an
-// empty part gets offset 0.
-bytes descriptor(const std::string& owner, const std::string& group, const bytes& sacl, const bytes& dacl) {
-  bytes out(20);
-  out[0] = 1;
-  std::uint32_t control = 0x8000;  // self-relative
-  const auto place = [&out](const bytes& part, std::size_t field) {
-    if (part.empty()) return;
-    poke(out, field, out.size(), 4);
-    append_bytes(out, part);
-  };
-  if (!sacl.empty()) control |= 0x10;
-  if (!dacl.empty()) control |= 0x04;
-  poke(out, 2, control, 2);
-  place(sacl, 12);
-  place(dacl, 16);
-  place(owner.empty() ? bytes{} : sid(owner), 4);
-  place(group.empty() ? bytes{} : sid(group), 8);
-  return out;
-}
-
-// An $SDS entry at `offset`: hash, id, offset, length, descriptor; padded to 16.
-bytes sds_entry(std::uint32_t id, std::uint64_t offset, const bytes& sd, std::uint32_t hash = 0x1234) {
-  bytes out(20);
-  poke(out, 0, hash, 4);
-  poke(out, 4, id, 4);
-  poke(out, 8, offset, 8);
-  poke(out, 16, 20 + sd.size(), 4);
-  append_bytes(out, sd);
-  out.resize((out.size() + 15) / 16 * 16);
-  return out;
-}
 
 std::string text_of(const bytes& b) {
   std::string out;
