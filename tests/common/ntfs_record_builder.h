@@ -21,6 +21,8 @@
 #include <vector>
 
 #include "ntfs/record_source.h"
+#include "support/digest_set.h"
+#include "support/digest_text.h"
 
 namespace testing_support {
 
@@ -51,6 +53,17 @@ inline std::vector<std::uint8_t> from_hex(std::string_view hex) {
     out.push_back(static_cast<std::uint8_t>(nibble(hex[i]) * 16 + nibble(hex[i + 1])));
   }
   return out;
+}
+
+// MD5 or SHA-256 of some bytes, in lower-case hex as md5sum and sha256sum print it.
+inline std::string digest_hex_of(std::span<const std::uint8_t> bytes, bool sha256) {
+  support::digest_set digests;
+  digests.start(!sha256, false, sha256);
+  digests.update(bytes);
+  digests.finish();
+  char text[64];
+  return std::string(sha256 ? support::digest_hex(*digests.sha256_value(), text)
+                            : support::digest_hex(*digests.md5_value(), text));
 }
 
 inline constexpr std::size_t stride_bytes = 512;

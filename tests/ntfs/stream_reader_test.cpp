@@ -11,23 +11,12 @@
 
 #include "ntfs/mft_file_source.h"
 #include "ntfs/record_reader.h"
-#include "support/digest_set.h"
-#include "support/digest_text.h"
+#include "tests/common/ntfs_record_builder.h"
 #include "tests/common/test_support.h"
 
 namespace {
 
 using bytes = std::vector<std::uint8_t>;
-
-// The MD5 of a stream, as NAME.md5.txt holds icat's.
-std::string md5_hex(const bytes& stream) {
-  support::digest_set digests;
-  digests.start(true, false, false);
-  digests.update(stream);
-  digests.finish();
-  char text[32];
-  return std::string(support::digest_hex(*digests.md5_value(), text));
-}
 
 struct memory_clusters final : ntfs::cluster_source {
   memory_clusters(bytes volume, std::uint32_t cluster) : m_volume(std::move(volume)), m_cluster(cluster) {}
@@ -215,7 +204,7 @@ TEST(StreamReaderVolumes, EveryDataStreamMatchesTheSleuthKit) {
       // icat writes nothing for $BadClus:$Bad, a hole the size of the volume
       // with no valid data (istat 8: init_size 0).
       if (name == "$Bad") EXPECT_EQ(out, bytes(data->header.real_size, 0));
-      else EXPECT_EQ(md5_hex(out), fields[0]) << line << " (" << out.size() << " bytes)";
+      else EXPECT_EQ(digest_hex_of(out, false), fields[0]) << line << " (" << out.size() << " bytes)";
     }
     EXPECT_EQ(checked, streams) << volume;
   }

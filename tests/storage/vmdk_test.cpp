@@ -18,8 +18,6 @@
 #include "storage/vmdk_chain.h"
 #include "storage/vmdk_chain_check.h"
 #include "storage/volume_selection.h"
-#include "support/digest_set.h"
-#include "support/digest_text.h"
 #include "tests/common/ntfs_record_builder.h"
 #include "tests/common/test_support.h"
 
@@ -68,14 +66,6 @@ const std::map<std::string, std::string>& raw_view_digests() {
   return digests;
 }
 
-std::string sha256_of(const byte_vector& bytes) {
-  support::digest_set digests;
-  digests.start(false, false, true);
-  digests.update(bytes);
-  digests.finish();
-  char text[64];
-  return std::string(support::digest_hex(*digests.sha256_value(), text));
-}
 
 // The whole virtual disk, read in pieces of `piece` bytes.
 byte_vector read_view(disk_reader& disk, std::size_t piece) {
@@ -197,7 +187,7 @@ TEST(VmdkRawView, EveryDiskReadsAsQemuReadsIt) {
     for (std::size_t piece : c.pieces) {
       SCOPED_TRACE(piece);
       const byte_vector view = read_view(disk, piece);
-      EXPECT_EQ(sha256_of(view), raw_view_digests().at(c.files.front()));
+      EXPECT_EQ(digest_hex_of(view, true), raw_view_digests().at(c.files.front()));
     }
   }
 }
@@ -249,14 +239,14 @@ TEST(VmdkRawView, OtherSubformats) {
   // plain image (-mounted_vmdk); its text descriptor is no sparse extent.
   disk_reader flat(uni::to_wide(fixture("vmdk-flat-flat.vmdk")));
   ASSERT_TRUE(flat.is_open());
-  EXPECT_EQ(sha256_of(read_view(flat, mib)), raw_view_digests().at("vmdk-flat.vmdk"));
+  EXPECT_EQ(digest_hex_of(read_view(flat, mib), true), raw_view_digests().at("vmdk-flat.vmdk"));
 
   // The text descriptors of monolithicFlat and twoGbMaxExtentSparse disks
   // name their extents; the chain reads through them.
   for (const std::string name : {"vmdk-flat.vmdk", "vmdk-two.vmdk"}) {
     disk_reader disk(vmdk_chain_paths{wide({fixture(name)})});
     ASSERT_TRUE(disk.is_open()) << name;
-    EXPECT_EQ(sha256_of(read_view(disk, mib)), raw_view_digests().at(name)) << name;
+    EXPECT_EQ(digest_hex_of(read_view(disk, mib), true), raw_view_digests().at(name)) << name;
   }
   // A flat extent has no descriptor; a sparse extent of a split disk has
   // no content ids to place it in a chain (its empty content id equals its
@@ -322,7 +312,7 @@ TEST_F(VmdkScratch, ChainsGivenInAnyOrder) {
   const std::vector<std::string> files = {copy("vmdk-chain-base.vmdk"), copy("vmdk-chain-child1.vmdk"),
                                           copy("vmdk-chain-child2.vmdk")};
   const std::string expected =
-      sha256_of(with_patterns(with_patterns(read_bytes(fixture("basic.img")), child1_writes), child2_writes));
+      digest_hex_of(with_patterns(with_patterns(read_bytes(fixture("basic.img")), child1_writes), child2_writes), true);
   EXPECT_EQ(expected, raw_view_digests().at("vmdk-chain-child2.vmdk"));
   std::vector<std::size_t> order = {0, 1, 2};
   do {
@@ -335,7 +325,7 @@ TEST_F(VmdkScratch, ChainsGivenInAnyOrder) {
     disk_reader disk(vmdk_chain_paths{wide(paths)});
     ASSERT_TRUE(disk.is_open());
     EXPECT_EQ(disk.narrow_path(), files[2]);
-    EXPECT_EQ(sha256_of(read_view(disk, mib)), expected);
+    EXPECT_EQ(digest_hex_of(read_view(disk, mib), true), expected);
   } while (std::next_permutation(order.begin(), order.end()));
 
   // The same file named twice is taken once.
@@ -359,7 +349,7 @@ TEST_F(VmdkScratch, ParentsFoundThroughTheirHints) {
   EXPECT_EQ(c.chain, (std::vector<std::string>{child2, child1, base}));
   disk_reader disk(vmdk_chain_paths{wide(c.chain)});
   ASSERT_TRUE(disk.is_open());
-  EXPECT_EQ(sha256_of(read_view(disk, mib)), raw_view_digests().at("vmdk-chain-child2.vmdk"));
+  EXPECT_EQ(digest_hex_of(read_view(disk, mib), true), raw_view_digests().at("vmdk-chain-child2.vmdk"));
 
   // Only the middle disk is missing.
   c = check({base, child2});
