@@ -194,25 +194,13 @@ TEST(VmdkRawView, EveryDiskReadsAsQemuReadsIt) {
 
 TEST(VmdkRawView, SnapshotsReadAsTheBaseWithTheirWritesOnTop) {
   // The same views built without any VMDK reader: the source image with the
-  // patterns qemu-io wrote. This pins a difference to its byte.
+  // patterns qemu-io wrote, which qemu-img's raw views confirm.
   const byte_vector basic = read_bytes(fixture("basic.img"));
-  const byte_vector child1 = with_patterns(basic, child1_writes);
-  const byte_vector child2 = with_patterns(child1, child2_writes);
+  const byte_vector child2 = with_patterns(with_patterns(basic, child1_writes), child2_writes);
   const byte_vector grain4k = with_patterns(basic, grain4k_writes);
+  EXPECT_EQ(digest_hex_of(child2, true), raw_view_digests().at("vmdk-chain-child2.vmdk"));
+  EXPECT_EQ(digest_hex_of(grain4k, true), raw_view_digests().at("vmdk-grain4k-child.vmdk"));
   const std::string base = fixture("vmdk-chain-base.vmdk");
-  struct view_case {
-    std::vector<std::string> files;
-    const byte_vector& expected;
-  };
-  for (const view_case& c : std::vector<view_case>{
-           {{base}, basic},
-           {{fixture("vmdk-chain-child1.vmdk"), base}, child1},
-           {{base, fixture("vmdk-chain-child1.vmdk"), fixture("vmdk-chain-child2.vmdk")}, child2},
-           {{base, fixture("vmdk-grain4k-child.vmdk")}, grain4k}}) {
-    disk_reader disk(vmdk_chain_paths{wide(c.files)});
-    ASSERT_TRUE(disk.is_open()) << c.files.back();
-    EXPECT_EQ(first_difference(read_view(disk, mib), c.expected), "equal") << c.files.back();
-  }
 
   // Reads that cross a grain boundary where the next grain lives in another
   // disk of the chain: child2's grain 0x5e0000 ends at 0x5f0000, where the
@@ -311,9 +299,7 @@ TEST(VmdkRawView, ByteSourceBehaviour) {
 TEST_F(VmdkScratch, ChainsGivenInAnyOrder) {
   const std::vector<std::string> files = {copy("vmdk-chain-base.vmdk"), copy("vmdk-chain-child1.vmdk"),
                                           copy("vmdk-chain-child2.vmdk")};
-  const std::string expected =
-      digest_hex_of(with_patterns(with_patterns(read_bytes(fixture("basic.img")), child1_writes), child2_writes), true);
-  EXPECT_EQ(expected, raw_view_digests().at("vmdk-chain-child2.vmdk"));
+  const std::string& expected = raw_view_digests().at("vmdk-chain-child2.vmdk");
   std::vector<std::size_t> order = {0, 1, 2};
   do {
     std::vector<std::string> paths;
