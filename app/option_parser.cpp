@@ -1,5 +1,6 @@
 #include "app/option_parser.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <system_error>
@@ -96,6 +97,14 @@ bool parse_shared_options(run_options& options, argument_list& arguments) {
     // A started instance never splits again, even when a script file it
     // reads names -cpu.
     options.instance_count = 0;
+  }
+  if (!take_number(arguments, "-threads", count, present)) return false;
+  if (present) {
+    if (count == 0) {
+      std::fputs("error: -threads needs a number of 1 or more\n", stderr);
+      return false;
+    }
+    options.threads = static_cast<std::uint32_t>(std::min<std::uint64_t>(count, max_walk_threads));
   }
   if (arguments.value("-tempdir", value)) options.temp_folder = slashes_forward(value);
   if (!take_number(arguments, "-fragment_files", count, present)) return false;

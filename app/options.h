@@ -17,6 +17,11 @@
 
 namespace app {
 
+// -threads takes at most this many; without it a run uses one thread per
+// core, up to the cap.
+inline constexpr std::uint32_t max_walk_threads = 64;
+inline constexpr unsigned default_walk_threads_cap = 4;
+
 class shared_options {
  public:
   shared_options() = default;
@@ -57,6 +62,7 @@ class shared_options {
 
   std::uint32_t instance_count = 0;
   std::uint32_t instance_number = 0xFFFFFFFF;
+  std::uint32_t threads = 0;       // -threads; 0: one per available core (see walk_thread_count)
   std::string temp_folder;         // -tempdir, "/"-separated
   bool separate_files = false;     // -separate_files: one results file per instance
   std::uint32_t fragment_count = 0;  // -fragment_files

@@ -11,6 +11,7 @@
 #include <iostream>
 #include <set>
 #include <system_error>
+#include <thread>
 
 #include "app/argument_list.h"
 #include "app/build_features.h"
@@ -77,6 +78,7 @@ bool run_scans(run_options& options, output::results_stream& stream) {
   const auto writer = output::make_record_writer(settings);
   walk::record_filters filter(options.filters, options.hexadecimal);
   walk::walk_run run(walk_settings, *writer, stream, filter, options.diagnostics.get());
+  run.set_writer_factory([&settings] { return output::make_record_writer(settings); });
   const uni::wide_string from_mft = uni::to_wide("\n- scanning MFT records from $MFT");
   const char* finished = "finished scanning MFT records from $MFT... proceeding to unallocated clusters\n";
 
@@ -237,6 +239,16 @@ output::output_settings make_output_settings(const run_options& options) {
   return settings;
 }
 
+unsigned walk_thread_count(const run_options& options) {
+  if (options.threads != 0) return options.threads;
+  // The instances of a -cpu run already share the cores between them.
+  if (options.instance_number != 0xFFFFFFFF) return 1;
+  // Past a few threads the writer and the disk set the pace, and every
+  // thread adds its own path cache.
+  const unsigned cores = std::thread::hardware_concurrency();
+  return std::clamp(cores, 1u, default_walk_threads_cap);
+}
+
 walk::walk_settings make_walk_settings(const run_options& options) {
   walk::walk_settings settings;
   settings.mft_file_path = options.mft_file_path;
@@ -282,6 +294,7 @@ walk::walk_settings make_walk_settings(const run_options& options) {
   settings.actions.extraction.choice = options.copy_streams;
   settings.actions.extraction.keep_extension = options.keep_extension;
   settings.actions.extraction.instance = options.instance_number;
+  settings.threads = walk_thread_count(options);
   return settings;
 }
 

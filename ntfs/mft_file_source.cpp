@@ -17,8 +17,7 @@ bool mft_file_source::open(const uni::wide_string& path) {
 
 void mft_file_source::close() {
   m_file.close();
-  m_extensions.clear();
-  m_extensions_indexed = false;
+  m_extensions = std::make_shared<extension_index>();
   m_record_size = 0;
   m_window_length = 0;
   m_window_offset = 0;
@@ -83,10 +82,10 @@ bool mft_file_source::extension_records_of(entry_number base, std::vector<entry_
   out.clear();
   std::uint32_t size = 0;
   if (!m_file.is_open() || !record_size(size)) return false;
-  if (!m_extensions_indexed) {
+  extension_index& index = *m_extensions;
+  std::call_once(index.built, [&] {
     // The base reference sits in the first stride of the record, before any
     // fixup position, so the raw bytes can be read as they are.
-    m_extensions_indexed = true;
     std::vector<std::uint8_t> chunk(window_bytes - window_bytes % size);
     for (std::uint64_t offset = 0; offset < m_file.size(); offset += chunk.size()) {
       const std::int64_t got = m_file.read_at(offset, chunk.data(), chunk.size());
@@ -97,11 +96,11 @@ bool mft_file_source::extension_records_of(entry_number base, std::vector<entry_
         support::byte_reader r(record);
         const file_reference owner{r.le64(record_offset::base_record)};
         if (owner.value == 0) continue;
-        m_extensions[owner.entry()].push_back((offset + at) / size);
+        index.bases[owner.entry()].push_back((offset + at) / size);
       }
     }
-  }
-  if (auto found = m_extensions.find(base); found != m_extensions.end()) out = found->second;
+  });
+  if (auto found = index.bases.find(base); found != index.bases.end()) out = found->second;
   return true;
 }
 

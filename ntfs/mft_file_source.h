@@ -1,6 +1,8 @@
 // An extracted $MFT file as a source of file records.
 #pragma once
 
+#include <memory>
+#include <mutex>
 #include <unordered_map>
 #include <vector>
 
@@ -26,6 +28,11 @@ class mft_file_source final : public record_source {
   std::uint64_t record_capacity() override;
   bool extension_records_of(entry_number base, std::vector<entry_number>& out) override;
 
+  // Shares `other`'s index of extension records (one pass over the file,
+  // made by whichever source needs it first), so that several readers of
+  // one file on several threads build it once.
+  void share_extension_index(const mft_file_source& other) { m_extensions = other.m_extensions; }
+
  private:
   uni::fileio m_file;
   std::uint32_t m_record_size = 0;  // bytes; 0 until learnt
@@ -34,8 +41,11 @@ class mft_file_source final : public record_source {
   std::size_t m_window_length = 0;    // bytes held
   // Base entry to its extension records; built by one pass over the file the
   // first time it is needed.
-  std::unordered_map<entry_number, std::vector<entry_number>> m_extensions;
-  bool m_extensions_indexed = false;
+  struct extension_index {
+    std::once_flag built;
+    std::unordered_map<entry_number, std::vector<entry_number>> bases;
+  };
+  std::shared_ptr<extension_index> m_extensions = std::make_shared<extension_index>();
 };
 
 }  // namespace ntfs

@@ -52,7 +52,7 @@ void bodyfile_writer::write(const entry_result& result, results_stream& stream) 
   if (stream.header_pending) {
     stream.append("md5|name|inode|mode as string|uid|gid|size|access time|modify time|mft time|create time\n");
     stream.line_done();
-    stream.header_pending = false;
+    stream.header_written();
   }
 
   if (record.file_names.empty()) {

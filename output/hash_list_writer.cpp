@@ -51,7 +51,7 @@ void hash_list_writer::write_header(results_stream& stream) {
   m_line.text("comment", 10);
   m_line.end();
   stream.line_done();
-  stream.header_pending = false;
+  stream.header_written();
 }
 
 void hash_list_writer::write_times(const ntfs::four_times& times) {

@@ -41,7 +41,7 @@ void l2t_writer::write_header(results_stream& stream) {
   }
   m_line.end();
   stream.line_done();
-  stream.header_pending = false;
+  stream.header_written();
 }
 
 void l2t_writer::write(const entry_result& result, results_stream& stream) {

@@ -77,7 +77,7 @@ void per_path_writer::write_header(results_stream& stream) {
   if (m_settings.header_column) m_line.text("header data", 0);
   m_line.end();
   stream.line_done();
-  stream.header_pending = false;
+  stream.header_written();
 }
 
 void per_path_writer::write_times(const ntfs::four_times& times) {

@@ -62,7 +62,7 @@ void timeline_writer::write_header(results_stream& stream) {
   }
   m_line.end();
   stream.line_done();
-  stream.header_pending = false;
+  stream.header_written();
 }
 
 void timeline_writer::add_time(std::uint64_t filetime, kind k, int role, std::uint32_t name_index, bool dos) {

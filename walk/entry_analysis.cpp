@@ -87,4 +87,30 @@ bool analyze_entry(walk_run& run, ntfs::mft_record& record, output::entry_result
   return true;
 }
 
+bool read_entry(walk_run& run, ntfs::mft_record& record, ntfs::entry_number entry, bool& bad,
+                ntfs::record_header& header, bool log_failure) {
+  record.reset();
+  if (!ntfs::read_raw_record(record.raw, bad, run.records(), entry, ntfs::read_intent::sequential, &header) ||
+      record.raw.empty()) {
+    if (log_failure && run.log()) run.log()->write("err: mftfixup %llx", static_cast<unsigned long long>(entry));
+    return false;
+  }
+  return true;
+}
+
+bool range_walk_entry(walk_run& run, ntfs::mft_record& record, output::entry_result& result, ntfs::entry_number entry,
+                      std::uint64_t entry_count) {
+  bool bad = false;
+  ntfs::record_header header;
+  // Past the end of the MFT nothing more can be read.
+  if (!read_entry(run, record, entry, bad, header)) return entry < entry_count;
+  support::diagnostics_log* log = run.log();
+  if (bad && log) log->write("mft entry %llu has bad filerecord", static_cast<unsigned long long>(entry));
+  if (analyze_entry(run, record, result, entry, header)) {
+    result.record_offset = run.settings().record_offset ? entry * run.records().record_size : 0;
+    run.report(result);
+  }
+  return true;
+}
+
 }  // namespace walk

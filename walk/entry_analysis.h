@@ -21,4 +21,15 @@ bool analyze_entry(walk_run& run, ntfs::mft_record& record, output::entry_result
 // resolve without reading it again.
 void register_directory(walk_run& run, const ntfs::mft_record& record);
 
+// Reads entry `entry` into `record.raw` (the record reset first) with its
+// fixups applied; false when it cannot be read (logged when `log_failure`).
+bool read_entry(walk_run& run, ntfs::mft_record& record, ntfs::entry_number entry, bool& bad,
+                ntfs::record_header& header, bool log_failure = true);
+
+// One entry of the range walk: read, analysed and written when selected.
+// False when the entry cannot be read and lies at or past `entry_count`, the
+// end of the MFT, where the walk stops.
+bool range_walk_entry(walk_run& run, ntfs::mft_record& record, output::entry_result& result, ntfs::entry_number entry,
+                      std::uint64_t entry_count);
+
 }  // namespace walk

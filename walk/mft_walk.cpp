@@ -11,6 +11,7 @@
 #include "support/console.h"
 #include "support/progress_pacer.h"
 #include "walk/entry_analysis.h"
+#include "walk/threaded_walk.h"
 
 namespace walk {
 
@@ -51,23 +52,6 @@ bool prepare(walk_run& run, ntfs::mft_record& record, walk_plan& plan) {
   // a damaged $DATA size must not send the walk through billions of entries.
   plan.source_entries = run.bare_mft_source() ? run.source_size_bytes() / record_size
                                               : std::min(plan.entry_count, run.records().source->record_capacity());
-  return true;
-}
-
-void dispatch(walk_run& run, output::entry_result& result, ntfs::entry_number entry) {
-  result.record_offset = run.settings().record_offset ? entry * run.records().record_size : 0;
-  run.report(result);
-}
-
-// Reads one entry into `record.raw`; false when it cannot be read.
-bool read_entry(walk_run& run, ntfs::mft_record& record, ntfs::entry_number entry, bool& bad,
-                ntfs::record_header& header, bool log_failure = true) {
-  record.reset();
-  if (!ntfs::read_raw_record(record.raw, bad, run.records(), entry, ntfs::read_intent::sequential, &header) ||
-      record.raw.empty()) {
-    if (log_failure && run.log()) run.log()->write("err: mftfixup %llx", static_cast<unsigned long long>(entry));
-    return false;
-  }
   return true;
 }
 
@@ -135,18 +119,13 @@ bool mft_range_walk(walk_run& run) {
     log->write("range of inodes to analyze: %llu -> %llu", static_cast<unsigned long long>(start),
                static_cast<unsigned long long>(end));
   }
+  if (threaded_walk_possible(run, end - start) && threaded_range_walk(run, start, end, plan.entry_count)) {
+    return finish_walk(run);
+  }
   for (std::uint64_t entry = start; entry < end && !run.output_failed(); ++entry) {
     if (log) log->write("-------------------------------");
     show_progress(settings, pacer, entry, plan.entry_count);
-    bool bad = false;
-    ntfs::record_header header;
-    if (!read_entry(run, record, entry, bad, header)) {
-      // Past the end of the MFT nothing more can be read.
-      if (entry >= plan.entry_count) break;
-      continue;
-    }
-    if (bad && log) log->write("mft entry %llu has bad filerecord", static_cast<unsigned long long>(entry));
-    if (analyze_entry(run, record, result, entry, header)) dispatch(run, result, entry);
+    if (!range_walk_entry(run, record, result, entry, plan.entry_count)) break;
   }
   return finish_walk(run);
 }

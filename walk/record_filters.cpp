@@ -48,6 +48,12 @@ record_filters::record_filters(const filter_settings& settings, bool hexadecimal
   }
 }
 
+std::unique_ptr<selection_filter> record_filters::clone() const {
+  auto copy = std::make_unique<record_filters>(*this);
+  copy->m_filter_streams = nullptr;  // pointed into this filter's settings
+  return copy;
+}
+
 primary_verdict record_filters::primary_test(const ntfs::record_header& header, ntfs::entry_number entry) {
   m_type_note.clear();
   m_pattern_note.clear();

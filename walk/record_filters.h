@@ -29,6 +29,7 @@ class record_filters final : public selection_filter {
   void anomaly_check(const ntfs::mft_record& record, output::entry_result& result) override;
   // Directory and file paths become directory-inode and inode items.
   void volume_opened(ntfs::ntfs_volume& volume, ntfs::record_context& context) override;
+  std::unique_ptr<selection_filter> clone() const override;
 
   // The scans switch these between walks.
   void set_deleted_only(bool on) { m_settings.deleted_only = on; }

@@ -2,6 +2,8 @@
 // entry is reported, called at fixed points of the entry analysis.
 #pragma once
 
+#include <memory>
+
 #include "ntfs/mft_record.h"
 #include "ntfs/ntfs_volume.h"
 #include "ntfs/record_reader.h"
@@ -36,6 +38,9 @@ class selection_filter {
   virtual void volume_opened(ntfs::ntfs_volume& volume, ntfs::record_context& context) = 0;
   // Timestamp plausibility notes; never rejects.
   virtual void anomaly_check(const ntfs::mft_record& record, output::entry_result& result) = 0;
+  // An independent copy in the same state, for another walk thread; null
+  // when the filter cannot be copied (the walk then keeps to one thread).
+  virtual std::unique_ptr<selection_filter> clone() const { return nullptr; }
 };
 
 }  // namespace walk

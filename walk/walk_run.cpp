@@ -59,14 +59,23 @@ bool walk_run::open_source() {
 void walk_run::close_source() {
   // Bytes the results rest on that the source could not deliver: the run
   // goes on with zeros in their place, and says so.
-  const std::uint64_t unreadable = m_volume_bytes ? m_volume_bytes->unreadable_count() : 0;
+  const std::uint64_t unreadable = close_source_quietly();
   if (unreadable > 0) {
     std::fprintf(stderr, "warning: %llu unreadable grains/sectors read as zeros\n",
                  static_cast<unsigned long long>(unreadable));
     if (m_log) {
       m_log->write("warning: %llu unreadable grains/sectors read as zeros in %s",
-                   static_cast<unsigned long long>(unreadable), m_volume_bytes->narrow_path().c_str());
+                   static_cast<unsigned long long>(unreadable), m_volume_path_text.c_str());
     }
+  }
+}
+
+std::uint64_t walk_run::close_source_quietly() {
+  std::uint64_t unreadable = m_unreadable_elsewhere;
+  m_unreadable_elsewhere = 0;
+  if (m_volume_bytes) {
+    unreadable += m_volume_bytes->unreadable_count();
+    m_volume_path_text = m_volume_bytes->narrow_path();
   }
   m_mft_file.close();
   m_actions.set_clusters(nullptr);
@@ -76,6 +85,7 @@ void walk_run::close_source() {
   m_records.clusters = nullptr;
   m_records.record_size_known = false;
   m_records.extension_entry = ~0ULL;
+  return unreadable;
 }
 
 }  // namespace walk

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <set>
 #include <string>
@@ -42,6 +43,8 @@ struct walk_settings {
   action_settings actions;            // digests and header bytes of accepted records
   bool owner_sid = false;             // look up each record's owner SID
   bool record_dump = false;           // -find_mft: owner and group from $Secure
+  // Threads of the range walk; 1 keeps every step on the calling thread.
+  unsigned threads = 1;
 };
 
 class walk_run {
@@ -85,6 +88,21 @@ class walk_run {
   // The open volume, or null for an extracted $MFT.
   ntfs::ntfs_volume* volume() { return m_volume.get(); }
 
+  // Makes another writer of the run's layout, for a walk thread. Without
+  // one the walk keeps to one thread.
+  using writer_factory = std::function<std::unique_ptr<output::record_writer>()>;
+  void set_writer_factory(writer_factory factory) { m_writer_factory = std::move(factory); }
+  const writer_factory& make_writer() const { return m_writer_factory; }
+  // Shares what the open source of `from` has already learnt about the same
+  // source (an extracted $MFT's extension-record index).
+  void share_source_state(const walk_run& from) { m_mft_file.share_extension_index(from.m_mft_file); }
+  // Unreadable grains or sectors met by another run over the same source,
+  // reported with this run's own when the source closes.
+  void add_unreadable(std::uint64_t count) { m_unreadable_elsewhere += count; }
+  // Closes the source without a word about unreadable bytes; returns their
+  // count for the run that reports them.
+  std::uint64_t close_source_quietly();
+
   ntfs::record_context& records() { return m_records; }
   ntfs::path_cache& paths() { return m_paths; }
   // Entry numbers of the directories the walk met, one bit each (a 10M
@@ -107,6 +125,9 @@ class walk_run {
   ntfs::path_cache m_paths;
   std::vector<bool> m_directories_met;
   std::string m_failure;
+  writer_factory m_writer_factory;
+  std::uint64_t m_unreadable_elsewhere = 0;
+  std::string m_volume_path_text;  // of the source just closed, for its warning
 };
 
 }  // namespace walk
