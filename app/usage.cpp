@@ -72,6 +72,7 @@ constexpr const char* usage_lines =
     "  -mftstart <value> [-mftrange <value>]   = only process these inodes\n"
     "  -filerecord_offset                      = output the offset of the filerec\n"
     "  -quiet                                  = suppress progress during run\n"
+    "  -threads <#threads>                     = walk on this many threads [1: one]\n"
     "  -dateformat mm/dd/yy                    = \"yyyy-mm-dd\" is the default\n"
     "  -timeformat hh:mm:ss                    = \"hh:mm:ss.xxx\" is the default\n"
     "  -pair_datetime                          = combine date/time into 1 field\n"

@@ -119,7 +119,7 @@ bool mft_range_walk(walk_run& run) {
     log->write("range of inodes to analyze: %llu -> %llu", static_cast<unsigned long long>(start),
                static_cast<unsigned long long>(end));
   }
-  if (threaded_walk_possible(run, end - start) && threaded_range_walk(run, start, end, plan.entry_count)) {
+  if (start < end && threaded_walk_possible(run, end - start) && threaded_range_walk(run, start, end, plan.entry_count)) {
     return finish_walk(run);
   }
   for (std::uint64_t entry = start; entry < end && !run.output_failed(); ++entry) {

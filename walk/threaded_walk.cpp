@@ -45,13 +45,14 @@ struct walk_thread_state {
 
 class batch_ring {
  public:
-  batch_ring(std::uint64_t start, std::uint64_t end, std::uint64_t entry_count, std::size_t slots)
-      : m_start(start), m_end(end), m_entry_count(entry_count), m_slots(slots) {
+  batch_ring(std::uint64_t start, std::uint64_t end, std::uint64_t entry_count, std::size_t slots,
+             std::uint64_t batch_entries)
+      : m_start(start), m_end(end), m_entry_count(entry_count), m_batch_entries(batch_entries), m_slots(slots) {
     for (std::size_t i = 0; i < slots; ++i) m_slots[i].turn = i;
   }
 
   std::uint64_t batch_count() const {
-    return (m_end - m_start + threaded_batch_entries - 1) / threaded_batch_entries;
+    return (m_end - m_start + m_batch_entries - 1) / m_batch_entries;
   }
 
   // A walk thread's loop: take the next batch, wait for its slot, format it.
@@ -98,7 +99,7 @@ class batch_ring {
         stream.append_text(text.substr(0, slot.header_begin));
         stream.append_text(text.substr(slot.header_end));
       }
-      const std::uint64_t first = m_start + batch * threaded_batch_entries;
+      const std::uint64_t first = m_start + batch * m_batch_entries;
       if (run.settings().progress && pacer.due()) {
         support::progress_line("analyzing entry %llu of %llu", static_cast<unsigned long long>(first),
                                static_cast<unsigned long long>(m_entry_count));
@@ -131,8 +132,8 @@ class batch_ring {
     stream.header_pending = true;
     slot.has_header = false;
     slot.walk_ended = false;
-    const std::uint64_t first = m_start + batch * threaded_batch_entries;
-    const std::uint64_t last = std::min(m_end, first + threaded_batch_entries);
+    const std::uint64_t first = m_start + batch * m_batch_entries;
+    const std::uint64_t last = std::min(m_end, first + m_batch_entries);
     for (std::uint64_t entry = first; entry < last; ++entry) {
       const bool header_was_pending = stream.header_pending;
       const std::size_t before = stream.buffer().size();
@@ -153,6 +154,7 @@ class batch_ring {
   const std::uint64_t m_start;
   const std::uint64_t m_end;
   const std::uint64_t m_entry_count;
+  const std::uint64_t m_batch_entries;
   std::vector<batch_slot> m_slots;
   std::mutex m_mutex;
   std::condition_variable m_slot_freed;
@@ -161,13 +163,18 @@ class batch_ring {
   bool m_stopped = false;
 };
 
+// Four batches per thread at least, within the limits.
+std::uint64_t batch_entries_for(std::uint64_t entries, unsigned threads) {
+  return std::clamp<std::uint64_t>(entries / (4 * std::uint64_t{threads}), min_batch_entries, max_batch_entries);
+}
+
 }  // namespace
 
 bool threaded_walk_possible(walk_run& run, std::uint64_t entries) {
   const walk_settings& settings = run.settings();
   const bool log_open = run.log() && run.log()->is_open();
   return settings.threads > 1 && run.make_writer() && !log_open && !settings.actions.extraction.enabled &&
-         entries >= 2 * threaded_batch_entries * settings.threads;
+         entries >= 2 * min_batch_entries;
 }
 
 bool threaded_range_walk(walk_run& run, std::uint64_t start, std::uint64_t end, std::uint64_t entry_count) {
@@ -176,6 +183,9 @@ bool threaded_range_walk(walk_run& run, std::uint64_t start, std::uint64_t end, 
     std::unique_ptr<selection_filter> filter = run.filter().clone();
     if (!filter) return false;
     auto state = std::make_unique<walk_thread_state>(run, run.make_writer()(), std::move(filter));
+    // The threads share the memory one thread's path cache would use.
+    state->run.resize_path_cache(ntfs::path_cache::default_directory_capacity / run.settings().threads,
+                                 ntfs::path_cache::default_path_capacity / run.settings().threads);
     if (!state->run.open_source() || !state->run.source_ready() || !state->run.records().ensure_record_size() ||
         state->run.records().record_size != run.records().record_size) {
       return false;
@@ -186,7 +196,7 @@ bool threaded_range_walk(walk_run& run, std::uint64_t start, std::uint64_t end, 
 
   // Two batches per thread in flight: enough to keep every thread busy
   // while the writer catches up, and a bound on the text held.
-  batch_ring ring(start, end, entry_count, 2 * states.size());
+  batch_ring ring(start, end, entry_count, 2 * states.size(), batch_entries_for(end - start, run.settings().threads));
   std::vector<std::thread> threads;
   threads.reserve(states.size());
   for (auto& state : states) threads.emplace_back([&ring, &state] { ring.walk_batches(*state); });

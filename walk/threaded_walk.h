@@ -13,14 +13,16 @@
 
 namespace walk {
 
-// Entries in one batch: one read-ahead window of 1024-byte records.
-inline constexpr std::uint64_t threaded_batch_entries = 256;
+// Entries in one batch: one read-ahead window of 1024-byte records, or
+// fewer on a small MFT so that every thread still gets several batches.
+inline constexpr std::uint64_t max_batch_entries = 256;
+inline constexpr std::uint64_t min_batch_entries = 16;
 
 // Whether a range of `entries` entries is walked on several threads: more
 // than one thread asked, a writer factory and a copyable filter, no
-// diagnostics log (its lines follow the order of every read) and no file
-// extraction (file names are numbered in order), and at least two batches
-// for every thread.
+// diagnostics log (its lines follow the order of every read, cache hits
+// included) and no file extraction (the copies' names and the write
+// failure that ends the run follow walk order), and at least two batches.
 bool threaded_walk_possible(walk_run& run, std::uint64_t entries);
 
 // Walks entries [start, end) on the run's threads and writes the selected

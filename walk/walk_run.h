@@ -105,6 +105,8 @@ class walk_run {
 
   ntfs::record_context& records() { return m_records; }
   ntfs::path_cache& paths() { return m_paths; }
+  // Replaces the path cache with an empty one of these sizes (entries).
+  void resize_path_cache(std::size_t directories, std::size_t paths) { m_paths = ntfs::path_cache(directories, paths); }
   // Entry numbers of the directories the walk met, one bit each (a 10M
   // record MFT costs 1.25 MB), for the index-slack scan that follows.
   std::vector<bool>& directories_met() { return m_directories_met; }
