@@ -22,6 +22,20 @@ if [[ ! -f $dir/bench-usn.img || ! -f $dir/bench.usnjrnl ]]; then
     bash "$here/make-bench-journal.sh" "$dir" >/dev/null
 fi
 
+# The bytes -hashfile digests, as plain files for the coreutils tools: the
+# system files' unnamed streams (icat) and every file of the volume, copied
+# out through a read-only ntfs-3g mount.
+if [[ ! -d $dir/hashed-files ]]; then
+    echo "copying the bench volume's files out for md5sum (needs root, about a minute)"
+    mnt=$(mktemp -d /tmp/brindle-bench-ro.XXXXXX)
+    mkdir -p "$dir/hashed-files.tmp/system"
+    for inode in 0 1 2 4 6 7 10; do icat "$dir/bench.img" "$inode" > "$dir/hashed-files.tmp/system/$inode"; done
+    ntfs-3g -o ro "$dir/bench.img" "$mnt"
+    cp -r "$mnt"/. "$dir/hashed-files.tmp/volume"
+    umount "$mnt" && rmdir "$mnt"
+    mv "$dir/hashed-files.tmp" "$dir/hashed-files"
+fi
+
 python3 - "$brindle" "$dir" <<'PY'
 import os, resource, subprocess, sys, time
 
@@ -53,13 +67,14 @@ def peak_rss_kib(command):
     _, status, usage = os.wait4(pid, 0)
     return usage.ru_maxrss
 
+fls_time = float("nan")
 print(f"volume: {records:,} MFT records of {record_size} bytes ({os.path.getsize(mft) / 2**20:.0f} MiB $MFT)")
 subprocess.run(["cat", mft], stdout=subprocess.DEVNULL)  # warm the page cache
 t = timed(["cat", mft])
 print(f"{'cat $MFT > /dev/null':32} {t:7.3f} s")
 if subprocess.run(["which", "fls"], stdout=subprocess.DEVNULL).returncode == 0:
-    t = timed(["fls", "-r", "-m", "/", img], repeats=1)
-    print(f"{'fls -r -m / (whole volume)':32} {t:7.3f} s   {records / t:12,.0f} records/s")
+    fls_time = timed(["fls", "-r", "-m", "/", img], repeats=3)
+    print(f"{'fls -r -m / (whole volume)':32} {fls_time:7.3f} s   {records / fls_time:12,.0f} records/s")
 for label, extra in (("-csv", ["-csv"]), ("-csv -filter_ext txt", ["-csv", "-filter_ext", "txt"]),
                      ("-filepath_only", ["-filepath_only"]), ("default layout", []),
                      ("-csvperpath", ["-csvperpath"]), ("-jsonl", ["-jsonl"]),
@@ -72,14 +87,26 @@ for label, extra in (("-csv", ["-csv"]), ("-csv -filter_ext txt", ["-csv", "-fil
           f" (budget {budget / 1024:.1f} MiB)")
 
 # The same walk from the volume image, against fls on that image.
-t = timed([brindle, "-image", img, "-quiet", "-csv"])
-print(f"{'brindle -image -csv':32} {t:7.3f} s   {records / t:12,.0f} records/s")
+for threads in (["-threads", "1"], []):
+    t = timed([brindle, "-image", img, "-quiet", "-csv"] + threads, repeats=5)
+    label = " ".join(["brindle -image -csv"] + threads)
+    print(f"{label:32} {t:7.3f} s   {records / t:12,.0f} records/s   {t / fls_time:5.2f}x the time of fls")
 
 # Content digests: every file's unnamed stream read and hashed (100,000
 # small resident streams, and the $MFT and $LogFile streams of about 100 MiB).
-for hashes in ("md5", "md5|sha1|sha256"):
-    t = timed([brindle, "-image", img, "-quiet", "-hashfile", hashes])
-    print(f"{'brindle -hashfile ' + hashes:32} {t:7.3f} s   {records / t:12,.0f} records/s")
+# Against the coreutils tools over the same bytes (the files copied out):
+# best of nine, as the times are short.
+tools = {}
+files = os.path.join(folder, "hashed-files")
+for tool in ("md5sum", "sha1sum", "sha256sum"):
+    tools[tool] = timed(["sh", "-c", f"find {files} -type f -print0 | xargs -0 {tool} > /dev/null"], repeats=9)
+    print(f"{tool + ' (same bytes)':32} {tools[tool]:7.3f} s")
+for hashes, against in (("md5", tools["md5sum"]), ("md5|sha1|sha256", max(tools.values()))):
+    for threads in ("1", None):
+        command = [brindle, "-image", img, "-quiet", "-hashfile", hashes] + (["-threads", threads] if threads else [])
+        t = timed(command, repeats=9)
+        label = f"brindle -hashfile {hashes}" + (" -threads 1" if threads else "")
+        print(f"{label:44} {t:7.3f} s   {records / t:12,.0f} records/s   {t / against:5.2f}x the slowest tool")
 
 # Index slack: every $I30 index of the volume read again after the walk.
 t = timed([brindle, "-image", img, "-quiet", "-csv", "-indx_slack"])

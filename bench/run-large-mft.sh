@@ -46,12 +46,40 @@ for records in sizes:
     subprocess.run(["cat", mft], stdout=subprocess.DEVNULL)
     cat, _ = best(["/bin/cat", mft], repeats)
     print(f"{records:,} records ({os.path.getsize(mft) / 2**30:.1f} GiB): cat $MFT {cat:.3f} s")
-    for label, extra in (("-csv", ["-csv"]), ("-csvperpath", ["-csvperpath"]), ("-bodyfile", ["-bodyfile"])):
+    for label, extra in (("-csv", ["-csv"]), ("-csv -threads 1", ["-csv", "-threads", "1"]),
+                         ("-csvperpath", ["-csvperpath"]), ("-bodyfile", ["-bodyfile"])):
         t, rss = best([brindle, "-mftfile", mft, "-quiet"] + extra, repeats)
         if label == "-csv":
             csv_times[records] = t
-        print(f"  brindle {label:12} {t:8.3f} s  {t / cat:6.1f}x cat  {records / t:12,.0f} records/s"
+        print(f"  brindle {label:16} {t:8.3f} s  {t / cat:6.1f}x cat  {records / t:12,.0f} records/s"
               f"  peak RSS {rss / 1024:7.1f} MiB")
+
+def body_digest(path):
+    """MD5 of a results file after its run header (up to the first blank line)."""
+    import hashlib
+    digest, seen_blank = hashlib.md5(), False
+    with open(path, "rb") as f:
+        for line in f:
+            if seen_blank:
+                digest.update(line)
+            elif line == b"\n":
+                seen_blank = True
+    return digest.hexdigest()
+
+# Two processes (-cpu 2, each on one thread) against one process on one
+# thread and on the default threads, all writing a results file.
+small = min(sizes)
+mft = os.path.join(folder, f"large-{small}.mft")
+out = {name: os.path.join(folder, f"cpu-{name}.csv") for name in ("single", "threads", "cpu2")}
+t_single, _ = best([brindle, "-mftfile", mft, "-quiet", "-csv", "-threads", "1", "-out", out["single"]])
+t_threads, _ = best([brindle, "-mftfile", mft, "-quiet", "-csv", "-out", out["threads"]])
+t_cpu, _ = best([brindle, "-mftfile", mft, "-quiet", "-csv", "-cpu", "2", "-out", out["cpu2"]])
+same = len({body_digest(path) for path in out.values()}) == 1
+print(f"{small:,} records -csv -out: one thread {t_single:.3f} s, default threads {t_threads:.3f} s "
+      f"({t_single / t_threads:.2f}x), -cpu 2 {t_cpu:.3f} s ({t_single / t_cpu:.2f}x); "
+      f"results identical after the run header: {same}")
+for path in out.values():
+    os.remove(path)
 if len(csv_times) > 1:
     small, large = min(csv_times), max(csv_times)
     print(f"-csv {large:,} / {small:,} records: {csv_times[large] / csv_times[small]:.2f}x the time")
