@@ -295,6 +295,7 @@ walk::walk_settings make_walk_settings(const run_options& options) {
   settings.actions.extraction.keep_extension = options.keep_extension;
   settings.actions.extraction.instance = options.instance_number;
   settings.threads = walk_thread_count(options);
+  settings.actions.overlap_digests = settings.threads > 1;
   return settings;
 }
 

@@ -53,6 +53,12 @@ bool entry_actions::hash_stream(const ntfs::attr_record& attribute) {
     const std::uint64_t from = attribute.header.value_offset, length = attribute.header.value_length;
     ok = from + length <= raw.size();
     if (ok) sink.write(raw.subspan(from, length));
+  } else if (m_reader && m_settings.overlap_digests &&
+             attribute.header.real_size >= 2 * digest_pipeline::buffer_bytes) {
+    if (!m_pipeline) m_pipeline = std::make_unique<digest_pipeline>(m_digests);
+    ok = m_reader->read(attribute, *m_pipeline, read_options());
+    m_pipeline->drain();
+    if (m_reader->cut_at_damage()) note_damage(m_log, attribute.read_under_entry, attribute);
   } else if (m_reader) {
     ok = m_reader->read(attribute, sink, read_options());
     if (m_reader->cut_at_damage()) note_damage(m_log, attribute.read_under_entry, attribute);

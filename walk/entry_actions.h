@@ -13,6 +13,7 @@
 #include "output/entry_result.h"
 #include "support/diagnostics_log.h"
 #include "support/digest_set.h"
+#include "walk/digest_pipeline.h"
 #include "walk/extraction_settings.h"
 #include "walk/file_extraction.h"
 
@@ -28,6 +29,7 @@ struct action_settings {
   bool header_strings = false;
   std::uint32_t header_length = 0;  // bytes
   extraction_settings extraction;   // -action_copy_files
+  bool overlap_digests = false;     // digest long streams on a helper thread while reading them
   bool any_digest() const { return md5 || sha1 || sha256; }
 };
 
@@ -70,6 +72,7 @@ class entry_actions {
   ntfs::cluster_source* m_clusters = nullptr;
   std::unique_ptr<ntfs::stream_reader> m_reader;
   support::digest_set m_digests;
+  std::unique_ptr<digest_pipeline> m_pipeline;  // made for the first long stream
   std::vector<std::uint8_t> m_header;
 };
 
