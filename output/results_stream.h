@@ -42,6 +42,7 @@ class results_stream {
 
   // Text formatted elsewhere, written after what this stream holds.
   void append_text(std::string_view text) {
+    if (text.empty()) return;
     if (m_target && m_buffer.size() + text.size() >= flush_threshold_bytes) {
       flush();
       m_target->write(text.data(), static_cast<std::streamsize>(text.size()));

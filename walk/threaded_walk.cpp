@@ -52,7 +52,8 @@ class batch_ring {
   }
 
   std::uint64_t batch_count() const {
-    return (m_end - m_start + m_batch_entries - 1) / m_batch_entries;
+    const std::uint64_t entries = m_end - m_start;
+    return entries / m_batch_entries + (entries % m_batch_entries != 0 ? 1 : 0);
   }
 
   // A walk thread's loop: take the next batch, wait for its slot, format it.
