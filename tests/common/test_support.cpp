@@ -1,6 +1,9 @@
 #include <csignal>
 #include "tests/common/test_support.h"
 
+#include <gtest/gtest.h>
+
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 #include <sys/wait.h>
@@ -107,6 +110,37 @@ std::vector<std::string> split_fields(const std::string& line, const std::string
 std::string results_body(const std::string& text) {
   const std::size_t blank = text.find("\n\n");
   return blank == std::string::npos ? text : text.substr(blank + 2);
+}
+
+std::size_t results_table::column(const std::string& name) const {
+  const auto at = std::find(header.begin(), header.end(), name);
+  if (at != header.end()) return static_cast<std::size_t>(at - header.begin());
+  ADD_FAILURE() << "no column " << name;
+  return 0;
+}
+
+std::vector<std::string> results_table::row_of(std::uint64_t wanted) const {
+  for (std::size_t row = 0; row < rows.size(); ++row) {
+    if (entry(row) == wanted) return rows[row];
+  }
+  ADD_FAILURE() << "no row for entry " << wanted;
+  return std::vector<std::string>(header.size());
+}
+
+results_table parse_results(const std::string& body, const std::string& separator) {
+  results_table table;
+  for (const std::string& line : split_lines(body)) {
+    std::vector<std::string> fields = split_fields(line, separator);
+    for (auto& field : fields) field.erase(field.find_last_not_of(' ') + 1);
+    if (table.header.empty()) {
+      table.header = fields;
+    } else if (fields.size() == table.header.size()) {
+      table.rows.push_back(fields);
+    } else {
+      ADD_FAILURE() << "ragged line: " << line;
+    }
+  }
+  return table;
 }
 
 }  // namespace testing_support

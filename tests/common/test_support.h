@@ -46,4 +46,21 @@ std::vector<std::string> split_fields(const std::string& line, const std::string
 // Results without the run header (everything up to the first blank line).
 std::string results_body(const std::string& text);
 
+// A results table: the header row and the data rows, each field without the
+// blanks that pad the fixed-width layouts. A row whose field count differs
+// from the header's is a failure and is left out.
+struct results_table {
+  std::vector<std::string> header;
+  std::vector<std::vector<std::string>> rows;
+
+  std::size_t column(const std::string& name) const;  // a failure when missing
+  std::string value(std::size_t row, const std::string& name) const { return rows[row][column(name)]; }
+  // The entry number in the first column ("0x0000005c" or decimal).
+  std::uint64_t entry(std::size_t row) const { return std::stoull(rows[row][0], nullptr, 0); }
+  // The first row of `entry`; a failure and blank fields when there is none.
+  std::vector<std::string> row_of(std::uint64_t entry) const;
+};
+
+results_table parse_results(const std::string& body, const std::string& separator = ",");
+
 }  // namespace testing_support

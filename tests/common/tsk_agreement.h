@@ -68,26 +68,11 @@ inline std::multimap<std::string, per_path_line> run_per_path(std::vector<std::s
   const run_result run = run_brindle(source);
   EXPECT_EQ(run.exit_status, 0) << run.err;
   std::multimap<std::string, per_path_line> lines;
-  const std::vector<std::string> rows = split_lines(results_body(run.out));
-  EXPECT_FALSE(rows.empty());
-  if (rows.empty()) return lines;
-  auto trimmed = [](const std::string& text) { return text.substr(0, text.find_last_not_of(' ') + 1); };
-  const std::vector<std::string> header = split_fields(rows[0], "\t");
-  auto column = [&](const std::string& name) {
-    for (std::size_t i = 0; i < header.size(); ++i) {
-      if (trimmed(header[i]) == name) return i;
-    }
-    ADD_FAILURE() << "no column " << name;
-    return std::size_t{0};
-  };
-  const std::size_t si_date = column("SI mdate"), type = column("type"), size = column("size");
-  const std::size_t name = column("name"), path = column("path"), notes = column("sym link");
-  for (std::size_t r = 1; r < rows.size(); ++r) {
-    const std::vector<std::string> fields = split_fields(rows[r], "\t");
-    if (fields.size() != header.size()) {
-      ADD_FAILURE() << "ragged line: " << rows[r];
-      continue;
-    }
+  const results_table table = parse_results(results_body(run.out), "\t");
+  EXPECT_FALSE(table.rows.empty());
+  const std::size_t si_date = table.column("SI mdate"), type = table.column("type"), size = table.column("size");
+  const std::size_t name = table.column("name"), path = table.column("path"), notes = table.column("sym link");
+  for (const auto& fields : table.rows) {
     per_path_line line;
     line.entry = std::stoull(fields[0]);
     // A name held by an extension record is shown under that record's entry
@@ -97,14 +82,14 @@ inline std::multimap<std::string, per_path_line> run_per_path(std::vector<std::s
       line.base_entry = std::stoull(fields[notes].substr(at + 11));
     }
     line.sequence = static_cast<std::uint16_t>(std::stoul(fields[1]));
-    line.type = trimmed(fields[type]);
+    line.type = fields[type];
     line.size = std::stoull(fields[size]);
     for (int t = 0; t < 4; ++t) {
-      const std::string date = trimmed(fields[si_date + 2 * t]);
-      const std::string time = trimmed(fields[si_date + 2 * t + 1]);
+      const std::string& date = fields[si_date + 2 * t];
+      const std::string& time = fields[si_date + 2 * t + 1];
       line.si_times[t] = date.empty() ? "" : date + " " + time;
     }
-    lines.emplace(trimmed(fields[path]) + trimmed(fields[name]), line);
+    lines.emplace(fields[path] + fields[name], line);
   }
   return lines;
 }

@@ -106,35 +106,25 @@ struct reported {
   std::map<std::uint64_t, std::set<std::uint64_t>> times;
 };
 
-// The result lines (column header first) of a run with `layout` and `filters`.
-std::vector<std::string> result_rows(const std::string& volume, std::vector<std::string> layout,
-                                     const std::vector<std::string>& filters) {
+// A run on the volume's extracted $MFT with `layout` and `filters`.
+results_table run_table(const std::string& volume, std::vector<std::string> layout,
+                        const std::vector<std::string>& filters, const std::string& separator) {
   layout.insert(layout.begin(), {"-mftfile", fixture_path(volume + ".mft"), "-base10", "-quiet"});
   layout.insert(layout.end(), filters.begin(), filters.end());
   const run_result run = run_brindle(layout);
   EXPECT_EQ(run.exit_status, 0) << run.err;
-  return split_lines(results_body(run.out));
+  return parse_results(results_body(run.out), separator);
 }
 
 reported run_filtered(const std::string& volume, const std::vector<std::string>& filters) {
+  const results_table table = run_table(volume, {"-csv", "-timeformat", "hh:mm:ss.xxxxxxx"}, filters, ",");
   reported result;
-  const std::vector<std::string> rows = result_rows(volume, {"-csv", "-timeformat", "hh:mm:ss.xxxxxxx"}, filters);
-  if (rows.empty()) return result;
-  const std::vector<std::string> header = split_fields(rows[0], ",");
-  const auto column = [&](const std::string& name) {
-    return static_cast<std::size_t>(std::find(header.begin(), header.end(), name) - header.begin());
-  };
-  const std::size_t date = column("date"), time = column("time-utc"), other = column("other info");
-  EXPECT_LT(other, header.size()) << rows[0];
+  if (table.header.empty()) return result;
+  const std::size_t date = table.column("date"), time = table.column("time-utc"), other = table.column("other info");
   std::vector<std::uint64_t> order;  // entries of consecutive lines, repeats merged
-  std::set<std::string> distinct;
-  for (std::size_t r = 1; r < rows.size(); ++r) {
-    EXPECT_TRUE(distinct.insert(rows[r]).second) << "line written twice: " << rows[r];
-    const std::vector<std::string> fields = split_fields(rows[r], ",");
-    if (fields.size() != header.size()) {
-      ADD_FAILURE() << "ragged line: " << rows[r];
-      continue;
-    }
+  std::set<std::vector<std::string>> distinct;
+  for (const auto& fields : table.rows) {
+    EXPECT_TRUE(distinct.insert(fields).second) << "line written twice: " << ::testing::PrintToString(fields);
     const std::uint64_t entry = std::stoull(fields[0]);
     std::string notes;
     for (const std::string& item : split_fields(fields[other], "; ")) {
@@ -367,8 +357,8 @@ TEST_P(OnFixtureVolumes, ReportsExactlyTheEntriesAndNotesTheSleuthKitListingImpl
     EXPECT_EQ(times, inside) << "timeline of entry " << entry;
   }
   std::set<std::uint64_t> accepted, selected;
-  const auto rows = result_rows(volume, {"-csvperpath", "-csv_separator", "tab"}, c.arguments);
-  for (std::size_t r = 1; r < rows.size(); ++r) accepted.insert(std::stoull(rows[r]));
+  const results_table per_path = run_table(volume, {"-csvperpath", "-csv_separator", "tab"}, c.arguments, "\t");
+  for (std::size_t r = 0; r < per_path.rows.size(); ++r) accepted.insert(per_path.entry(r));
   for (const auto& [entry, notes] : expected) selected.insert(entry);
   EXPECT_EQ(accepted, selected);
 }
