@@ -1,14 +1,21 @@
 // -cpu: the entry range cut into slices, each run by a child process of the
 // program, and the results merged in order. The
-// merged results must be the single run's, byte for byte after the header.
+// merged results must be the single run's, byte for byte after the header,
+// and a child that fails or is killed fails the run without a merged file.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
 #include <filesystem>
+#include <set>
 
 #include "app/instance_runner.h"
 #include "tests/common/test_support.h"
 
 using namespace testing_support;
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -44,34 +51,42 @@ std::string after_header(const std::string& path) { return results_body(read_fil
 
 TEST(InstanceSplit, MergedResultsEqualTheSingleRun) {
   scratch_folder folder("instance-runs");
-  const std::vector<std::vector<std::string>> sources = {{"-mftfile", fixture_path("basic.mft")},
-                                                         {"-image", fixture_path("fragmented.img")}};
-  for (const auto& source : sources) {
-    for (const std::vector<std::string>& layout : {std::vector<std::string>{"-csv"}, std::vector<std::string>{}}) {
-      std::vector<std::string> arguments = source;
-      arguments.insert(arguments.end(), layout.begin(), layout.end());
-      std::vector<std::string> single = arguments;
-      single.insert(single.end(), {"-quiet", "-out", folder.file("single.txt")});
-      ASSERT_EQ(run_brindle(single).exit_status, 0);
-      const std::string expected = after_header(folder.file("single.txt"));
-      for (const char* count : {"2", "3"}) {
-        std::vector<std::string> split = arguments;
-        split.insert(split.end(), {"-cpu", count, "-out", folder.file("merged.txt")});
-        const run_result run = run_brindle(split);
-        SCOPED_TRACE(source[1] + " " + (layout.empty() ? "default" : "-csv") + " -cpu " + count);
-        EXPECT_EQ(run.exit_status, 0) << run.err;
-        EXPECT_EQ(after_header(folder.file("merged.txt")), expected);
-        EXPECT_NE(run.err.find(std::string(" ") + count + " instances spawned\n"), std::string::npos) << run.err;
-      }
-    }
+  // Arguments are passed on as they are: a folder name with a double quote
+  // and a blank in it.
+  const std::filesystem::path quoted = folder.path() / "a \"b\"";
+  std::filesystem::create_directories(quoted);
+  const std::string mft = (quoted / "m.mft").string();
+  std::filesystem::copy_file(fixture_path("basic.mft"), mft);
+  const std::string image = fixture_path("fragmented.img");
+  struct split_case {
+    std::vector<std::string> arguments;
+    const char* cpu;
+    const char* spawned;  // no empty slice: a short range takes fewer instances
+  };
+  const std::vector<split_case> cases = {
+      {{"-mftfile", mft, "-csv", "-filter_inode", "5|92|300|337"}, "3", "3"},
+      {{"-mftfile", mft, "-csv", "-mftstart", "5", "-mftrange", "3"}, "4", "3"},
+      {{"-mftfile", mft, "-csv"}, "2", "2"},
+      {{"-mftfile", mft}, "3", "3"},
+      {{"-image", image, "-csv"}, "3", "3"},
+      {{"-image", image}, "2", "2"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.arguments) + " -cpu " + c.cpu);
+    std::vector<std::string> single = c.arguments;
+    single.insert(single.end(), {"-quiet", "-out", folder.file("single.txt")});
+    ASSERT_EQ(run_brindle(single).exit_status, 0);
+    std::vector<std::string> split = c.arguments;
+    split.insert(split.end(), {"-cpu", c.cpu, "-out", folder.file("merged.txt")});
+    const run_result run = run_brindle(split);
+    EXPECT_EQ(run.exit_status, 0) << run.err;
+    EXPECT_EQ(after_header(folder.file("merged.txt")), after_header(folder.file("single.txt")));
+    EXPECT_NE(run.err.find(std::string(" ") + c.spawned + " instances spawned\n"), std::string::npos) << run.err;
   }
   // Only the single and merged results remain: every temporary file is gone.
-  std::size_t files = 0;
-  for (const auto& entry : std::filesystem::directory_iterator(folder.path())) {
-    ++files;
-    EXPECT_TRUE(entry.path().filename() == "single.txt" || entry.path().filename() == "merged.txt") << entry.path();
-  }
-  EXPECT_EQ(files, 2u);
+  std::set<std::string> left;
+  for (const auto& entry : std::filesystem::directory_iterator(folder.path())) left.insert(entry.path().filename());
+  EXPECT_EQ(left, (std::set<std::string>{"a \"b\"", "merged.txt", "single.txt"}));
 }
 
 TEST(InstanceSplit, SeparateFilesAndFailedInstances) {
@@ -107,6 +122,35 @@ TEST(InstanceSplit, SeparateFilesAndFailedInstances) {
     if (entry.path().filename().string().find("_temp.bin") != std::string::npos) ++left;
   }
   EXPECT_EQ(left, 0u);
+}
+
+// Runs a split run and kills its second instance as soon as it shows up.
+TEST(SplitSafety, AKilledInstanceFailsTheRun) {
+  scratch_folder folder("split-killed");
+  const std::string merged = folder.file("merged.txt");
+  write_bytes(merged, {'o', 'l', 'd'});
+  // Through a shell that becomes the program (exec): its process id is the parent's.
+  const std::string command = std::string("exec ") + BRINDLE_BINARY + " -image " + fixture_path("basic.img") +
+                              " -md5 -sha256 -csv -cpu 2 -out " + merged + " >/dev/null 2>" + folder.file("err.txt");
+  char* argv[] = {const_cast<char*>("sh"), const_cast<char*>("-c"), const_cast<char*>(command.c_str()), nullptr};
+  pid_t parent = -1;
+  ASSERT_EQ(::posix_spawn(&parent, "/bin/sh", nullptr, nullptr, argv, environ), 0);
+  // The second instance, found by its parent and its -cpuinst argument.
+  const std::string find = "pgrep -P " + std::to_string(parent) + " -f -- '-cpuinst 1 '";
+  bool killed = false;
+  for (int tries = 0; !killed && tries < 3000; ++tries) {
+    std::FILE* pipe = ::popen(find.c_str(), "r");
+    int child = 0;
+    killed = std::fscanf(pipe, "%d", &child) == 1 && ::kill(child, SIGKILL) == 0;
+    ::pclose(pipe);
+  }
+  int status = 0;
+  ::waitpid(parent, &status, 0);
+  ASSERT_TRUE(killed) << "the instance ended before it could be killed";
+  EXPECT_EQ(WEXITSTATUS(status), 255);
+  EXPECT_NE(read_file(folder.file("err.txt")).find("instance 1 failed\n"), std::string::npos);
+  EXPECT_EQ(read_file(merged), "old");
+  EXPECT_EQ(std::distance(fs::directory_iterator(folder.path()), fs::directory_iterator()), 2);  // merged, err
 }
 
 }  // namespace
