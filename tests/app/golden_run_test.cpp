@@ -1,7 +1,7 @@
 // Whole runs kept as data: each file in tests/fixtures/golden/runs holds
 // command lines ("$ brindle ARGS"), each followed by what that run printed and
 // its exit status, reviewed by hand once; "$ cat PATH" shows a file a run
-// wrote. Arguments are split at blanks, with
+// wrote and "$ ls PATH" the files below a folder it filled. Arguments are split at blanks, with
 // '...' quoting; {fixtures} is the unpacked fixture folder, {source} the
 // committed one and {scratch} a fresh folder per file. Output shows the same
 // names in place of the paths, and {run line} for the header line that holds
@@ -19,6 +19,8 @@
 #include <regex>
 #include <sys/utsname.h>
 
+#include "support/digest_set.h"
+#include "support/digest_text.h"
 #include "tests/common/test_support.h"
 
 using namespace testing_support;
@@ -78,6 +80,34 @@ std::string rendered(const std::string& command, const run_result& run,
          "stdout:\n" + shown(run.out, names);
 }
 
+// Every file below `folder` as "size md5 path", the path relative and in
+// name order; a link is shown as one and not followed.
+std::string listing(const std::string& folder) {
+  std::vector<std::string> lines;
+  if (std::filesystem::exists(folder)) {
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
+      const std::string relative = std::filesystem::relative(entry.path(), folder).generic_string();
+      if (entry.is_symlink()) {
+        lines.push_back("link " + relative);
+      } else if (entry.is_regular_file()) {
+        support::digest_set digests;
+        digests.start(true, false, false);
+        digests.update(read_bytes(entry.path().string()));
+        digests.finish();
+        char md5[33];
+        lines.push_back(std::to_string(entry.file_size()) + " " +
+                        std::string(support::digest_hex(*digests.md5_value(), md5)) + " " + relative);
+      }
+    }
+  }
+  std::sort(lines.begin(), lines.end(), [](const std::string& a, const std::string& b) {
+    return a.substr(a.rfind(' ') + 1) < b.substr(b.rfind(' ') + 1);
+  });
+  std::string text;
+  for (const auto& line : lines) text += line + "\n";
+  return text;
+}
+
 class GoldenRun : public ::testing::TestWithParam<std::string> {};
 
 TEST_P(GoldenRun, MatchesReviewedOutput) {
@@ -88,17 +118,19 @@ TEST_P(GoldenRun, MatchesReviewedOutput) {
       {"{source}", BRINDLE_FIXTURE_SOURCE_DIR}, {"{scratch}", scratch.path().string()}};
   std::vector<std::pair<std::string, std::string>> cases;  // command, expected block
   for (const auto& line : split_lines(read_file(file))) {
-    if (line.starts_with("$ brindle") || line.starts_with("$ cat ")) cases.emplace_back(line, "");
+    if (line.starts_with("$ brindle") || line.starts_with("$ cat ") || line.starts_with("$ ls ")) {
+      cases.emplace_back(line, "");
+    }
     if (!cases.empty()) cases.back().second += line + "\n";
   }
   ASSERT_FALSE(cases.empty()) << file;
   std::string rewritten;
   for (const auto& [command, expected] : cases) {
-    const auto blank = command.find(' ', 2);  // after "$ brindle" or "$ cat"
+    const auto blank = command.find(' ', 2);  // after "$ brindle", "$ cat" or "$ ls"
     const auto arguments = arguments_of(blank == std::string::npos ? "" : command.substr(blank + 1), names);
-    const std::string got = command.starts_with("$ cat ")
-                                ? command + "\n" + shown(read_file(arguments.at(0)), names)
-                                : rendered(command, run_brindle(arguments), names);
+    const std::string got = command.starts_with("$ cat ")  ? command + "\n" + shown(read_file(arguments.at(0)), names)
+                            : command.starts_with("$ ls ") ? command + "\n" + shown(listing(arguments.at(0)), names)
+                                                           : rendered(command, run_brindle(arguments), names);
     rewritten += got;
     if (!std::getenv("BRINDLE_UPDATE_GOLDEN")) {
       EXPECT_EQ(got, expected);

@@ -24,47 +24,10 @@ namespace {
 
 constexpr std::uint64_t no_entry = ~0ULL;  // a carved record without a record-number field
 
-std::string trimmed(const std::string& text) {
-  const auto end = text.find_last_not_of(' ');
-  return end == std::string::npos ? std::string() : text.substr(0, end + 1);
-}
-
 std::string hex_text(std::uint64_t value, int digits) {
   char text[32];
   std::snprintf(text, sizeof text, "%0*llx", digits, static_cast<unsigned long long>(value));
   return text;
-}
-
-// One results table: the header row and the data rows, values trimmed.
-struct table {
-  std::vector<std::string> header;
-  std::vector<std::vector<std::string>> rows;
-
-  std::size_t column(const std::string& name) const {
-    const auto at = std::find(header.begin(), header.end(), name);
-    if (at == header.end()) {
-      ADD_FAILURE() << "no column " << name;
-      return 0;
-    }
-    return static_cast<std::size_t>(at - header.begin());
-  }
-  std::string value(std::size_t row, const std::string& name) const { return rows[row][column(name)]; }
-  std::uint64_t entry(std::size_t row) const { return std::stoull(value(row, "mft entry"), nullptr, 16); }
-};
-
-table parse_table(const std::string& body, const std::string& separator) {
-  table result;
-  for (const std::string& line : split_lines(body)) {
-    std::vector<std::string> fields = split_fields(line, separator);
-    for (auto& field : fields) field = trimmed(field);
-    if (result.header.empty()) {
-      result.header = fields;
-    } else {
-      EXPECT_EQ(fields.size(), result.header.size()) << "ragged line: " << line;
-      if (fields.size() == result.header.size()) result.rows.push_back(fields);
-    }
-  }
-  return result;
 }
 
 enum class layout { csv, timeline };
@@ -81,8 +44,8 @@ std::string results_of(std::vector<std::string> arguments, layout kind = layout:
   return results_body(run.out);
 }
 
-table scan(std::vector<std::string> arguments, layout kind = layout::csv) {
-  return parse_table(results_of(std::move(arguments), kind), separator_of(kind));
+results_table scan(std::vector<std::string> arguments, layout kind = layout::csv) {
+  return parse_results(results_of(std::move(arguments), kind), separator_of(kind));
 }
 
 std::vector<std::string> carving_image() { return {"-image", fixture_path("carving.img")}; }
@@ -102,20 +65,20 @@ std::map<std::uint64_t, std::uint64_t> carved_copies() {
   return copies;
 }
 
-std::set<std::uint64_t> entries_of(const table& t) {
+std::set<std::uint64_t> entries_of(const results_table& t) {
   std::set<std::uint64_t> entries;
   for (std::size_t r = 0; r < t.rows.size(); ++r) entries.insert(t.entry(r));
   return entries;
 }
 
-std::set<std::string> types_of(const table& t) {
+std::set<std::string> types_of(const results_table& t) {
   std::set<std::string> types;
   for (std::size_t r = 0; r < t.rows.size(); ++r) types.insert(t.value(r, "type"));
   return types;
 }
 
 // entry -> the byte offsets that "filerecord: 0x..." names on its lines.
-std::map<std::uint64_t, std::set<std::uint64_t>> record_offsets(const table& t) {
+std::map<std::uint64_t, std::set<std::uint64_t>> record_offsets(const results_table& t) {
   std::map<std::uint64_t, std::set<std::uint64_t>> offsets;
   for (std::size_t r = 0; r < t.rows.size(); ++r) {
     const std::string other = t.value(r, "other info");
@@ -170,7 +133,7 @@ std::string without_header(const std::string& body) {
 TEST(CarvingWalk, FindsExactlyTheCopiedRecordsAndReadsThemLikeTheirLiveEntries) {
   const auto copies = carved_copies();
   ASSERT_EQ(copies.size(), 32u);
-  const table carved = scan(with(carving_image(), {"-filter_unalloc_clusters", "-filerecord_offset", "-timeformat",
+  const results_table carved = scan(with(carving_image(), {"-filter_unalloc_clusters", "-filerecord_offset", "-timeformat",
                                                    "hh:mm:ss.xxxxxxx"}));
   ASSERT_FALSE(carved.rows.empty());
   EXPECT_EQ(types_of(carved), std::set<std::string>{"unalloc"});
@@ -226,8 +189,8 @@ TEST(CarvingWalk, CarvedLinesEqualTheMftLinesOfTheSameRecordsApartFromTheirType)
     SCOPED_TRACE(kind == layout::csv ? "-csv" : "default layout");
     const std::string from_mft = results_of(with(carving_image(), {"-mftstart", "64", "-mftrange", "32"}), kind);
     const std::string carved = results_of(with(carving_image(), {"-filter_unalloc_clusters"}), kind);
-    const table mft_rows = parse_table(from_mft, separator_of(kind));
-    const table carved_rows = parse_table(carved, separator_of(kind));
+    const results_table mft_rows = parse_results(from_mft, separator_of(kind));
+    const results_table carved_rows = parse_results(carved, separator_of(kind));
     EXPECT_EQ(carved_rows.header, mft_rows.header);
     EXPECT_EQ(split_lines(carved).front(), split_lines(from_mft).front());
     ASSERT_EQ(carved_rows.rows.size(), mft_rows.rows.size());
@@ -259,7 +222,7 @@ TEST(CarvingWalk, AllClustersReportsTheMftRecordsAndThenTheCarvedOnes) {
     // records.
     EXPECT_EQ(both, mft + without_header(carved));
 
-    const table rows = parse_table(both, separator_of(kind));
+    const results_table rows = parse_results(both, separator_of(kind));
     std::set<std::uint64_t> from_mft, from_free_space;
     for (std::size_t r = 0; r < rows.rows.size(); ++r) {
       (rows.value(r, "type") == "unalloc" ? from_free_space : from_mft).insert(rows.entry(r));
@@ -295,7 +258,7 @@ TEST(CarvingWalk, DeletedFilesAllReportsTheDeletedMftRecordsThenEveryCarvedOne) 
     const std::string both = results_of(with(carving_image(), {"-filter_deleted_files_all"}), kind);
     EXPECT_EQ(both, deleted + without_header(carved));
 
-    const table rows = parse_table(both, separator_of(kind));
+    const results_table rows = parse_results(both, separator_of(kind));
     std::set<std::uint64_t> from_mft, from_free_space;
     for (std::size_t r = 0; r < rows.rows.size(); ++r) {
       const std::string type = rows.value(r, "type");
@@ -314,95 +277,6 @@ TEST(CarvingWalk, DeletedFilesAllReportsTheDeletedMftRecordsThenEveryCarvedOne) 
     EXPECT_EQ(from_mft.size(), 130u);
     EXPECT_EQ(from_free_space.size(), 32u);
     EXPECT_EQ(*from_free_space.begin(), 64u);
-  }
-}
-
-TEST(CarvingWalk, SelectionFiltersApplyToCarvedRecords) {
-  const auto names = fls_names("carving");
-  const auto entries_named = [&](const std::string& suffix, bool deleted_only) {
-    std::set<std::uint64_t> entries;
-    const std::set<std::uint64_t> deleted = fls_entries("carving", true);
-    for (const auto& [entry, paths] : names) {
-      if (deleted_only && !deleted.count(entry)) continue;
-      for (const std::string& path : paths) {
-        if (path.size() > suffix.size() && path.compare(path.size() - suffix.size(), suffix.size(), suffix) == 0) {
-          entries.insert(entry);
-        }
-      }
-    }
-    return entries;
-  };
-  const auto in_range = [](std::set<std::uint64_t> entries) {
-    std::erase_if(entries, [](std::uint64_t entry) { return entry < 64 || entry > 95; });
-    return entries;
-  };
-  const std::set<std::uint64_t> reports = in_range(entries_named(".doc", false));
-  ASSERT_EQ(reports.size(), 8u);  // report_02.doc .. report_30.doc
-
-  {
-    const table rows = scan(with(carving_image(), {"-filter_unalloc_clusters", "-filter_ext", "doc"}));
-    EXPECT_EQ(entries_of(rows), reports);
-    EXPECT_EQ(types_of(rows), std::set<std::string>{"unalloc"});
-    for (std::size_t r = 0; r < rows.rows.size(); ++r) {
-      EXPECT_EQ(rows.value(r, "ext"), "doc");
-      EXPECT_NE(rows.value(r, "other info").find("ext(doc)"), std::string::npos);
-    }
-  }
-  {
-    // Two extensions at once: the memos and the photos.
-    const table rows = scan(with(carving_image(), {"-filter_unalloc_clusters", "-filter_ext", "txt | jpg"}));
-    std::set<std::uint64_t> expected = in_range(entries_named(".txt", false));
-    expected.merge(in_range(entries_named(".jpg", false)));
-    EXPECT_EQ(expected.size(), 16u);
-    EXPECT_EQ(entries_of(rows), expected);
-  }
-  {
-    // The filter selects in both scans: the live .doc files, then their copies.
-    const table rows = scan(with(carving_image(), {"-filter_all_clusters", "-filter_ext", "doc"}));
-    std::map<std::string, std::set<std::uint64_t>> by_type;
-    for (std::size_t r = 0; r < rows.rows.size(); ++r) by_type[rows.value(r, "type")].insert(rows.entry(r));
-    EXPECT_EQ(by_type, (std::map<std::string, std::set<std::uint64_t>>{{"file", reports}, {"unalloc", reports}}));
-  }
-  {
-    // -filter_all_clusters lifts AND logic for its MFT scan only: there the
-    // two filters select .doc files or memo/report_02 names, in free space
-    // only what both select.
-    const table rows = scan(with(carving_image(), {"-filter_all_clusters", "-filter_and_logic", "-filter_ext", "doc",
-                                                   "-filter_name", "memo | report_02"}));
-    std::map<std::string, std::set<std::uint64_t>> by_type;
-    for (std::size_t r = 0; r < rows.rows.size(); ++r) by_type[rows.value(r, "type")].insert(rows.entry(r));
-    std::set<std::uint64_t> either = in_range(entries_named(".txt", false));  // memo_01.txt .. memo_29.txt
-    either.insert(reports.begin(), reports.end());
-    EXPECT_EQ(either.size(), 16u);
-    EXPECT_EQ(by_type, (std::map<std::string, std::set<std::uint64_t>>{{"file", either}, {"unalloc", {66}}}));
-  }
-  {
-    // The free-cluster scan always combines the filters with AND, asked or not.
-    const table rows = scan(
-        with(carving_image(), {"-filter_unalloc_clusters", "-filter_ext", "doc", "-filter_name", "memo | report_02"}));
-    EXPECT_EQ(entries_of(rows), std::set<std::uint64_t>{66});
-  }
-  {
-    // Deleted .txt files from the MFT (the 120 files of /doomed), then the
-    // carved memos, which are not deleted records but do match the filter.
-    const table rows = scan(with(carving_image(), {"-filter_deleted_files_all", "-filter_ext", "txt"}));
-    std::map<std::string, std::set<std::uint64_t>> by_type;
-    for (std::size_t r = 0; r < rows.rows.size(); ++r) by_type[rows.value(r, "type")].insert(rows.entry(r));
-    const std::set<std::uint64_t> deleted_texts = entries_named(".txt", true);
-    EXPECT_EQ(deleted_texts.size(), 120u);
-    EXPECT_EQ(by_type, (std::map<std::string, std::set<std::uint64_t>>{
-                           {"del", deleted_texts}, {"unalloc", in_range(entries_named(".txt", false))}}));
-  }
-  {
-    // A time window: of the copies only memo_01.txt has times in 2018-2020,
-    // and only its lines inside the window are written.
-    const table rows = scan(with(carving_image(), {"-filter_unalloc_clusters", "-filter_start_time",
-                                                   "05/01/2018 00:00:00", "-filter_stop_time",
-                                                   "12/31/2020 00:00:00"}));
-    EXPECT_EQ(entries_of(rows), std::set<std::uint64_t>{65});
-    std::set<std::string> dates;
-    for (std::size_t r = 0; r < rows.rows.size(); ++r) dates.insert(rows.value(r, "date"));
-    EXPECT_EQ(dates, (std::set<std::string>{"2018-05-06", "2019-06-07", "2020-07-08"}));
   }
 }
 
@@ -427,7 +301,7 @@ class CarvingWalkEdited : public ::testing::Test {
     poke(record, 4, 42, 2);
   }
 
-  table scan_edited(std::vector<std::string> more = {}) {
+  results_table scan_edited(std::vector<std::string> more = {}) {
     const std::string path = m_folder.file("edited.img");
     write_bytes(path, m_image);
     std::vector<std::string> arguments = {"-image", path, "-filter_unalloc_clusters", "-filerecord_offset"};
@@ -452,7 +326,7 @@ TEST_F(CarvingWalkEdited, TheSlotSignatureDecidesWhatIsAnalysed) {
   // and without an entry number either.
   move_update_sequence_to_42(copy_of(67));
 
-  const table rows = scan_edited();
+  const results_table rows = scan_edited();
   std::map<std::uint64_t, std::set<std::uint64_t>> expected;
   for (const auto& [entry, offset] : m_copies) {
     if (entry == 68) continue;
@@ -526,7 +400,7 @@ TEST(CarvingWalk, VolumeAtAnOffsetOrInsideAPartition) {
   write_bytes(disk_path, disk);
   disk.clear();
 
-  const table bare = scan(with(carving_image(), {"-filter_unalloc_clusters", "-filerecord_offset"}));
+  const results_table bare = scan(with(carving_image(), {"-filter_unalloc_clusters", "-filerecord_offset"}));
   const std::size_t other = bare.column("other info");
   struct placement {
     std::vector<std::string> source;
@@ -536,7 +410,7 @@ TEST(CarvingWalk, VolumeAtAnOffsetOrInsideAPartition) {
                              placement{{"-image", disk_path, "-offset", "0x" + hex_text(partition_start, 1)},
                                        partition_start}}) {
     SCOPED_TRACE(p.source[1]);
-    const table rows = scan(with(p.source, {"-filter_unalloc_clusters", "-filerecord_offset"}));
+    const results_table rows = scan(with(p.source, {"-filter_unalloc_clusters", "-filerecord_offset"}));
     ASSERT_EQ(rows.rows.size(), bare.rows.size());
     std::map<std::uint64_t, std::set<std::uint64_t>> expected;
     for (const auto& [entry, offset] : carved_copies()) expected[entry].insert(p.start + offset);

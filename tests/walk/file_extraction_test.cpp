@@ -137,47 +137,6 @@ run_result copy_run(std::vector<std::string> arguments, const fs::path& folder) 
   return run_brindle(arguments);
 }
 
-std::string trimmed(const std::string& text) {
-  const auto end = text.find_last_not_of(' ');
-  return end == std::string::npos ? std::string() : text.substr(0, end + 1);
-}
-
-// The per-path CSV that extraction selects: header and rows, values trimmed.
-struct table {
-  std::vector<std::string> header;
-  std::vector<std::vector<std::string>> rows;
-
-  std::size_t column(const std::string& name) const {
-    const auto at = std::find(header.begin(), header.end(), name);
-    EXPECT_NE(at, header.end()) << "no column " << name;
-    return static_cast<std::size_t>(at - header.begin());
-  }
-  // The first row of entry `entry`; empty when there is none.
-  std::vector<std::string> row_of(std::uint64_t entry) const {
-    const std::size_t at = column("MFT entry");
-    for (const auto& row : rows) {
-      if (std::stoull(row[at], nullptr, 16) == entry) return row;
-    }
-    ADD_FAILURE() << "no row for entry " << entry;
-    return std::vector<std::string>(header.size());
-  }
-};
-
-table parse_table(const std::string& output) {
-  table result;
-  for (const std::string& line : split_lines(results_body(output))) {
-    std::vector<std::string> fields = split_fields(line, ",");
-    for (auto& field : fields) field = trimmed(field);
-    if (result.header.empty()) {
-      result.header = fields;
-    } else {
-      EXPECT_EQ(fields.size(), result.header.size()) << "ragged line: " << line;
-      if (fields.size() == result.header.size()) result.rows.push_back(fields);
-    }
-  }
-  return result;
-}
-
 std::set<content_digests> contents_of(const std::vector<extracted_file>& files, stream_kind kind) {
   std::set<content_digests> contents;
   for (const auto& file : files) {
@@ -251,125 +210,6 @@ TEST(FileExtraction, EveryStreamIsByteIdenticalToIcat) {
   expect_clean_copy(plain, default_folder, plain_files);
   EXPECT_EQ(contents_of(plain_files, stream_kind::unnamed_data), icat_unnamed);
   for (const auto& file : plain_files) EXPECT_EQ(file.kind, stream_kind::unnamed_data) << file.relative;
-}
-
-TEST(FileExtraction, NamesCarryTimeDigestNameStreamAndLabel) {
-  scratch_folder scratch("extract-names");
-  const auto icat = icat_streams("basic");
-  std::map<std::string, std::string> sha256;
-  for (const auto& stream : icat) sha256[stream.address] = stream.content.sha256;
-  const fs::path folder = scratch.path() / "out";
-  // report.txt (327), all_different.txt (332), download.exe with its
-  // Zone.Identifier (97), and the deleted gone_small.txt (319).
-  const run_result run =
-      copy_run({"-image", fixture_path("basic.img"), "-all", "-sha256", "-filter_inode", "327,332,97,319"}, folder);
-  const auto files = files_below(folder);
-  expect_clean_copy(run, folder, files);
-  std::set<std::string> names;
-  for (const auto& file : files) names.insert(file.relative);
-
-  const std::string report = "valid/inodes/2024_04_15_1431_00_000_" + md5_of_address(icat, "327-128-2") + "_report.txt.bin";
-  const std::string expected[] = {
-      report,
-      // Modified 2020-02-03 04:05:06.2345678: milliseconds are cut, not rounded.
-      "valid/inodes/2020_02_03_0405_06_234_" + md5_of_address(icat, "332-128-2") + "_all_different.txt.bin",
-      "valid/inodes/2024_03_02_1005_00_000_" + md5_of_address(icat, "97-128-2") + "_download.exe.bin",
-      "valid/inodes/2024_03_02_1005_00_000_" + md5_of_address(icat, "97-128-4") +
-          "_download.exe.Zone.Identifier_ads.bin",
-      "deleted-mft/inodes/2024_03_02_1010_00_000_" + md5_of_address(icat, "319-128-2") + "_gone_small.txt.bin",
-  };
-  for (const auto& name : expected) EXPECT_TRUE(names.count(name)) << name << "\n" << ::testing::PrintToString(names);
-  // -all also copies the attributes that are not data, under their labels.
-  bool descriptor = false;
-  for (const auto& name : names) descriptor = descriptor || ends_with(name, "_report.txt_security descr.bin");
-  EXPECT_TRUE(descriptor);
-
-  // The row shows every copy, the unnamed stream first, and the digests of
-  // the same single read.
-  const table rows = parse_table(run.out);
-  const auto row = rows.row_of(327);
-  const std::string paths = row[rows.column("extracted file path")];
-  EXPECT_EQ(paths.rfind((folder / report).string() + "; ", 0), 0u) << paths;
-  EXPECT_NE(row[rows.column("summary stats")].find("md5_hash: " + md5_of_address(icat, "327-128-2") +
-                                                   " : sha256_hash " + sha256.at("327-128-2")),
-            std::string::npos)
-      << row[rows.column("summary stats")];
-  const auto download = rows.row_of(97);
-  EXPECT_NE(download[rows.column("extracted file path")].find("_download.exe.Zone.Identifier_ads.bin"),
-            std::string::npos);
-
-  // -use_orig_ext: no ".bin".
-  const fs::path kept = scratch.path() / "kept";
-  const run_result kept_run = copy_run({"-image", fixture_path("basic.img"), "-use_orig_ext", "-filter_inode", "327"}, kept);
-  const auto kept_files = files_below(kept);
-  expect_clean_copy(kept_run, kept, kept_files);
-  ASSERT_EQ(kept_files.size(), 1u);
-  EXPECT_EQ(kept_files[0].relative, "valid/inodes/2024_04_15_1431_00_000_" + md5_of_address(icat, "327-128-2") + "_report.txt");
-}
-
-TEST(FileExtraction, FilterFoldersNameWhatSelectedTheRecord) {
-  scratch_folder scratch("extract-filters");
-  const fs::path folder = scratch.path() / "out";
-  const run_result run = copy_run(
-      {"-image", fixture_path("basic.img"), "-filter_name", "report", "-filter_ext", "bin", "-filter_wildcard", "archive*"},
-      folder);
-  const auto files = files_below(folder);
-  expect_clean_copy(run, folder, files);
-  std::map<std::string, std::string> folder_of;  // copy name tail -> its two folders
-  for (const auto& file : files) folder_of[file.name.substr(56)] = fs::path(file.relative).parent_path().generic_string();
-  EXPECT_EQ(folder_of["report.txt.bin"], "valid/report");
-  EXPECT_EQ(folder_of["archive.tar.gz.bin"], "valid/wildcard");
-  EXPECT_EQ(folder_of["sparse.bin.bin"], "valid/bin");
-  EXPECT_EQ(folder_of["gone_big.bin.bin"], "deleted-mft/bin");
-
-  const fs::path directory = scratch.path() / "dir";
-  const run_result dir_run = copy_run({"-image", fixture_path("basic.img"), "-filter_dir", "\\docs"}, directory);
-  const auto dir_files = files_below(directory);
-  expect_clean_copy(dir_run, directory, dir_files);
-  ASSERT_EQ(dir_files.size(), 2u);  // final.txt and report.txt
-  for (const auto& file : dir_files) EXPECT_EQ(file.relative.rfind("valid/[root]-docs/", 0), 0u) << file.relative;
-}
-
-TEST(FileExtraction, RawAndSkipSparseChangeTheCopiedBytes) {
-  scratch_folder scratch("extract-raw");
-  // streams.img, 2048-byte clusters: hole_start.bin (73) is 146 sparse
-  // clusters then 11 clusters of data, size 320000; hole_middle.bin (74) is
-  // 25 + 170 sparse + 25 clusters, size 450000; stale_tail.bin (77) has 10
-  // clusters, size 20400, valid data 18500, old text on disk past that.
-  std::map<std::string, std::map<std::string, std::vector<std::uint8_t>>> copies;  // option -> name -> bytes
-  for (const char* option : {"", "-raw", "-skip_sparse_clusters"}) {
-    const fs::path folder = scratch.path() / (std::string("out") + option);
-    std::vector<std::string> arguments = {"-image", fixture_path("streams.img"), "-filter_inode", "73,74,77"};
-    if (*option) arguments.push_back(option);
-    const run_result run = copy_run(arguments, folder);
-    const auto files = files_below(folder);
-    expect_clean_copy(run, folder, files);
-    for (const auto& file : files) copies[option][file.name.substr(56)] = read_bytes((folder / file.relative).string());
-  }
-  const auto& plain = copies[""];
-  const auto& raw = copies["-raw"];
-  const auto& skipped = copies["-skip_sparse_clusters"];
-  EXPECT_EQ(plain.at("hole_start.bin.bin").size(), 320000u);
-  EXPECT_EQ(plain.at("hole_middle.bin.bin").size(), 450000u);
-  EXPECT_EQ(plain.at("stale_tail.bin.bin").size(), 20400u);
-  // -raw: the allocated size, slack included.
-  EXPECT_EQ(raw.at("hole_start.bin.bin").size(), 157u * 2048);
-  EXPECT_EQ(raw.at("hole_middle.bin.bin").size(), 220u * 2048);
-  EXPECT_EQ(raw.at("stale_tail.bin.bin").size(), 10u * 2048);
-  // ... and the bytes past the valid data as they lie on disk.
-  const auto& stale = raw.at("stale_tail.bin.bin");
-  const auto& zeroed = plain.at("stale_tail.bin.bin");
-  EXPECT_TRUE(std::equal(zeroed.begin(), zeroed.begin() + 18500, stale.begin()));
-  EXPECT_TRUE(std::all_of(zeroed.begin() + 18500, zeroed.end(), [](std::uint8_t b) { return b == 0; }));
-  EXPECT_FALSE(std::all_of(stale.begin() + 18500, stale.begin() + 20400, [](std::uint8_t b) { return b == 0; }));
-  // -skip_sparse_clusters: the size less the holes.
-  EXPECT_EQ(skipped.at("hole_start.bin.bin").size(), 320000u - 146 * 2048);
-  EXPECT_EQ(skipped.at("hole_middle.bin.bin").size(), 450000u - 170 * 2048);
-  EXPECT_EQ(skipped.at("stale_tail.bin.bin"), zeroed);
-  const auto& middle = plain.at("hole_middle.bin.bin");
-  const auto& middle_skipped = skipped.at("hole_middle.bin.bin");
-  EXPECT_TRUE(std::equal(middle.begin(), middle.begin() + 25 * 2048, middle_skipped.begin()));
-  EXPECT_TRUE(std::equal(middle.begin() + 195 * 2048, middle.end(), middle_skipped.begin() + 25 * 2048));
 }
 
 // The MFT record of `entry` in a volume image whose MFT starts with a run
@@ -474,7 +314,7 @@ TEST(FileExtraction, HostileNamesAndPlantedLinksStayInsideTheFolder) {
   const std::string long_copy = "valid/inodes/2024_03_02_1000_00_000_" +
                                 digests_of(byte_vector(long_content.begin(), long_content.end())).md5 + "_" + cut + ".bin";
   EXPECT_TRUE(relative.count(long_copy)) << ::testing::PrintToString(relative);
-  const table rows = parse_table(run.out);
+  const results_table rows = parse_results(results_body(run.out));
   EXPECT_EQ(rows.row_of(110)[rows.column("extracted file path")], (inodes / file_009).string());
 
   // Filter values are hostile too: "-filter_name .." selects ".." and
@@ -499,7 +339,7 @@ TEST(FileExtraction, HostileNamesAndPlantedLinksStayInsideTheFolder) {
       << linked_run.err;
   EXPECT_TRUE(fs::is_empty(elsewhere));
   EXPECT_FALSE(fs::exists(linked / "__temp__.bin"));
-  const table linked_rows = parse_table(linked_run.out);
+  const results_table linked_rows = parse_results(results_body(linked_run.out));
   EXPECT_EQ(linked_rows.row_of(327)[linked_rows.column("extracted file path")], "");
 }
 
@@ -592,41 +432,13 @@ TEST(FileExtraction, FullAndReadOnlyFileSystemsAreReported) {
                                 ": Read-only file system"),
             std::string::npos)
       << frozen_run.err;
-  const table rows = parse_table(frozen_run.out);
+  const results_table rows = parse_results(results_body(frozen_run.out));
   EXPECT_EQ(rows.row_of(327)[rows.column("extracted file path")], "");
   // And one that cannot be made at all ends the parse.
   const std::string missing = (scratch.path() / "frozen" / "new").string();
   const run_result refused = copy_run({"-image", fixture_path("basic.img")}, missing);
   EXPECT_EQ(refused.exit_status, 255);
   EXPECT_EQ(refused.err, "prob creating results directory, " + missing + "\n");
-}
-
-TEST(FileExtraction, ExtractedMftYieldsResidentStreamsOnly) {
-  scratch_folder scratch("extract-bare");
-  const auto icat = icat_streams("basic");
-  std::set<content_digests> expected;
-  for (const auto& stream : icat) expected.insert(stream.content);
-  const fs::path folder = scratch.path() / "out";
-  const run_result run = copy_run({"-mftfile", fixture_path("basic.mft")}, folder);
-  const auto files = files_below(folder);
-  expect_clean_copy(run, folder, files);
-  EXPECT_GT(files.size(), 20u);
-  for (const auto& file : files) {
-    EXPECT_TRUE(expected.count(file.content)) << file.relative;
-    EXPECT_LT(file.size, 1024u) << file.relative;  // resident values fit in a record
-  }
-  const table rows = parse_table(run.out);
-  const std::size_t column = rows.column("extracted file path");
-  // report.txt is resident; download.exe (2000 bytes) and $MFT are not.
-  EXPECT_EQ(rows.row_of(327)[column], (folder / "valid/catchall").string() + "/2024_04_15_1431_00_000_" +
-                                          md5_of_address(icat, "327-128-2") + "_report.txt.bin");
-  EXPECT_TRUE(fs::exists(rows.row_of(327)[column]));
-  EXPECT_EQ(rows.row_of(97)[column], "");
-  EXPECT_EQ(rows.row_of(0)[column], "");
-  for (const auto& file : files) {
-    EXPECT_EQ(file.name.find("_download.exe.bin"), std::string::npos);
-    EXPECT_EQ(file.name.find("_$MFT.bin"), std::string::npos);
-  }
 }
 
 std::uint64_t filetime_of(int year, unsigned month, unsigned day, int hour, int minute, int second, int milliseconds) {
@@ -637,37 +449,35 @@ std::uint64_t filetime_of(int year, unsigned month, unsigned day, int hour, int 
 
 TEST(FileExtractionNames, TimeDigestNameStreamLabelAndSuffix) {
   const std::string md5 = "0123456789abcdef0123456789abcdef";
-  walk::copy_name_parts parts;
-  parts.modified = filetime_of(2019, 3, 4, 5, 6, 7, 89);
-  parts.md5_hex = md5;
-  parts.name = "report.docx";
-  parts.label = "unnamed data";
-  std::string name;
-  walk::compose_copy_name(parts, name);
-  EXPECT_EQ(name, "2019_03_04_0506_07_089_" + md5 + "_report.docx.bin");
-  parts.bin_suffix = false;
-  walk::compose_copy_name(parts, name);
-  EXPECT_EQ(name, "2019_03_04_0506_07_089_" + md5 + "_report.docx");
-  parts.bin_suffix = true;
-  parts.stream = "Zone.Identifier";
-  parts.label = "ads";
-  walk::compose_copy_name(parts, name);
-  EXPECT_EQ(name, "2019_03_04_0506_07_089_" + md5 + "_report.docx.Zone.Identifier_ads.bin");
+  struct name_case {
+    std::uint64_t modified;
+    std::string md5_hex, stream, label;
+    bool bin_suffix;
+    std::string expected;
+  };
   // Short digests are zero-filled on the left; times before 1970 and the
   // FILETIME epoch still give dates.
-  parts.md5_hex = "abc";
-  parts.modified = 0;
-  parts.stream = "";
-  parts.label = "unnamed data";
-  walk::compose_copy_name(parts, name);
-  EXPECT_EQ(name, "1601_01_01_0000_00_000_00000000000000000000000000000abc_report.docx.bin");
-  parts.modified = filetime_of(1965, 5, 6, 7, 8, 9, 456);
-  parts.md5_hex = md5;
-  walk::compose_copy_name(parts, name);
-  EXPECT_EQ(name.substr(0, 23), "1965_05_06_0708_09_456_");
-  parts.modified = filetime_of(2000, 2, 29, 23, 59, 59, 999);
-  walk::compose_copy_name(parts, name);
-  EXPECT_EQ(name.substr(0, 23), "2000_02_29_2359_59_999_");
+  const std::vector<name_case> cases = {
+      {filetime_of(2019, 3, 4, 5, 6, 7, 89), md5, "", "unnamed data", true, "2019_03_04_0506_07_089_" + md5 + "_report.docx.bin"},
+      {filetime_of(2019, 3, 4, 5, 6, 7, 89), md5, "", "unnamed data", false, "2019_03_04_0506_07_089_" + md5 + "_report.docx"},
+      {filetime_of(2019, 3, 4, 5, 6, 7, 89), md5, "Zone.Identifier", "ads", true,
+       "2019_03_04_0506_07_089_" + md5 + "_report.docx.Zone.Identifier_ads.bin"},
+      {0, "abc", "", "unnamed data", true, "1601_01_01_0000_00_000_00000000000000000000000000000abc_report.docx.bin"},
+      {filetime_of(1965, 5, 6, 7, 8, 9, 456), md5, "", "unnamed data", true, "1965_05_06_0708_09_456_" + md5 + "_report.docx.bin"},
+      {filetime_of(2000, 2, 29, 23, 59, 59, 999), md5, "", "unnamed data", true, "2000_02_29_2359_59_999_" + md5 + "_report.docx.bin"},
+  };
+  for (const name_case& c : cases) {
+    walk::copy_name_parts parts;
+    parts.modified = c.modified;
+    parts.md5_hex = c.md5_hex;
+    parts.name = "report.docx";
+    parts.stream = c.stream;
+    parts.label = c.label;
+    parts.bin_suffix = c.bin_suffix;
+    std::string name;
+    walk::compose_copy_name(parts, name);
+    EXPECT_EQ(name, c.expected);
+  }
 }
 
 TEST(FileExtractionNames, LongNamesAreCutOnCharacterBoundaries) {
