@@ -4,6 +4,7 @@ test suite catches: a check that the tests still find real mistakes after
 they are reshaped. Run by hand (it takes a while), never by CI.
 
     tests/mutate.py [--seed N] [--count N] [--build DIR] [--jobs N]
+                    [--only-caught EARLIER_OUTPUT] [--exclude REGEX]
 
 With a fixed seed the same faults are planted on the same tree. Each fault
 is one of: a comparison flipped, a constant off by one, a condition
@@ -12,6 +13,12 @@ output/ are candidates. For each fault the test build is rebuilt and the
 suite run until its first failure; a fault that does not compile is
 replaced by the next candidate. The working tree is restored after every
 fault, also when the script is interrupted.
+
+--only-caught takes the printed output of an earlier run with the same seed
+on the same product tree and plants only the faults that run caught, to show
+a reshaped suite still catches them in a fraction of the time; the faults
+it missed are listed as not run. --exclude keeps matching tests out of the
+suite (for example tests of options the product tree predates).
 """
 import argparse
 import os
@@ -102,7 +109,17 @@ def main():
     parser.add_argument("--count", type=int, default=40)
     parser.add_argument("--build", default=os.path.join(ROOT, "build", "mutate"))
     parser.add_argument("--jobs", type=int, default=os.cpu_count() or 2)
+    parser.add_argument("--only-caught", metavar="EARLIER_OUTPUT")
+    parser.add_argument("--exclude", metavar="REGEX")
     args = parser.parse_args()
+
+    # Faults of an earlier run: "(file, line, kind)" -> its verdict.
+    earlier = {}
+    if args.only_caught:
+        with open(args.only_caught, encoding="utf-8") as f:
+            for m in re.finditer(r"^\s*\d+\. (caught|MISSED) (\S+):(\d+) (\w+):", f.read(), re.M):
+                earlier[(m.group(2), int(m.group(3)), m.group(4))] = m.group(1)
+        args.count = len(earlier)
 
     rng = random.Random(args.seed)
     files = sorted(os.path.join(folder, name) for folder in FOLDERS
@@ -131,6 +148,11 @@ def main():
             if changed is None or changed == lines[number]:
                 continue
             lines[number] = changed
+            verdict_before = earlier.get((relative, number + 1, kind))
+            if args.only_caught and verdict_before != "caught":
+                if verdict_before:
+                    results.append((relative, number + 1, kind, changed.strip(), "not run (missed before)"))
+                continue
             try:
                 with open(path, "w", encoding="utf-8") as f:
                     f.write("".join(lines))
@@ -138,8 +160,8 @@ def main():
                 log.flush()
                 if run(["cmake", "--build", args.build, "-j", str(args.jobs)], ROOT, log):
                     continue  # not a viable fault: the next candidate takes its place
-                status = run(["ctest", "--stop-on-failure", "-j", str(args.jobs + 1), "--timeout", "120"],
-                             args.build, log)
+                status = run(["ctest", "--stop-on-failure", "-j", str(args.jobs + 1), "--timeout", "120"]
+                             + (["-E", args.exclude] if args.exclude else []), args.build, log)
             finally:
                 with open(path, "w", encoding="utf-8") as f:
                     f.write(original)
