@@ -22,8 +22,10 @@ namespace {
 
 // Limits that keep a damaged header from asking for absurd amounts of
 // memory or from overflowing the offset arithmetic. VMware writes 64 KiB
-// grains and a descriptor of 20 sectors; these leave ample room.
-constexpr std::uint64_t max_grain_sectors = std::uint64_t{1} << 21;  // 1 GiB grains
+// grains (always a power of two sectors) and a descriptor of 20 sectors;
+// these leave ample room. A grain is inflated whole into memory, so a
+// damaged size must not cost hundreds of MiB a read.
+constexpr std::uint64_t max_grain_sectors = std::uint64_t{1} << 16;  // 32 MiB grains
 constexpr std::uint64_t max_descriptor_sectors = 2048;               // 1 MiB of text
 constexpr std::uint64_t entries_per_directory_sector = vmdk_sparse_extent::sector_bytes / 4;
 
@@ -57,7 +59,10 @@ bool vmdk_sparse_extent::read_metadata(std::string& failure) {
   if (!parse_vmdk_extent_header(std::span(first_sector).first(static_cast<std::size_t>(got)), m_header)) return false;
 
   const vmdk_extent_header& h = m_header;
-  if (h.grain_sectors == 0 || h.grain_sectors > max_grain_sectors || h.entries_per_table == 0) return false;
+  if (h.grain_sectors == 0 || h.grain_sectors > max_grain_sectors || (h.grain_sectors & (h.grain_sectors - 1)) != 0 ||
+      h.entries_per_table == 0) {
+    return false;
+  }
   if (h.capacity_sectors > std::numeric_limits<std::uint64_t>::max() / sector_bytes) return false;
   m_grain_bytes = h.grain_sectors * sector_bytes;
   // At most 2^30 × (2^32 − 1): no overflow.
