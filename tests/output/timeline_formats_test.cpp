@@ -62,42 +62,14 @@ void add_row(canonical_body& rows, const std::string& name, std::uint64_t entry,
   EXPECT_TRUE(fresh || at->second == values) << "two different lines for " << at->first;
 }
 
+// fls -m's lines as normalise-fls.py reduced them: "name|entry|size|times".
 canonical_body canonical_fls(const std::string& volume) {
-  // fls -m of TSK 4.11 writes whole seconds, as we do: no fraction to drop.
-  for (const std::string& text : split_lines(read_file(source_fixture_path(volume + ".fls.txt")))) {
-    const std::vector<std::string> fields = split_fields(text, "|");
-    for (std::size_t i = fields.size() - 4; i < fields.size(); ++i) EXPECT_EQ(fields[i].find('.'), std::string::npos);
-  }
-  const std::vector<fls_line> lines = read_fls(volume);
-  std::set<std::uint64_t> with_data;
-  for (const fls_line& line : lines) {
-    if (line.type == 128) with_data.insert(line.entry);
-  }
   canonical_body rows;
-  for (const fls_line& line : lines) {
-    // TSK's virtual $OrphanFiles folder is no MFT record, and TSK lists a
-    // directory's named streams a second time under "dir/.".
-    if (line.kind == 'V' || line.path.ends_with("/.")) continue;
-    // An index ($I30, $SDH, $O, ...) is no data stream: we write a record
-    // once per $DATA stream, or once, with size 0, when it has none.
-    if (line.type == 144 && with_data.count(line.entry)) continue;
-    std::string name = line.path;
-    // '|' separates our fields, so our names carry ';' in its place.
-    std::replace(name.begin(), name.end(), '|', ';');
-    // TSK files nameless unallocated records as $OrphanFiles/OrphanFile-N;
-    // we write every nameless record as "<no filename attribute>", no state.
-    const bool nameless = name.starts_with("/$OrphanFiles/OrphanFile-");
-    if (nameless) name = "<no filename attribute>";
-    if (line.file_name_times) name += " ($FILE_NAME)";
-    if (!line.stream.empty() && line.type != 144) name += ":" + line.stream;
-    if (line.deleted && !nameless) name += " (deleted)";
-    // fls gives a $FILE_NAME line the attribute's length and an index line
-    // the index size; we give the stream's size, 0 without one.
-    const bool no_size = line.file_name_times || line.type == 144;
-    const auto n = [](std::uint64_t value) { return static_cast<std::int64_t>(value); };
-    add_row(
-        rows, name, line.entry,
-        {no_size ? 0 : n(line.size), n(line.seconds[1]), n(line.seconds[0]), n(line.seconds[2]), n(line.seconds[3])});
+  for (const std::string& text : split_lines(read_file(source_fixture_path(volume + ".fls-body.txt")))) {
+    const std::vector<std::string> fields = split_fields(text, "|");
+    body_values values{};
+    for (int f = 0; f < 5; ++f) values[f] = std::stoll(fields[2 + f]);
+    add_row(rows, fields[0], std::stoull(fields[1]), values);
   }
   return rows;
 }
@@ -222,28 +194,23 @@ std::string as_body_text(const canonical_body& rows, const canonical_body& other
   return text;
 }
 
-struct volume_case {
-  std::string listing, image, offset;
-};
-void PrintTo(const volume_case& v, std::ostream* out) { *out << v.listing; }
-
-class BodyfileTimeline : public ::testing::TestWithParam<volume_case> {
+class BodyfileTimeline : public ::testing::TestWithParam<tsk_volume> {
  protected:
   // Ours, then fls's: normalised, the designed differences taken out; made
   // once per volume.
-  static const std::pair<canonical_body, canonical_body>& normalised(const volume_case& v) {
+  static const std::pair<canonical_body, canonical_body>& normalised(const tsk_volume& v) {
     static std::map<std::string, std::pair<canonical_body, canonical_body>> done;
-    if (const auto it = done.find(v.listing); it != done.end()) return it->second;
-    std::vector<std::string> arguments = {"-image", fixture_path(v.image), "-bodyfile", "-quiet"};
-    if (!v.offset.empty()) arguments.insert(arguments.end(), {"-offset", v.offset});
+    if (const auto it = done.find(v.name); it != done.end()) return it->second;
+    std::vector<std::string> arguments = v.image_source();
+    arguments.insert(arguments.end(), {"-bodyfile", "-quiet"});
     const our_body body = read_our_bodyfile(arguments);
-    canonical_body tsk = canonical_fls(v.listing), ours = body.rows;
+    canonical_body tsk = canonical_fls(v.name), ours = body.rows;
     EXPECT_GT(tsk.size(), 40u);
     adopt_tsk_wraparound(ours, tsk);
     for (const auto& [why, count] : set_aside_designed_differences(ours, body, tsk)) {
-      std::printf("  %s: %d lines set aside, %s\n", v.listing.c_str(), count, why.c_str());
+      std::printf("  %s: %d lines set aside, %s\n", v.name, count, why.c_str());
     }
-    return done[v.listing] = {std::move(ours), std::move(tsk)};
+    return done[v.name] = {std::move(ours), std::move(tsk)};
   }
 };
 
@@ -256,7 +223,7 @@ TEST_P(BodyfileTimeline, SameLinesAsFlsAfterNormalising) {
 TEST_P(BodyfileTimeline, MactimeGivesTheSameTimelineAsFromFls) {
   if (!have_tool("mactime")) GTEST_SKIP() << "mactime (sleuthkit) not installed";
   const auto& [ours, tsk] = normalised(GetParam());
-  const scratch_folder folder("timeline-" + GetParam().listing);
+  const scratch_folder folder(std::string("timeline-") + GetParam().name);
   std::vector<std::string> timelines[2];
   for (int side = 0; side < 2; ++side) {
     const std::string file = folder.file(side ? "fls.body" : "ours.body");
@@ -268,14 +235,7 @@ TEST_P(BodyfileTimeline, MactimeGivesTheSameTimelineAsFromFls) {
   for (std::size_t i = 0; i < timelines[0].size(); ++i) EXPECT_EQ(timelines[0][i], timelines[1][i]) << "line " << i;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Volumes, BodyfileTimeline,
-    ::testing::Values(volume_case{"basic", "basic.img", ""}, volume_case{"sector4k", "sector4k.img", ""},
-                      volume_case{"streams", "streams.img", ""}, volume_case{"fragmented", "fragmented.img", ""},
-                      volume_case{"carving", "carving.img", ""}, volume_case{"offset", "offset.img", "0x100000"},
-                      volume_case{"mbr-p1", "mbr.img", "0x100000"}, volume_case{"mbr-p6", "mbr.img", "0x3100000"},
-                      volume_case{"gpt-p1", "gpt.img", "0x100000"}, volume_case{"gpt-p2", "gpt.img", "0x900000"}),
-    [](const auto& info) { return std::regex_replace(info.param.listing, std::regex("-"), "_"); });
+INSTANTIATE_TEST_SUITE_P(Volumes, BodyfileTimeline, ::testing::ValuesIn(tsk_volumes), tsk_volume_label);
 
 // Bodyfile lines of streams, '|' in names, FILETIME 0 and times before 1970
 // are kept as a golden run (bodyfile_edges).

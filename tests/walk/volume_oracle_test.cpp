@@ -14,39 +14,8 @@ using namespace testing_support;
 
 namespace {
 
-struct volume_case {
-  const char* name;   // stem of the TSK listings and of the extracted $MFT
-  const char* image;
-  const char* offset;  // -offset argument, empty for a volume at byte 0
-  std::vector<std::string> image_source() const {
-    std::vector<std::string> source = {"-image", fixture_path(image)};
-    if (*offset) source.insert(source.end(), {"-offset", offset});
-    return source;
-  }
-  std::vector<std::string> mft_source() const { return {"-mftfile", fixture_path(std::string(name) + ".mft")}; }
-};
-
-const volume_case volumes[] = {
-    {"basic", "basic.img", ""},          {"sector4k", "sector4k.img", ""},
-    {"offset", "offset.img", "0x100000"}, {"mbr-p1", "mbr.img", "0x100000"},
-    {"mbr-p6", "mbr.img", "0x3100000"},  {"gpt-p1", "gpt.img", "0x100000"},
-    {"gpt-p2", "gpt.img", "0x900000"},   {"fragmented", "fragmented.img", ""},
-    {"streams", "streams.img", ""},      {"carving", "carving.img", ""},
-    // Volumes made other ways: records over two MFT runs, clusters of
-    // 128 KiB and 2 MiB, a stream and a Zone.Identifier in clusters, records
-    // in the NTFS 3.0 layout, odd partition tables and 4096-byte sectors.
-    {"straddle", "straddle.img", ""},    {"cluster128k", "cluster128k.img", ""},
-    {"cluster2m", "cluster2m.img", ""},  {"adsplit", "adsplit.img", ""},
-    {"oldheader", "oldheader.img", ""},  {"mbr-odd-p1", "mbr-odd.img", "0x100000"},
-    {"mbr-odd-p3", "mbr-odd.img", "0xa00000"}, {"mbr-s4k-p1", "mbr-s4k.img", "0x100000"},
-    {"4kn-mbr-p1", "4kn-mbr.img", "0x100000"}, {"4kn-gpt-p1", "4kn-gpt.img", "0x100000"},
-};
-
-std::string volume_label(const ::testing::TestParamInfo<volume_case>& info) {
-  std::string label = info.param.name;
-  std::replace(label.begin(), label.end(), '-', '_');
-  return label;
-}
+using volume_case = tsk_volume;
+const auto& volumes = tsk_volumes;
 
 class OnImages : public ::testing::TestWithParam<volume_case> {};
 
@@ -101,7 +70,7 @@ TEST_P(OnImages, ImageReportsTheRecordsOfTheExtractedMft) {
   EXPECT_EQ(mft_rows, image_rows);
 }
 
-INSTANTIATE_TEST_SUITE_P(VolumeOracle, OnImages, ::testing::ValuesIn(volumes), volume_label);
+INSTANTIATE_TEST_SUITE_P(VolumeOracle, OnImages, ::testing::ValuesIn(volumes), tsk_volume_label);
 
 // -------- path filters --------
 
