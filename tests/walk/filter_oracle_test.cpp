@@ -87,8 +87,9 @@ oracle load_oracle(const std::string& volume) {
       }
       same->parent = file_name.parent;
     }
-    // istat cannot show times before 1970 (see TskOracle); they come out
-    // as 0 here or wrapped into 2032..2106, so windows stay before 2032.
+    // istat cannot show times before 1970 (TSK keeps unsigned 32-bit Unix
+    // seconds); they come out as 0 here or wrapped into 2032..2106, so
+    // windows stay before 2032.
     record.times.erase(0);
   }
   for (auto& [entry, record] : records) {
