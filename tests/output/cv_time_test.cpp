@@ -510,17 +510,6 @@ TEST(CvTimeCalendar, MatchesTimegmForRandomDates) {
   }
 }
 
-TEST(CvTimeCalendar, RoundTripThroughTheBreakdown) {
-  std::mt19937_64 random(3000);
-  const std::uint64_t last = ft_of(9999, 12, 31);
-  for (int i = 0; i < 100'000; ++i) {
-    const std::uint64_t ft = 1 + random() % last;
-    cv::time value;
-    value.set_time(ft, cv::type_time::filetime);
-    ASSERT_EQ(cv::calendar_to_filetime(value.calendar()), ft - ft % 10'000) << ft;
-  }
-}
-
 TEST(CvTimeCalendar, CarriesAndLimits) {
   cv::_windows_systemtime calendar;
   calendar.year = 2019;
