@@ -400,6 +400,7 @@ TEST_F(VmdkScratch, DamagedFilesAreRefusedOrReadAsZeros) {
       {"header only", [](byte_vector& b) { b.resize(40); }},
       {"grain size 0", [](byte_vector& b) { poke(b, grain_field, 0, 8); }},
       {"grain size 2^40", [](byte_vector& b) { poke(b, grain_field, std::uint64_t{1} << 40, 8); }},
+      {"grain size not a power of two", [](byte_vector& b) { poke(b, grain_field, 0x60006, 8); }},
       {"no table entries", [](byte_vector& b) { poke(b, entries_field, 0, 4); }},
       {"huge tables", [](byte_vector& b) { poke(b, entries_field, 0xffffffff, 4); }},
       {"capacity overflows", [](byte_vector& b) { poke(b, capacity_field, ~std::uint64_t{0}, 8); }},
