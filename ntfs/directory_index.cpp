@@ -2,6 +2,7 @@
 
 #include "ntfs/attribute_values.h"
 #include "ntfs/cluster_source.h"
+#include "ntfs/index_node_layout.h"
 #include "support/byte_reader.h"
 #include "support/utf.h"
 
@@ -12,18 +13,8 @@ namespace ntfs {
 
 namespace {
 
-// Index node header, at its offset: first entry u32 and end of entries u32,
-// both relative to the node header itself.
-constexpr std::size_t node_first_entry = 0;
-constexpr std::size_t node_entries_end = 4;
-// Index entry: file reference u64, entry length u16, key length u16, flags
-// u16 (1: points to a sub-node, 2: last entry), then the key: a $FILE_NAME.
-constexpr std::size_t entry_reference = 0;
-constexpr std::size_t entry_length = 8;
-constexpr std::size_t entry_key_length = 10;
-constexpr std::size_t entry_flags = 12;
-constexpr std::size_t entry_key = 16;
-constexpr std::uint16_t entry_flag_last = 0x02;
+using namespace index_layout;
+
 // $INDEX_ROOT value: indexed type u32, collation u32, block size u32 (bytes),
 // clusters per block u8, then the node header at 16.
 constexpr std::size_t root_block_bytes = 8;

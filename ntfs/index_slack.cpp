@@ -3,21 +3,14 @@
 #include <algorithm>
 
 #include "ntfs/attribute_values.h"
+#include "ntfs/index_node_layout.h"
 #include "support/byte_reader.h"
 
 namespace ntfs {
 
 namespace {
 
-// Index node header: offsets of the first entry, of the end of the used
-// entries and of the end of the allocated space, u32 each, relative to the
-// node header.
-constexpr std::size_t node_first_entry = 0;
-constexpr std::size_t node_used_end = 4;
-constexpr std::size_t node_allocated_end = 8;
-// An entry: file reference u64, lengths and flags, then the key at 16.
-constexpr std::size_t entry_key = 16;
-constexpr std::size_t entry_alignment = 8;
+using namespace index_layout;
 
 // FILETIMEs of 1980-01-01 and 2200-01-01: times outside are not taken for
 // the times of a real name.
@@ -46,7 +39,7 @@ bool plausible_key(std::span<const std::uint8_t> key, file_name_entry& name) {
 bool read_index_node_extent(std::span<const std::uint8_t> bytes, std::size_t node_offset, index_node_extent& out) {
   support::byte_reader r(bytes);
   const std::uint64_t first = r.le32(node_offset + node_first_entry);
-  const std::uint64_t used = r.le32(node_offset + node_used_end);
+  const std::uint64_t used = r.le32(node_offset + node_entries_end);
   const std::uint64_t allocated = r.le32(node_offset + node_allocated_end);
   if (!r.ok() || first > used || used > allocated) return false;
   out.used_end = static_cast<std::size_t>(std::min<std::uint64_t>(node_offset + used, bytes.size()));

@@ -157,6 +157,9 @@ struct attr_record {
   bool has_resident_copy = false;
   std::vector<std::uint8_t> resident_value;
   entry_number read_under_entry = 0;
+
+  // A resident value above 0 bytes, or clusters allocated.
+  bool has_content() const { return header.non_resident ? header.allocated_size > 0 : header.value_length > 0; }
 };
 
 struct zone_pair {

@@ -8,7 +8,7 @@
 namespace ntfs {
 namespace {
 
-constexpr std::uint64_t k_u64_max = std::numeric_limits<std::uint64_t>::max();
+constexpr std::uint64_t saturated = std::numeric_limits<std::uint64_t>::max();
 
 // Plain streams go to the sink 16 clusters at a time (at least one cluster,
 // and no more than 1 MiB unless a cluster is larger).
@@ -23,7 +23,7 @@ constexpr std::uint16_t k_largest_unit_shift = 8;
 constexpr std::uint64_t k_largest_unit_bytes = 16u << 20;
 
 std::uint64_t saturating_multiply(std::uint64_t a, std::uint64_t b) {
-  if (a != 0 && b > k_u64_max / a) return k_u64_max;
+  if (a != 0 && b > saturated / a) return saturated;
   return a * b;
 }
 
@@ -108,7 +108,7 @@ bool stream_reader::next_piece(const extent_list& extents, std::uint64_t positio
   out.sparse = extent->sparse != 0;
   out.lcn = 0;
   if (!out.sparse) {
-    if (extent->lcn > k_u64_max - into) return false;
+    if (extent->lcn > saturated - into) return false;
     out.lcn = extent->lcn + into;
   }
   return true;
@@ -132,7 +132,7 @@ std::size_t stream_reader::read_bytes(std::uint64_t lcn, std::uint64_t offset_in
       // Whole clusters straight into the output; after a failure, again one
       // at a time to keep everything before the bad cluster.
       const std::size_t whole = left / cluster * cluster;
-      if (lcn > k_u64_max - whole / cluster) return done;
+      if (lcn > saturated - whole / cluster) return done;
       if (m_clusters.read_clusters(lcn, out.subspan(done, whole))) {
         done += whole;
         lcn += whole / cluster;
@@ -144,7 +144,7 @@ std::size_t stream_reader::read_bytes(std::uint64_t lcn, std::uint64_t offset_in
       }
       continue;
     }
-    if (done < out.size() && lcn == k_u64_max) return done;
+    if (done < out.size() && lcn == saturated) return done;
     ++lcn;
   }
   return done;
@@ -156,7 +156,7 @@ bool stream_reader::read_range(const extent_list& extents, std::uint64_t offset_
   flags_in_out = range_flag::read_done;
   size_out = 0;
   if (m_clusters.cluster_size() == 0) return false;
-  const std::uint64_t end = buffer.size() > k_u64_max - offset_bytes ? k_u64_max : offset_bytes + buffer.size();
+  const std::uint64_t end = buffer.size() > saturated - offset_bytes ? saturated : offset_bytes + buffer.size();
   bool sparse_seen = false;
   std::uint64_t position = offset_bytes;
   piece p;
@@ -225,7 +225,7 @@ bool stream_reader::read_plain(const attribute_header& header, const extent_list
       std::max<std::uint64_t>(1, std::min(k_chunk_clusters, k_chunk_limit_bytes / cluster));
   const std::uint64_t chunk = cluster * chunk_clusters;
   m_raw.resize(static_cast<std::size_t>(chunk));
-  const std::uint64_t valid_end = options.raw ? k_u64_max : header.initialized_size;
+  const std::uint64_t valid_end = options.raw ? saturated : header.initialized_size;
   std::size_t filled = 0;
   const auto flush = [&] {
     const bool ok = emit(sink, std::span<const std::uint8_t>(m_raw).first(filled));

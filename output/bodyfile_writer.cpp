@@ -3,28 +3,13 @@
 #include <algorithm>
 
 #include "output/composite_text.h"
+#include "output/cv_time.h"
 #include "output/line_break_markers.h"
 #include "support/number_text.h"
 
 namespace output {
 
 namespace {
-
-constexpr std::uint64_t unix_epoch_filetime = 116444736000000000ULL;  // 1970-01-01 in 100 ns units
-constexpr std::int64_t filetime_units_per_second = 10000000;
-
-void append_signed(text_buffer& out, std::int64_t value) {
-  char digits[24];
-  char* end = digits + sizeof digits;
-  char* at = end;
-  std::uint64_t magnitude = value < 0 ? 0 - static_cast<std::uint64_t>(value) : static_cast<std::uint64_t>(value);
-  do {
-    *--at = static_cast<char>('0' + magnitude % 10);
-    magnitude /= 10;
-  } while (magnitude);
-  if (value < 0) *--at = '-';
-  out.append(at, static_cast<std::size_t>(end - at));
-}
 
 void append_note(std::string& out, const char* label, std::uint64_t value, bool hexadecimal) {
   out.append(label);
@@ -38,9 +23,9 @@ std::int64_t bodyfile_seconds(std::uint64_t filetime) {
   if (filetime == 0) return 0;
   // Times before 1970 are negative; rounding down keeps 1969-12-31 23:59:59.5
   // in its own second, as a calendar would.
-  const auto relative = static_cast<std::int64_t>(filetime - unix_epoch_filetime);
-  std::int64_t seconds = relative / filetime_units_per_second;
-  if (relative % filetime_units_per_second < 0) --seconds;
+  const auto relative = static_cast<std::int64_t>(filetime - cv::filetime_of_unix_epoch);
+  std::int64_t seconds = relative / static_cast<std::int64_t>(cv::ticks_per_second);
+  if (relative % static_cast<std::int64_t>(cv::ticks_per_second) < 0) --seconds;
   return seconds;
 }
 

@@ -19,7 +19,6 @@ constexpr std::int64_t days_1601_to_1970 = 134'774;
 constexpr std::uint64_t filetime_negative_bit = 1ULL << 63;
 // Largest second count since 1601 that still gives a FILETIME below 2^63.
 constexpr std::uint64_t max_seconds_since_1601 = (filetime_negative_bit - 1) / ticks_per_second - 1;
-constexpr std::uint64_t seconds_1601_to_1970 = filetime_of_unix_epoch / ticks_per_second;
 
 // Seconds since 1601 plus ticks to FILETIME; 0 when out of range.
 std::uint64_t ticks_from_seconds(std::uint64_t seconds_since_1601, std::uint64_t ticks) {

@@ -26,6 +26,7 @@ namespace cv {
 inline constexpr std::uint64_t ticks_per_second = 10'000'000;
 // FILETIME of 1970-01-01 00:00:00 UTC (11644473600 seconds after 1601).
 inline constexpr std::uint64_t filetime_of_unix_epoch = 116'444'736'000'000'000ULL;
+inline constexpr std::uint64_t seconds_1601_to_1970 = filetime_of_unix_epoch / ticks_per_second;
 // Ticks from the UUID epoch (1582-10-15) to 1601-01-01.
 inline constexpr std::uint64_t uuid_epoch_to_filetime_ticks = 5'748'192'000'000'000ULL;
 // Seconds from 1601-01-01 to the OLE automation epoch (1899-12-30) and to

@@ -3,14 +3,12 @@
 #include <charconv>
 
 #include "output/composite_text.h"
+#include "output/cv_time.h"
 #include "support/number_text.h"
 
 namespace output {
 
 namespace {
-
-constexpr std::uint64_t ticks_per_second = 10000000;
-constexpr std::int64_t unix_epoch_seconds = 11644473600LL;
 
 output_settings unpadded_csv(const output_settings& settings) {
   output_settings csv = settings;
@@ -21,7 +19,7 @@ output_settings unpadded_csv(const output_settings& settings) {
 // Whole Unix seconds, rounded down; 0 for no time.
 std::int64_t unix_seconds(std::uint64_t filetime) {
   if (filetime == 0) return 0;
-  return static_cast<std::int64_t>(filetime / ticks_per_second) - unix_epoch_seconds;
+  return static_cast<std::int64_t>(filetime / cv::ticks_per_second) - static_cast<std::int64_t>(cv::seconds_1601_to_1970);
 }
 
 // The bodyfile's name field: no bar, no line break.
@@ -37,11 +35,6 @@ void append_bodyfile_text(text_buffer& out, std::string_view text) {
       out.push_back(c);
     }
   }
-}
-
-void append_signed(text_buffer& out, std::int64_t value) {
-  char* start = out.room(24);
-  out.commit(std::to_chars(start, start + 24, value).ptr);
 }
 
 std::string_view row_name(const evidence_row& row) {

@@ -2,12 +2,11 @@
 
 #include <charconv>
 
+#include "output/cv_time.h"
+
 namespace output {
 
 namespace {
-
-constexpr std::uint64_t ticks_per_second = 10000000;
-constexpr std::uint64_t unix_epoch_seconds = 11644473600ULL;  // 1601-01-01 to 1970-01-01
 
 // Length of the valid UTF-8 sequence at `at`, or 0. Overlong forms,
 // surrogates (ED A0..BF) and code points past U+10FFFF are invalid.
@@ -102,14 +101,14 @@ void append_json_string(text_buffer& out, std::string_view value) {
 }
 
 std::int64_t filetime_to_unix_microseconds(std::uint64_t filetime) {
-  return static_cast<std::int64_t>(filetime / 10) - static_cast<std::int64_t>(unix_epoch_seconds * 1000000);
+  return static_cast<std::int64_t>(filetime / 10) - static_cast<std::int64_t>(cv::seconds_1601_to_1970 * 1000000);
 }
 
 void append_iso_time(text_buffer& out, std::uint64_t filetime) {
-  const std::uint64_t seconds_since_1601 = filetime / ticks_per_second;
-  const std::uint64_t fraction = filetime % ticks_per_second;
+  const std::uint64_t seconds_since_1601 = filetime / cv::ticks_per_second;
+  const std::uint64_t fraction = filetime % cv::ticks_per_second;
   const std::int64_t unix_seconds =
-      static_cast<std::int64_t>(seconds_since_1601) - static_cast<std::int64_t>(unix_epoch_seconds);
+      static_cast<std::int64_t>(seconds_since_1601) - static_cast<std::int64_t>(cv::seconds_1601_to_1970);
   std::int64_t days = unix_seconds / 86400;
   std::int64_t second_of_day = unix_seconds % 86400;
   if (second_of_day < 0) {

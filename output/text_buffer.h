@@ -3,6 +3,8 @@
 // into it.
 #pragma once
 
+#include <charconv>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <string_view>
@@ -52,5 +54,11 @@ class text_buffer {
   std::size_t m_size = 0;
   std::size_t m_capacity = 0;
 };
+
+// A signed decimal number.
+inline void append_signed(text_buffer& out, std::int64_t value) {
+  char* start = out.room(24);
+  out.commit(std::to_chars(start, start + 24, value).ptr);
+}
 
 }  // namespace output

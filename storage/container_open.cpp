@@ -18,11 +18,6 @@ bool starts_with(const std::array<std::uint8_t, 64>& bytes, std::size_t count, c
   return count >= length && std::memcmp(bytes.data(), magic, length) == 0;
 }
 
-bool file_exists(const std::string& path) {
-  struct stat info {};
-  return ::stat(path.c_str(), &info) == 0 && !S_ISDIR(info.st_mode);
-}
-
 }  // namespace
 
 container_kind detect_container(const std::string& path) {
@@ -94,10 +89,10 @@ std::string find_parent_file(const std::string& child_path, const std::string& p
   const bool windows_absolute = name.size() > 2 && name[1] == ':';
   if (!windows_absolute) {
     const std::string as_written = name.front() == '/' ? name : folder + "/" + name;
-    if (file_exists(as_written)) return as_written;
+    if (uni::file_exists(as_written)) return as_written;
   }
   const std::string beside = folder + "/" + name.substr(name.rfind('/') + 1);
-  return file_exists(beside) ? beside : "";
+  return uni::file_exists(beside) ? beside : "";
 }
 
 bool link_parents(const std::string& path, const char* what,

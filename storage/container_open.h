@@ -64,4 +64,15 @@ std::unique_ptr<container_image> opened_image(const std::string& path, std::stri
 // function, and the innermost cause comes last.
 std::string last_line_of(const char* text);
 
+// A container library's error as one line, the error freed. The libraries
+// share one shape: an opaque error, a print call and a free call.
+template <class Error, class Print, class Free>
+std::string library_error_text(Error*& error, Print print, Free free) {
+  if (error == nullptr) return "unknown error";
+  char text[1024] = {};
+  print(error, text, sizeof text);
+  free(&error);
+  return last_line_of(text);
+}
+
 }  // namespace storage

@@ -16,15 +16,6 @@ namespace storage {
 
 namespace {
 
-// The library's error as one line, the error freed.
-std::string innermost_cause(libewf_error_t*& error) {
-  if (error == nullptr) return "unknown error";
-  char text[1024] = {};
-  libewf_error_sprint(error, text, sizeof text);
-  libewf_error_free(&error);
-  return last_line_of(text);
-}
-
 bool file_size(const std::string& path, std::uint64_t& size) {
   struct stat info {};
   if (::stat(path.c_str(), &info) != 0) return false;
@@ -77,7 +68,7 @@ class ewf_image : public container_image {
     char** names = nullptr;
     int name_count = 0;
     if (libewf_glob(path.c_str(), path.size(), LIBEWF_FORMAT_UNKNOWN, &names, &name_count, &error) != 1) {
-      failure = path + ": " + innermost_cause(error);
+      failure = path + ": " + library_error_text(error, libewf_error_sprint, libewf_error_free);
       return false;
     }
     m_member_files.assign(names, names + name_count);
@@ -86,7 +77,7 @@ class ewf_image : public container_image {
     libewf_glob_free(names, name_count, nullptr);
     size64_t media = 0;
     if (!opened || libewf_handle_get_media_size(m_handle, &media, &error) != 1) {
-      failure = path + ": " + innermost_cause(error);
+      failure = path + ": " + library_error_text(error, libewf_error_sprint, libewf_error_free);
       return false;
     }
     m_size_bytes = media;

@@ -33,7 +33,7 @@ constexpr std::size_t entry_name_bytes = 72;  // 36 UTF-16 code units
 constexpr std::size_t min_entry_size = 128;
 constexpr std::size_t max_entry_size = 4096;
 
-constexpr std::size_t head_bytes = 32768;
+constexpr std::size_t gpt_head_bytes = 32768;
 constexpr std::uint64_t classify_bytes = 2048;
 constexpr std::size_t chunk_bytes = 64 * 1024;
 
@@ -94,7 +94,7 @@ std::uint32_t find_header(std::span<const std::uint8_t> head) {
 bool parse_gpt(storage::byte_source& source, partition_table& table, bool with_pseudo_entries) {
   table.clear();
   const std::uint64_t disk_bytes = source.size_bytes();
-  std::vector<std::uint8_t> head(head_bytes, 0);
+  std::vector<std::uint8_t> head(gpt_head_bytes, 0);
   if (source.read_at(0, head.data(), head.size()) < 1024) return false;
   const std::uint32_t sector_size = find_header(head);
   if (sector_size == 0) return false;

@@ -14,7 +14,7 @@ namespace storage {
 
 namespace {
 
-constexpr std::size_t head_bytes = 16384;
+constexpr std::size_t mbr_head_bytes = 16384;
 constexpr std::size_t lenient_scan_bytes = 0x100000;  // 1 MiB
 constexpr std::size_t mbr_entries_offset = 446;
 constexpr std::size_t mbr_entry_size = 16;
@@ -201,7 +201,7 @@ bool parse_mbr(storage::byte_source& source, std::span<const std::uint8_t> mbr, 
 
 bool parse_partitions(storage::byte_source& source, partition_table& table, bool lenient, bool with_pseudo_entries) {
   table.clear();
-  std::vector<std::uint8_t> head(head_bytes, 0);
+  std::vector<std::uint8_t> head(mbr_head_bytes, 0);
   const std::int64_t got = source.read_at(0, head.data(), head.size());
   if (got < 512) return false;
   const std::span<const std::uint8_t> bytes(head);
@@ -220,7 +220,7 @@ bool parse_partitions(storage::byte_source& source, partition_table& table, bool
   }
   if (is_volume_boot_record(bytes)) return bare_volume(table, bytes.first(512));
   // An MBR sector of a disk with larger sectors ends at the end of that sector.
-  for (std::uint32_t sector_size = 1024; sector_size <= head_bytes; sector_size *= 2) {
+  for (std::uint32_t sector_size = 1024; sector_size <= mbr_head_bytes; sector_size *= 2) {
     if (bytes[sector_size - 2] == 0x55 && bytes[sector_size - 1] == 0xAA)
       return parse_mbr(source, bytes, 0, sector_size, table, with_pseudo_entries);
   }

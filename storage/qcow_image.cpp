@@ -12,15 +12,6 @@ namespace storage {
 
 namespace {
 
-// The library's error as one line, the error freed.
-std::string innermost_cause(libqcow_error_t*& error) {
-  if (error == nullptr) return "unknown error";
-  char text[1024] = {};
-  libqcow_error_sprint(error, text, sizeof text);
-  libqcow_error_free(&error);
-  return last_line_of(text);
-}
-
 class qcow_image : public container_image {
  public:
   ~qcow_image() override {
@@ -49,7 +40,7 @@ class qcow_image : public container_image {
       if (open_one(backing_path, failure) == nullptr) return false;
       libqcow_error_t* error = nullptr;
       if (libqcow_file_set_parent_file(m_files[m_files.size() - 2], m_files.back(), &error) == 1) return true;
-      failure = backing_path + ": does not fit its overlay: " + innermost_cause(error);
+      failure = backing_path + ": does not fit its overlay: " + library_error_text(error, libqcow_error_sprint, libqcow_error_free);
       return false;
     };
     return link_parents(path, "backing file", backing_name, attach, failure);
@@ -71,11 +62,11 @@ class qcow_image : public container_image {
     libqcow_file_t* file = nullptr;
     libqcow_error_t* error = nullptr;
     if (libqcow_file_initialize(&file, &error) != 1) {
-      failure = path + ": " + innermost_cause(error);
+      failure = path + ": " + library_error_text(error, libqcow_error_sprint, libqcow_error_free);
       return nullptr;
     }
     if (libqcow_file_open(file, path.c_str(), LIBQCOW_OPEN_READ, &error) != 1) {
-      failure = path + ": " + innermost_cause(error);
+      failure = path + ": " + library_error_text(error, libqcow_error_sprint, libqcow_error_free);
       libqcow_file_free(&file, nullptr);
       return nullptr;
     }

@@ -28,11 +28,6 @@ bool all_of_range(const std::string& text, std::size_t from, char low, char high
                      [&](char c) { return c >= low && c <= high; });
 }
 
-bool file_exists(const std::string& path) {
-  struct stat info {};
-  return ::stat(path.c_str(), &info) == 0;
-}
-
 // A guard against a set without end (a name that counts up forever).
 constexpr std::size_t max_segments = 100000;
 
@@ -76,7 +71,7 @@ split_raw_image::~split_raw_image() {
 
 std::unique_ptr<split_raw_image> split_raw_image::open(const std::string& first, std::string& failure) {
   auto image = std::unique_ptr<split_raw_image>(new split_raw_image());
-  for (std::string path = first; !path.empty() && file_exists(path); path = next_segment_name(path)) {
+  for (std::string path = first; !path.empty() && uni::file_exists(path); path = next_segment_name(path)) {
     if (image->m_segments.size() >= max_segments) break;
     segment part;
     part.path = path;
@@ -99,7 +94,7 @@ std::unique_ptr<split_raw_image> split_raw_image::open(const std::string& first,
   // One name skipped with the set going on after it is a lost segment.
   const std::string after = next_segment_name(image->m_segments.back().path);
   const std::string beyond = after.empty() ? "" : next_segment_name(after);
-  if (!beyond.empty() && file_exists(beyond)) {
+  if (!beyond.empty() && uni::file_exists(beyond)) {
     failure = "segment " + after + " is missing (" + beyond + " follows it)";
     return nullptr;
   }

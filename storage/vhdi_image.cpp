@@ -13,15 +13,6 @@ namespace storage {
 
 namespace {
 
-// The library's error as one line, the error freed.
-std::string innermost_cause(libvhdi_error_t*& error) {
-  if (error == nullptr) return "unknown error";
-  char text[1024] = {};
-  libvhdi_error_sprint(error, text, sizeof text);
-  libvhdi_error_free(&error);
-  return last_line_of(text);
-}
-
 class vhdi_image : public container_image {
  public:
   ~vhdi_image() override {
@@ -57,7 +48,7 @@ class vhdi_image : public container_image {
       if (open_one(parent_path, failure) == nullptr) return false;
       libvhdi_error_t* error = nullptr;
       if (libvhdi_file_set_parent_file(m_files[m_files.size() - 2], m_files.back(), &error) == 1) return true;
-      failure = parent_path + ": does not fit its differencing disk: " + innermost_cause(error);
+      failure = parent_path + ": does not fit its differencing disk: " + library_error_text(error, libvhdi_error_sprint, libvhdi_error_free);
       return false;
     };
     return link_parents(path, "parent disk", parent_name, attach, failure);
@@ -79,11 +70,11 @@ class vhdi_image : public container_image {
     libvhdi_file_t* file = nullptr;
     libvhdi_error_t* error = nullptr;
     if (libvhdi_file_initialize(&file, &error) != 1) {
-      failure = path + ": " + innermost_cause(error);
+      failure = path + ": " + library_error_text(error, libvhdi_error_sprint, libvhdi_error_free);
       return nullptr;
     }
     if (libvhdi_file_open(file, path.c_str(), LIBVHDI_OPEN_READ, &error) != 1) {
-      failure = path + ": " + innermost_cause(error);
+      failure = path + ": " + library_error_text(error, libvhdi_error_sprint, libvhdi_error_free);
       libvhdi_file_free(&file, nullptr);
       return nullptr;
     }

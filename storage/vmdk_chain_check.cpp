@@ -17,13 +17,6 @@ bool names_windows_code_page(const std::string& encoding) {
   return lower.find("windows") != std::string::npos;
 }
 
-std::string folder_of(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return path.substr(0, slash);
-}
-
 std::string joined(const std::string& folder, const std::string& name) {
   return folder.back() == '/' ? folder + name : folder + "/" + name;
 }

@@ -104,4 +104,10 @@ std::string content_id_key(std::string_view content_id) {
   return key;
 }
 
+std::string folder_of(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
 }  // namespace storage

@@ -45,4 +45,8 @@ bool same_content_id(std::string_view a, std::string_view b);
 // The form used as a key: lower case.
 std::string content_id_key(std::string_view content_id);
 
+// The folder a descriptor file is in ("." for a bare name): the names of
+// its extents and of its parent are relative to it.
+std::string folder_of(const std::string& path);
+
 }  // namespace storage

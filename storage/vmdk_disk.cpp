@@ -17,12 +17,6 @@ namespace {
 constexpr std::uint64_t max_descriptor_file_bytes = 1 << 20;
 constexpr std::size_t max_extents = 100000;
 
-std::string folder_of(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
-}
-
 }  // namespace
 
 vmdk_disk::~vmdk_disk() {

@@ -22,6 +22,11 @@ std::int64_t pread_fully(int descriptor, std::uint8_t* target, std::size_t lengt
   return static_cast<std::int64_t>(done);
 }
 
+bool file_exists(const std::string& utf8_path) {
+  struct stat info {};
+  return ::stat(utf8_path.c_str(), &info) == 0 && !S_ISDIR(info.st_mode);
+}
+
 int open_file(const std::string& utf8_path, int flags, unsigned permission_bits) {
   if (utf8_path.empty()) return -1;
   const int descriptor = ::open(utf8_path.c_str(), flags | O_NONBLOCK | O_CLOEXEC, permission_bits);

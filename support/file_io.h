@@ -17,6 +17,9 @@ namespace uni {
 // then refuses FIFOs and sockets. Returns the descriptor or -1.
 int open_file(const std::string& utf8_path, int flags, unsigned permission_bits);
 
+// True when `utf8_path` names something that is not a folder.
+bool file_exists(const std::string& utf8_path);
+
 // pread until `length` bytes are in, the end of the file, or an error;
 // interrupted calls are retried. The bytes read, or -1 when the first call
 // fails.

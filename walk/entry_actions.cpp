@@ -28,11 +28,6 @@ void set_text(std::string& out, const Digest* value) {
   out.assign(support::digest_hex(*value, text));
 }
 
-// A resident value above 0 bytes, or clusters allocated.
-bool has_content(const ntfs::attr_record& attribute) {
-  return attribute.header.non_resident ? attribute.header.allocated_size > 0 : attribute.header.value_length > 0;
-}
-
 }  // namespace
 
 void entry_actions::set_clusters(ntfs::cluster_source* clusters) {
@@ -42,7 +37,7 @@ void entry_actions::set_clusters(ntfs::cluster_source* clusters) {
 
 bool entry_actions::hash_stream(const ntfs::attr_record& attribute) {
   m_digests.start(m_settings.md5, m_settings.sha1, m_settings.sha256);
-  if (attribute.header.type != ntfs::attribute_type::data || !has_content(attribute)) {
+  if (attribute.header.type != ntfs::attribute_type::data || !attribute.has_content()) {
     m_digests.abandon();
     return false;
   }

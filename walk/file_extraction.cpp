@@ -113,10 +113,6 @@ class file_sink final : public ntfs::stream_sink {
   std::array<std::uint8_t, 1 << 16> m_zeros{};
 };
 
-bool has_content(const ntfs::attr_record& attribute) {
-  return attribute.header.non_resident ? attribute.header.allocated_size > 0 : attribute.header.value_length > 0;
-}
-
 // The name the copy carries: the record's first long name, else its DOS
 // name, else the text the layouts show for a record without names.
 std::string_view record_name(const ntfs::mft_record& record) {
@@ -154,7 +150,7 @@ file_extraction::file_extraction(const extraction_settings& settings, support::d
 file_extraction::~file_extraction() { close_descriptor(m_root); }
 
 bool file_extraction::wanted(const ntfs::attr_record& attribute, const std::set<std::string>* filter_streams) {
-  if (!has_content(attribute)) return false;
+  if (!attribute.has_content()) return false;
   if (filter_streams && attribute.named_stream) {
     uni::utf8_to_lower(attribute.name_utf8, m_lower);
     if (filter_streams->count(m_lower)) return true;
