@@ -2,7 +2,8 @@
 // exactly the results of the raw disk it stands for. The raw views come
 // either from the fixture image qemu-img converted, or, for snapshots, from
 // our VMDK reader (whose bytes the storage tests hold against qemu's raw
-// views), written out and read with -image.
+// views), written out and read with -image. The source names and the
+// refusals are golden runs (vmdk_source).
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -76,41 +77,6 @@ TEST(VmdkSource, SameResultsAsTheRawDisk) {
   const std::string small_grains = body_of({"-image", raw4k});
   EXPECT_TRUE(small_grains != basic);
   EXPECT_EQ(body_of({"-vmdk", fixture_path("vmdk-grain4k-child.vmdk") + "|" + base}), small_grains);
-}
-
-TEST(VmdkSource, SourceNameAndRefusals) {
-  scratch_folder folder("vmdk-refusals");
-  const std::string base = fixture_path("vmdk-chain-base.vmdk"), child1 = fixture_path("vmdk-chain-child1.vmdk");
-  run_result run = run_brindle({"-vmdk", base + "|" + child1, "-csvl2t", "-quiet"});
-  EXPECT_EQ(run.exit_status, 0);
-  EXPECT_NE(run.out.find(",vmdk files: '" + base + "'; '" + child1 + "',"), std::string::npos);
-  run = run_brindle({"-vmdk", base, "-csvl2t", "-quiet"});
-  EXPECT_NE(run.out.find(",vmdk file: '" + base + "',"), std::string::npos);
-
-  // A snapshot alone, copied where its parent cannot be found.
-  const std::string lonely = folder.file("lonely.vmdk");
-  write_bytes(lonely, read_bytes(child1));
-  const std::string missing = folder.file("missing.vmdk");
-  struct refusal {
-    std::string list;
-    std::string err;
-  };
-  const std::vector<refusal> cases = {
-      {lonely, "Child VMDK points to a parent VMDK that doesn't exist, aborting\n"},
-      {missing + "|" + base, missing + " can't be opened\n"},
-      {fixture_path("mbr.img"), fixture_path("mbr.img") + " can't be opened\n"},
-      {" | ", "invalid disk collection of snaps \n"},
-  };
-  for (const refusal& c : cases) {
-    run = run_brindle({"-vmdk", c.list, "-csv"});
-    EXPECT_EQ(run.exit_status, 255) << c.list;
-    EXPECT_EQ(run.err, c.err) << c.list;
-    EXPECT_EQ(results_body(run.out), "") << c.list;
-  }
-  // A partitioned virtual disk without -offset gets the partition report.
-  run = run_brindle({"-vmdk", fixture_path("vmdk-mono.vmdk"), "-csv"});
-  EXPECT_EQ(run.exit_status, 255);
-  EXPECT_NE(run.err.find("use option [-offset 0x3100000]"), std::string::npos) << run.err;
 }
 
 }  // namespace
