@@ -42,7 +42,9 @@ TEST(InstanceSplit, DataStartSkipsTheRunHeaderAndLaterColumnHeaders) {
     std::FILE* file = std::fopen(path.c_str(), "rb");
     std::uint64_t offset = 0;
     EXPECT_EQ(app::find_data_start(file, c.skip_column_header, offset), c.found) << c.text;
-    if (c.found) EXPECT_EQ(offset, c.offset) << c.text;
+    if (c.found) {
+      EXPECT_EQ(offset, c.offset) << c.text;
+    }
     std::fclose(file);
   }
 }

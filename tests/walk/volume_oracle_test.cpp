@@ -26,7 +26,9 @@ TEST_P(OnImages, ImageAgreesWithTheSleuthKit) {
   const agreement_count count = expect_per_path_agrees_with_tsk(v.name, v.image_source());
   EXPECT_GE(count.names, 14u) << "the system files alone give more names";
   // Every name of these two volumes has an istat block.
-  if (v.name == std::string("basic") || v.name == std::string("sector4k")) EXPECT_EQ(count.with_istat, count.names);
+  if (v.name == std::string("basic") || v.name == std::string("sector4k")) {
+    EXPECT_EQ(count.with_istat, count.names);
+  }
   expect_path_list_is_tsk_files(v.name, v.image_source());
 }
 
