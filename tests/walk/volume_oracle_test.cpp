@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cctype>
 #include <set>
 
 #include "tests/common/tsk_agreement.h"
@@ -80,105 +79,35 @@ INSTANTIATE_TEST_SUITE_P(VolumeOracle, OnImages, ::testing::ValuesIn(volumes), t
 
 // -------- path filters --------
 
-std::string lower(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
-}
+// One spelling of a path filter per line of path-filters.txt, which
+// filter-oracle.py wrote from fls's listing: the volume, the entries fls
+// lists where the filter points, the filter arguments.
+std::vector<std::string> path_filter_lines() { return split_lines(read_file(source_fixture_path("path-filters.txt"))); }
 
-// What a path filter should select, in fls's terms: the entries listed
-// directly in `directory` (or up to `depth` levels below it), or the entry
-// named `file`, holding the named stream when one is given.
-struct selection {
-  std::string directory;  // "/a/b", as fls writes it
-  unsigned depth = 1;
-  std::string file = {};  // "/a/b/c.txt"
-  std::string stream = {};
-};
-
-std::set<std::uint64_t> fls_selects(const std::string& volume, const std::vector<selection>& selections) {
-  std::set<std::uint64_t> entries;
-  for (const fls_line& line : read_fls(volume)) {
-    if (line.kind == 'V' || line.path.rfind("/$OrphanFiles", 0) == 0) continue;
-    const std::string parent = line.path.substr(0, line.path.rfind('/'));
-    for (const selection& s : selections) {
-      if (!s.file.empty()) {
-        if (line.path == s.file && (s.stream.empty() || lower(line.stream) == lower(s.stream))) {
-          entries.insert(line.entry);
-        }
-        continue;
-      }
-      if (parent != s.directory && parent.rfind(s.directory + "/", 0) != 0) continue;
-      if (1 + std::count(parent.begin() + s.directory.size(), parent.end(), '/') <= s.depth) entries.insert(line.entry);
-    }
-  }
-  return entries;
-}
-
-struct path_filter_case {
-  const char* label;
-  volume_case volume;
-  std::vector<selection> expected;
-  std::vector<std::vector<std::string>> spellings;  // filter arguments, each selecting `expected`
-};
-
-const std::vector<path_filter_case>& path_filter_cases() {
-  static const std::vector<path_filter_case> table = {
-      {"basic_dir", volumes[0], {{"/deleted"}, {"/links/b"}},
-       {{"-filter_dir", "/deleted|/links/b"},
-        {"-filter_dir", "\\DELETED | C:\\Links\\B\\"},
-        {"-filter_dir", "c:/deleted", "-filter_dir_inode", "91"}}},
-      {"basic_dir_levels", volumes[0], {{"/deep", 3}, {"/names", 1}},
-       {{"-filter_dir", "\\deep*3|/names*"}, {"-filter_dir", "C:/Deep*3|NAMES"}}},
-      {"basic_dir_recurse", volumes[0], {{"/deep", 99}, {"/ads", 99}},
-       {{"-filter_dir_recurse", "/deep|/ads"}, {"-filter_dir", "\\DEEP?|c:\\ADS?"}}},
-      // Names in the INDX blocks of a large directory.
-      {"basic_bigdir", volumes[0], {{"", 1, "/bigdir/file_000.txt"}, {"", 1, "/bigdir/file_137.txt"}, {"", 1, "/bigdir/file_199.txt"}},
-       {{"-filter_file", "/bigdir/FILE_000.TXT|\\BigDir\\file_137.txt|c:\\bigdir\\file_199.txt"}}},
-      {"basic_file", volumes[0], {{"", 1, "/links/b/hardlink.txt"}, {"", 1, "/names/café.txt"}, {"", 1, "/.hidden"}},
-       {{"-filter_file", "/links/b/hardlink.txt|/names/café.txt|/.hidden"},
-        {"-filter_file", "C:\\LINKS\\b\\HardLink.TXT | \\NAMES\\CAFÉ.TXT|\\.HIDDEN|\\names\\nosuch.txt"}}},
-      {"basic_file_stream", volumes[0], {{"", 1, "/ads/notes.txt", "summary"}, {"", 1, "/ads/download.exe", "Zone.Identifier"}},
-       {{"-filter_file", "/ads/notes.txt:summary|/ads/download.exe:Zone.Identifier|/empty.txt:nosuch"},
-        {"-filter_file", "C:\\ADS\\Notes.txt:SUMMARY|c:\\ads\\DOWNLOAD.EXE:zone.identifier"}}},
-      {"sector4k_index", volumes[1], {{"/many"}, {"", 1, "/dir2/hardlink_b.txt"}},
-       {{"-filter_dir", "/MANY", "-filter_file", "c:\\dir2\\hardlink_b.txt"}}},
-      {"sector4k_files", volumes[1], {{"", 1, "/many/f_000.txt"}, {"", 1, "/many/f_075.txt"}, {"", 1, "/many/f_149.txt"}},
-       {{"-filter_file", "/MANY/F_000.TXT|\\many\\f_075.txt|c:\\many\\F_149.txt"}}},
-      {"offset", volumes[2], {{"/reports", 2}, {"", 1, "/readme.txt", "Zone.Identifier"}},
-       {{"-filter_dir_recurse", "\\Reports", "-filter_file", "/README.txt:zone.identifier"}}},
-      {"mbr_logical", volumes[4], {{"/logical", 99}}, {{"-filter_dir_recurse", "C:\\LOGICAL"}}},
-      {"gpt_p2", volumes[6], {{"/two/mail"}, {"", 1, "/two/readme_two.md"}},
-       {{"-filter_dir", "/two/MAIL", "-filter_file", "\\TWO\\readme_two.md"}}},
-      // The index of /attrlist/links lies in nine scattered clusters, and
-      // the 101 names of its one file mostly in extension records.
-      {"fragmented_links", volumes[7], {{"/attrlist/links"}, {"", 1, "/scattered.bin"}},
-       {{"-filter_dir", "\\attrlist\\links", "-filter_file", "/Scattered.bin"},
-        {"-filter_file", "\\attrlist\\LINKS\\hard_link_number_100_of_the_same_file.txt|/scattered.bin"}}},
-      {"carving", volumes[9], {{"/evidence", 2}}, {{"-filter_dir", "/Evidence*2"}}},
-  };
-  return table;
-}
-
-class PathFilters : public ::testing::TestWithParam<std::size_t> {};
+class PathFilters : public ::testing::TestWithParam<std::string> {};
 
 TEST_P(PathFilters, SelectExactlyWhatFlsListsThere) {
-  const path_filter_case& c = path_filter_cases()[GetParam()];
-  const std::set<std::uint64_t> expected = fls_selects(c.volume.name, c.expected);
-  ASSERT_FALSE(expected.empty());
-  for (const auto& filter : c.spellings) {
-    // From the image the paths are looked up in the directory indexes; from
-    // the extracted $MFT they are compared with each record's own paths.
-    for (std::vector<std::string> source : {c.volume.image_source(), c.volume.mft_source()}) {
-      const std::string from = source[0];
-      source.insert(source.end(), filter.begin(), filter.end());
-      std::set<std::uint64_t> selected;
-      for (const auto& [path, line] : run_per_path(source)) selected.insert(line.base_entry);
-      EXPECT_EQ(selected, expected) << from << " " << ::testing::PrintToString(filter);
-    }
+  const std::vector<std::string> fields = split_fields(GetParam(), "\t");
+  const volume_case& v = *std::find_if(std::begin(volumes), std::end(volumes),
+                                       [&](const volume_case& c) { return c.name == fields.at(0); });
+  std::set<std::uint64_t> expected;
+  for (const std::string& entry : split_fields(fields.at(1), " ")) expected.insert(std::stoull(entry));
+  // From the image the paths are looked up in the directory indexes; from
+  // the extracted $MFT they are compared with each record's own paths.
+  for (std::vector<std::string> source : {v.image_source(), v.mft_source()}) {
+    const std::string from = source[0];
+    source.insert(source.end(), fields.begin() + 2, fields.end());
+    std::set<std::uint64_t> selected;
+    for (const auto& [path, line] : run_per_path(source)) selected.insert(line.base_entry);
+    EXPECT_EQ(selected, expected) << from;
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(VolumeOracle, PathFilters, ::testing::Range<std::size_t>(0, path_filter_cases().size()),
-                         [](const auto& info) { return std::string(path_filter_cases()[info.param].label); });
+INSTANTIATE_TEST_SUITE_P(VolumeOracle, PathFilters, ::testing::ValuesIn(path_filter_lines()),
+                         [](const auto& info) {
+                           std::string volume = split_fields(info.param, "\t").at(0);
+                           std::replace(volume.begin(), volume.end(), '-', '_');
+                           return volume + "_" + std::to_string(info.index);
+                         });
 
 }  // namespace
