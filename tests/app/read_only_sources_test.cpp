@@ -120,18 +120,12 @@ TEST_P(ReadOnlySources, RunsLeaveTheSourceByteForByteAndTimeForTimeAsItWas) {
 
 // --- the open mode, seen from the outside --------------------------------
 
-std::string shell_quoted(const std::string& text) {
-  std::string quoted = "'";
-  for (const char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return quoted + "'";
-}
-
 bool strace_usable(const scratch_folder& folder) {
   if (std::system("command -v strace >/dev/null 2>&1") != 0) return false;
   // Containers may forbid ptrace; then strace cannot watch anything.
   const std::string probe = folder.file("probe.trace");
   const std::string command =
-      "strace -f -qq -e trace=%file -o " + shell_quoted(probe) + " /bin/true >/dev/null 2>&1";
+      "strace -f -qq -e trace=%file -o " + shell_quote(probe) + " /bin/true >/dev/null 2>&1";
   return std::system(command.c_str()) == 0 && read_file(probe).find("execve(") != std::string::npos;
 }
 
@@ -164,9 +158,9 @@ TEST_P(ReadOnlySources, EveryOpenOfTheSourceIsReadOnly) {
       // LeakSanitizer cannot work under ptrace; the other checks still do.
       std::string command = "ASAN_OPTIONS=\"${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0\" strace -f -qq -e "
                             "trace=%file -o " +
-                            shell_quoted(trace) + " " + shell_quoted(BRINDLE_BINARY);
-      for (const auto& argument : arguments) command += " " + shell_quoted(argument);
-      command += " >/dev/null 2>" + shell_quoted(folder.file("run.err"));
+                            shell_quote(trace) + " " + shell_quote(BRINDLE_BINARY);
+      for (const auto& argument : arguments) command += " " + shell_quote(argument);
+      command += " >/dev/null 2>" + shell_quote(folder.file("run.err"));
       const int status = std::system(command.c_str());
       ASSERT_TRUE(WIFEXITED(status)) << command;
       EXPECT_EQ(WEXITSTATUS(status), file.refused.count(s) ? 255 : 0) << read_file(folder.file("run.err"));

@@ -29,8 +29,6 @@ scratch_folder::~scratch_folder() {
   std::filesystem::remove_all(m_path, ignored);
 }
 
-namespace {
-
 std::string shell_quote(const std::string& text) {
   std::string quoted = "'";
   for (char c : text) {
@@ -42,8 +40,6 @@ std::string shell_quote(const std::string& text) {
   }
   return quoted + "'";
 }
-
-}  // namespace
 
 run_result run_brindle(const std::vector<std::string>& arguments, int deadline_seconds) {
   static int counter = 0;

@@ -37,6 +37,9 @@ struct run_result {
 // run still going after `deadline_seconds` is killed.
 run_result run_brindle(const std::vector<std::string>& arguments, int deadline_seconds = 120);
 
+// `text` as one word for /bin/sh.
+std::string shell_quote(const std::string& text);
+
 std::string read_file(const std::string& path);
 std::vector<std::uint8_t> read_bytes(const std::string& path);
 void write_bytes(const std::string& path, const std::vector<std::uint8_t>& bytes);

@@ -339,25 +339,10 @@ TEST_P(CsvTimeline, EveryCsvLayoutParsesWithOneColumnCount) {
     const std::string option = variants[v].back();
     csv_rows& rows = parsed[v];
     ASSERT_GT(rows.size(), 30u) << option;
-    std::set<std::string> values;
-    for (auto& row : rows) {
-      EXPECT_EQ(row.size(), rows[0].size()) << option << ": " << row[0];
-      // -pair_datetime keeps the columns padded.
-      for (std::string& field : row) values.insert(field.erase(field.find_last_not_of(' ') + 1));
-    }
-    if (variants[v][0] == "-csvl2t") {
-      std::vector<std::string> header = {"date/time"};
-      header.insert(header.end(), l2t_columns.begin() + 2, l2t_columns.end());
-      EXPECT_EQ(rows[0], header);
-    } else {
-      EXPECT_EQ(rows[0].size(), option == "-pair_datetime" ? 13u : 14u) << option;
-      EXPECT_EQ(rows[0].front(), "mft entry");
-      EXPECT_EQ(values.count("date/time-utc"), option == "-pair_datetime" ? 1u : 0u) << option;
-    }
-    if (GetParam() != "basic") continue;
-    // Quoted fields keep the ',' and double the '"'; otherwise ',' is a blank.
-    EXPECT_EQ(values.count(option == "-enable_quoted_csv_fields" ? "comma,name.txt" : "comma name.txt"), 1u) << option;
-    EXPECT_EQ(values.count("quote\"name.txt"), 1u) << option;
+    for (const auto& row : rows) EXPECT_EQ(row.size(), rows[0].size()) << option << ": " << row[0];
+    // -pair_datetime puts the l2t date and time in one column. The quoting
+    // of ',' and '"' in names is in the golden layouts.
+    EXPECT_TRUE(rows[0][0].starts_with(variants[v][0] == "-csvl2t" ? "date/time" : "mft entry")) << option;
   }
 }
 

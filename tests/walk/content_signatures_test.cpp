@@ -2,7 +2,6 @@
 // exact length and one byte short, the PE header at and past the buffer's end.
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstdint>
 #include <map>
 #include <string>
@@ -137,12 +136,11 @@ TEST(Wildcard, StarQuestionMarkAndUtf8Characters) {
     EXPECT_EQ(walk::wildcard_matches(r.pattern, r.text), r.matches) << r.pattern << " vs " << r.text;
   }
 
-  // Many stars against a long near-miss: exponential for a backtracking matcher.
+  // Many stars against a long near-miss: exponential for a backtracking
+  // matcher, which would not finish before the test's deadline.
   const std::string text(200000, 'a');
-  const auto start = std::chrono::steady_clock::now();
   EXPECT_FALSE(walk::wildcard_matches("*a*a*a*a*a*a*a*a*a*a*a*b", text));
   EXPECT_TRUE(walk::wildcard_matches("*a*a*a*a*a*a*a*a*a*a*a*a", text));
-  EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 5.0);
 }
 
 }  // namespace
