@@ -86,7 +86,7 @@ std::string listing(const std::string& folder) {
   std::vector<std::string> lines;
   if (std::filesystem::exists(folder)) {
     for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
-      const std::string relative = std::filesystem::relative(entry.path(), folder).generic_string();
+      const std::string relative = entry.path().lexically_relative(folder).generic_string();
       if (entry.is_symlink()) {
         lines.push_back("link " + relative);
       } else if (entry.is_regular_file()) {
