@@ -45,13 +45,6 @@ inline bool tsk_shows_early_1601(std::uint32_t seconds) {
   return seconds - seconds_as_tsk_keeps(0) < 10 * 86400u;
 }
 
-inline std::string backslashes(std::string path) {
-  for (char& c : path) {
-    if (c == '/') c = '\\';
-  }
-  return path;
-}
-
 // The fixture volumes The Sleuth Kit listed, and how brindle reaches each.
 struct tsk_volume {
   const char* name;  // stem of the TSK listings and of the extracted $MFT
@@ -150,7 +143,8 @@ inline agreement_count expect_per_path_agrees_with_tsk(const std::string& volume
     // Names TSK could only place under its virtual orphan folder, and the
     // "." entry of the root, have no path of their own to compare.
     if (line.path.rfind("/$OrphanFiles", 0) == 0 || line.path.find("/.") + 2 == line.path.size()) continue;
-    const std::string key = "[root]" + backslashes(line.path);
+    std::string key = "[root]" + line.path;
+    std::replace(key.begin(), key.end(), '/', '\\');
     const auto [first, last] = ours.equal_range(key);
     const per_path_line* match = nullptr;
     for (auto it = first; it != last; ++it) {
