@@ -20,7 +20,6 @@ namespace fs = std::filesystem;
 namespace {
 
 TEST(InstanceSplit, DataStartSkipsTheRunHeaderAndLaterColumnHeaders) {
-  scratch_folder folder("instance-merge");
   struct start_case {
     std::string text;
     bool skip_column_header;
@@ -36,10 +35,8 @@ TEST(InstanceSplit, DataStartSkipsTheRunHeaderAndLaterColumnHeaders) {
       {"no blank line\nat all\n", false, false, 0},
       {std::string("ver\n\0\n\ncols\n", 12), false, false, 0},
   };
-  for (const start_case& c : cases) {
-    const std::string path = folder.file("part");
-    write_bytes(path, std::vector<std::uint8_t>(c.text.begin(), c.text.end()));
-    std::FILE* file = std::fopen(path.c_str(), "rb");
+  for (start_case c : cases) {
+    std::FILE* file = ::fmemopen(c.text.data(), c.text.size(), "rb");
     std::uint64_t offset = 0;
     EXPECT_EQ(app::find_data_start(file, c.skip_column_header, offset), c.found) << c.text;
     if (c.found) {

@@ -57,18 +57,6 @@ std::map<std::uint64_t, std::uint64_t> carved_copies() {
   return copies;
 }
 
-std::set<std::uint64_t> entries_of(const results_table& t) {
-  std::set<std::uint64_t> entries;
-  for (std::size_t r = 0; r < t.rows.size(); ++r) entries.insert(t.entry(r));
-  return entries;
-}
-
-std::set<std::string> types_of(const results_table& t) {
-  std::set<std::string> types;
-  for (std::size_t r = 0; r < t.rows.size(); ++r) types.insert(t.value(r, "type"));
-  return types;
-}
-
 // entry -> the byte offsets that "filerecord: 0x..." names on its lines.
 std::map<std::uint64_t, std::set<std::uint64_t>> record_offsets(const results_table& t) {
   std::map<std::uint64_t, std::set<std::uint64_t>> offsets;
@@ -128,7 +116,6 @@ TEST(CarvingWalk, FindsExactlyTheCopiedRecordsAndReadsThemLikeTheirLiveEntries) 
   const results_table carved = scan(with(carving_image(), {"-filter_unalloc_clusters", "-filerecord_offset", "-timeformat",
                                                    "hh:mm:ss.xxxxxxx"}));
   ASSERT_FALSE(carved.rows.empty());
-  EXPECT_EQ(types_of(carved), std::set<std::string>{"unalloc"});
 
   // Each copy once, at its own slot; nothing else in the free clusters (the
   // seven INDX blocks of the deleted folder among them) is taken for a record.
@@ -194,7 +181,6 @@ TEST(CarvingWalk, CarvedLinesEqualTheMftLinesOfTheSameRecordsApartFromTheirType)
       expected[type] = "unalloc";
       EXPECT_EQ(carved_rows.rows[r], expected);
     }
-    EXPECT_EQ(entries_of(carved_rows).size(), 32u);
   }
 }
 
