@@ -86,18 +86,6 @@ void remove_instance_leftovers(const instance& job) {
   }
 }
 
-// Copies `from` past `offset_bytes` to the end of `to`. The bytes copied.
-std::uint64_t append_file_tail(std::FILE* from, std::uint64_t offset_bytes, std::ostream& to) {
-  std::uint64_t copied = 0;
-  if (std::fseek(from, static_cast<long>(offset_bytes), SEEK_SET) != 0) return 0;
-  char buffer[1 << 16];
-  while (const std::size_t got = std::fread(buffer, 1, sizeof buffer, from)) {
-    to.write(buffer, static_cast<std::streamsize>(got));
-    copied += got;
-  }
-  return copied;
-}
-
 void note(run_options& options, const char* format, const std::string& text) {
   if (options.diagnostics && options.diagnostics->is_open()) options.diagnostics->write(format, text.c_str());
 }
@@ -105,18 +93,18 @@ void note(run_options& options, const char* format, const std::string& text) {
 // Appends instance `index`'s result lines to `merged`; its file is removed
 // whatever happens. The column header is kept from the first instance that
 // has result lines and dropped from the others. True when lines were added.
-bool merge_instance(run_options& options, const instance& job, bool drop_column_header, std::ostream& merged) {
+bool merge_instance(run_options& options, const instance& job, bool drop_column_header, support::output_file& merged) {
   std::FILE* part = std::fopen(job.results_path.c_str(), "rb");
-  std::uint64_t copied = 0;
+  std::uint64_t appended = 0;
   if (!part) {
     note(options, "prob accessing %s - for merge", job.results_path);
   } else {
     std::uint64_t start = 0;
-    if (find_data_start(part, drop_column_header, start)) copied = append_file_tail(part, start, merged);
+    if (find_data_start(part, drop_column_header, start)) appended = merged.append_file(::fileno(part), start);
     std::fclose(part);
   }
   std::remove(job.results_path.c_str());
-  return copied > 0;
+  return appended > 0;
 }
 
 }  // namespace
@@ -249,7 +237,7 @@ bool run_instances(run_options& options, std::uint32_t instances, const std::vec
     }
     if (separate) continue;
     if (succeeded && all_succeeded) {
-      if (merge_instance(options, jobs[i], column_header && header_taken, merged.stream())) header_taken = true;
+      if (merge_instance(options, jobs[i], column_header && header_taken, merged)) header_taken = true;
     } else {
       std::remove(jobs[i].results_path.c_str());
     }

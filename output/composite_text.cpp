@@ -4,6 +4,9 @@
 
 namespace output {
 
+// Literals as string views: their lengths are known when compiled.
+using namespace std::string_view_literals;
+
 using support::append_decimal;
 using support::append_hex;
 using support::append_hex_digits;
@@ -31,7 +34,7 @@ bool held_by_extension(const ntfs::mft_record& record, const ntfs::file_name_ent
 namespace {
 
 void next_item(std::string& out, std::size_t start) {
-  if (out.size() > start) out.append("; ");
+  if (out.size() > start) out.append("; "sv);
 }
 
 const char* zone_name(std::string_view key, std::string_view value) {
@@ -51,7 +54,7 @@ const char* zone_name(std::string_view key, std::string_view value) {
 void append_reparse_targets(std::string& out, const ntfs::mft_record& record) {
   bool first = true;
   for (const auto& reparse : record.reparse_points) {
-    if (!first) out.append("; ");
+    if (!first) out.append("; "sv);
     out.append(reparse.target_utf8);
     first = false;
   }
@@ -59,13 +62,13 @@ void append_reparse_targets(std::string& out, const ntfs::mft_record& record) {
 
 void append_zone_info(std::string& out, const ntfs::mft_record& record) {
   if (record.zone.empty()) return;
-  out.append("ZoneInfo {");
+  out.append("ZoneInfo {"sv);
   bool first = true;
   for (const auto& pair : record.zone) {
     if (!first) out.push_back(';');
     out.push_back('\'');
     out.append(pair.key);
-    out.append("':'");
+    out.append("':'"sv);
     out.append(pair.value);
     out.append(zone_name(pair.key, pair.value));
     out.push_back('\'');
@@ -80,31 +83,31 @@ void append_other_info(std::string& out, const entry_result& result, const ntfs:
   const std::size_t start = out.size();
   const std::size_t names = record.non_dos_name_count();
   if (names > 1) {
-    out.append("multinames [");
+    out.append("multinames ["sv);
     append_decimal(out, names);
     out.push_back(']');
   }
   if (name && name->root_count > 1) {
     next_item(out, start);
-    out.append("multiroots [");
+    out.append("multiroots ["sv);
     append_decimal(out, name->root_count);
     out.push_back(']');
   }
   if (!record.reparse_points.empty()) {
     next_item(out, start);
-    out.append("symlink: [");
+    out.append("symlink: ["sv);
     append_reparse_targets(out, record);
     out.push_back(']');
   }
   if (name && held_by_extension(record, *name)) {
     next_item(out, start);
-    out.append("refinode [");
+    out.append("refinode ["sv);
     append_note_number(out, record.entry & 0xFFFFFFFFu, settings.hexadecimal);
     out.push_back(']');
   }
   if (record.has_nonresident_attribute_list && settings.bare_mft_source) {
     next_item(out, start);
-    out.append("attrib list non-resident [not avail for parsing w/o image]");
+    out.append("attrib list non-resident [not avail for parsing w/o image]"sv);
   }
   if (!result.time_warning.empty()) {
     next_item(out, start);
@@ -112,7 +115,7 @@ void append_other_info(std::string& out, const entry_result& result, const ntfs:
   }
   if (settings.record_offset) {
     next_item(out, start);
-    out.append("filerecord: ");
+    out.append("filerecord: "sv);
     if (settings.hexadecimal) {
       append_hex(out, result.record_offset, 0);
     } else {
@@ -143,35 +146,35 @@ void append_stream_text(std::string& out, const ntfs::mft_record& record, const 
     out.push_back('[');
     if (attribute.named_stream) {
       out.append(attribute.name_utf8);
-      out.append(" : ");
+      out.append(" : "sv);
     }
     if (*attribute.label) {
       out.append(attribute.label);
-      out.append(" : ");
+      out.append(" : "sv);
     }
-    out.append("sz: ");
+    out.append("sz: "sv);
     append_hex(out, size, 4);
-    out.append(" : ");
+    out.append(" : "sv);
     if (!attribute.header.non_resident) {
       if (!attribute.description.empty()) {
         out.append(attribute.description);
-        out.append(" : ");
+        out.append(" : "sv);
       }
     } else if (settings.cluster_info) {
-      out.append("start cluster/count: ");
+      out.append("start cluster/count: "sv);
       for (const auto& extent : attribute.extents) {
         append_hex(out, extent.lcn, 6);
         out.push_back('/');
         append_decimal(out, extent.count);
-        if (extent.sparse) out.append(" [sparse]");
+        if (extent.sparse) out.append(" [sparse]"sv);
         out.push_back(' ');
       }
-      out.append(": ");
+      out.append(": "sv);
     }
     if (digests_of && !attribute.named_stream && attribute.header.type == ntfs::attribute_type::data) {
-      if (!digests_of->md5_text.empty()) out.append("md5_hash: ").append(digests_of->md5_text).append(" : ");
-      if (!digests_of->sha1_text.empty()) out.append("sha1_hash ").append(digests_of->sha1_text).append(" : ");
-      if (!digests_of->sha256_text.empty()) out.append("sha256_hash ").append(digests_of->sha256_text).append(" : ");
+      if (!digests_of->md5_text.empty()) out.append("md5_hash: "sv).append(digests_of->md5_text).append(" : "sv);
+      if (!digests_of->sha1_text.empty()) out.append("sha1_hash "sv).append(digests_of->sha1_text).append(" : "sv);
+      if (!digests_of->sha256_text.empty()) out.append("sha256_hash "sv).append(digests_of->sha256_text).append(" : "sv);
     }
     out.resize(out.size() - 3);  // the trailing " : "
     out.push_back(']');
@@ -182,25 +185,25 @@ void append_stream_text(std::string& out, const ntfs::mft_record& record, const 
   const std::uint64_t security = info ? info->security_id : 0;
   if (logfile != 0) {
     next_item(out, start);
-    out.append("[logfile_seqnum: ");
+    out.append("[logfile_seqnum: "sv);
     append_hex(out, logfile, 6);
     out.push_back(']');
   }
   if (usn != 0) {
     next_item(out, start);
-    out.append("[usnjrnl_indx: ");
+    out.append("[usnjrnl_indx: "sv);
     append_hex(out, usn, 6);
     out.push_back(']');
   }
   if (security != 0) {
     next_item(out, start);
-    out.append("[security_id: ");
+    out.append("[security_id: "sv);
     append_hex(out, security, 4);
     out.push_back(']');
   }
   if (result && !result->owner_sid.empty()) {
     next_item(out, start);
-    out.append("[owner_sid: ").append(result->owner_sid).push_back(']');
+    out.append("[owner_sid: "sv).append(result->owner_sid).push_back(']');
   }
 }
 

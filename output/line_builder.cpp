@@ -1,6 +1,9 @@
 #include "output/line_builder.h"
 
 #include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "output/line_break_markers.h"
 
@@ -19,6 +22,32 @@ char* escape_one(char* out, std::string_view value, std::size_t& i, char separat
   const std::string_view marker = line_break_marker(value, i);
   std::memcpy(out, marker.data(), marker.size());
   return out + marker.size();
+}
+
+// Copies n bytes. Column values are mostly short, where a call into the C
+// library costs more than the copy: up to 16 bytes move as two overlapping
+// loads and stores.
+[[gnu::always_inline]] inline char* copy_bytes(char* to, const char* from, std::size_t n) {
+  if (n >= 8 && n <= 16) {
+    std::uint64_t head;
+    std::uint64_t tail;
+    std::memcpy(&head, from, 8);
+    std::memcpy(&tail, from + n - 8, 8);
+    std::memcpy(to, &head, 8);
+    std::memcpy(to + n - 8, &tail, 8);
+  } else if (n >= 4 && n < 8) {
+    std::uint32_t head;
+    std::uint32_t tail;
+    std::memcpy(&head, from, 4);
+    std::memcpy(&tail, from + n - 4, 4);
+    std::memcpy(to, &head, 4);
+    std::memcpy(to + n - 4, &tail, 4);
+  } else if (n < 4) {
+    for (std::size_t i = 0; i < n; ++i) to[i] = from[i];
+  } else {
+    std::memcpy(to, from, n);
+  }
+  return to + n;
 }
 
 }  // namespace
@@ -43,10 +72,7 @@ line_builder::line_builder(const output_settings& settings)
 }
 
 char* line_builder::separator(char* at) {
-  if (!m_first) {
-    std::memcpy(at, m_separator.data(), m_separator.size());
-    at += m_separator.size();
-  }
+  if (!m_first) at = copy_bytes(at, m_separator.data(), m_separator.size());
   m_first = false;
   return at;
 }
@@ -63,22 +89,41 @@ char* line_builder::pad(char* at, const char* value_start, std::size_t width) co
 }
 
 std::size_t line_builder::first_special(const char* bytes, std::size_t length) const {
-  // Eight bytes at a time: a byte below 0x0E (CR, LF and a few other control
-  // characters) or equal to the separator or quote character sends the word
-  // to the byte-by-byte look. A byte equal to c becomes zero after the XOR
-  // with c, and the classic has-zero-byte and has-less-than tests find them.
-  constexpr std::uint64_t highs = 0x8080808080808080ULL;
   std::size_t i = 0;
-  for (; i + 8 <= length; i += 8) {
+#if defined(__SSE2__)
+  // Sixteen bytes at a time: a byte up to 0x0D (CR, LF and a few other
+  // control characters) or equal to the separator or quote character sends
+  // the block to the byte-by-byte look.
+  const __m128i highest_control = _mm_set1_epi8(static_cast<char>(control_limit - 1));
+  for (; i + 16 <= length; i += 16) {
+    __m128i block;
+    std::memcpy(&block, bytes + i, sizeof block);
+    __m128i hit = _mm_cmpeq_epi8(_mm_min_epu8(block, highest_control), block);
+    for (std::size_t k = 0; k < m_word_pattern_count; ++k) {
+      hit = _mm_or_si128(hit, _mm_cmpeq_epi8(block, _mm_set1_epi8(static_cast<char>(m_word_patterns[k] & 0xFF))));
+    }
+    if (_mm_movemask_epi8(hit) != 0) break;
+  }
+#endif
+  // Eight bytes at a time: the same test with the classic has-zero-byte and
+  // has-less-than tricks (a byte equal to c becomes zero after the XOR
+  // with c).
+  constexpr std::uint64_t highs = 0x8080808080808080ULL;
+  const auto word_hit = [&](std::size_t at) {
     std::uint64_t word;
-    std::memcpy(&word, bytes + i, sizeof word);
+    std::memcpy(&word, bytes + at, sizeof word);
     std::uint64_t hit = (word - ones * control_limit) & ~word & highs;
     for (std::size_t k = 0; k < m_word_pattern_count; ++k) {
       const std::uint64_t x = word ^ m_word_patterns[k];
       hit |= (x - ones) & ~x & highs;
     }
-    if (hit) break;
+    return hit != 0;
+  };
+  for (; i + 8 <= length; i += 8) {
+    if (word_hit(i)) break;
   }
+  // The last partial word is tested as the (overlapping) last eight bytes.
+  if (i < length && length >= 8 && i + 8 > length && !word_hit(length - 8)) return length;
   for (; i < length; ++i) {
     if (m_special[static_cast<unsigned char>(bytes[i])]) return i;
   }
@@ -97,8 +142,7 @@ void line_builder::text(std::string_view value, std::size_t width) {
   std::size_t i = 0;
   while (i < value.size()) {
     const std::size_t plain = first_special(value.data() + i, value.size() - i);
-    std::memcpy(at, value.data() + i, plain);
-    at += plain;
+    at = copy_bytes(at, value.data() + i, plain);
     i += plain;
     if (i == value.size()) break;
     const char c = value[i];

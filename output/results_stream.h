@@ -13,6 +13,7 @@ namespace output {
 class results_stream {
  public:
   static constexpr std::size_t flush_threshold_bytes = 1 << 20;
+  static constexpr std::size_t direct_write_bytes = 1 << 16;
 
   explicit results_stream(std::ostream& target) : m_target(&target) { m_buffer.room(flush_threshold_bytes + 65536); }
   // A stream that only collects its text, never written out: a walk thread
@@ -40,10 +41,11 @@ class results_stream {
   }
   bool failed() const { return m_target && m_target->fail(); }
 
-  // Text formatted elsewhere, written after what this stream holds.
+  // Text formatted elsewhere, written after what this stream holds. A
+  // large block (a walk thread's batch) goes out as it is, not copied.
   void append_text(std::string_view text) {
     if (text.empty()) return;
-    if (m_target && m_buffer.size() + text.size() >= flush_threshold_bytes) {
+    if (m_target && (text.size() >= direct_write_bytes || m_buffer.size() + text.size() >= flush_threshold_bytes)) {
       flush();
       m_target->write(text.data(), static_cast<std::streamsize>(text.size()));
     } else {

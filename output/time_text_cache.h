@@ -1,6 +1,7 @@
-// Date and time texts of FILETIMEs, remembering the last whole second: the
-// times of one record, and of records written together, mostly share their
-// second, so only the fraction digits need writing again.
+// Date and time texts of FILETIMEs, remembering the last whole second and
+// day: the times of one record, and of records written together, mostly
+// share their day, often their second, so only the clock or the fraction
+// digits need writing again.
 #pragma once
 
 #include <cstdint>
@@ -23,6 +24,7 @@ class time_text_cache {
   std::uint64_t m_second = ~0ULL;
   cv::filetime_text m_text{};
   std::uint8_t m_fraction_start = 0;  // index of the first fraction digit, 0 when none
+  std::uint64_t m_clock_day = ~0ULL;   // days since 1601 whose date text m_text holds, when reusable
 };
 
 }  // namespace output

@@ -1,5 +1,7 @@
 #include "output/timeline_writer.h"
 
+#include <cstring>
+
 #include <algorithm>
 
 #include "ntfs/path_resolver.h"
@@ -228,14 +230,24 @@ const timeline_writer::name_columns& timeline_writer::columns_for(const entry_re
 
 void timeline_writer::write_line(const entry_result& result, const time_group& group,
                                  const ntfs::file_name_entry* name, bool dos_line, results_stream& stream) {
-  m_macb.clear();
+  // At most "si:[macb]; fn8.3[macb]": 22 characters.
+  char macb[24];
+  std::size_t macb_length = 0;
+  const auto put = [&](std::string_view part) {
+    std::memcpy(macb + macb_length, part.data(), part.size());
+    macb_length += part.size();
+  };
   if (group.si_set) {
-    m_macb.append("si:[").append(group.si.data(), 4).push_back(']');
+    put("si:[");
+    put({group.si.data(), 4});
+    put("]");
   }
   const bool name_part = dos_line ? group.fn83_set : group.fn_set;
   if (name_part) {
-    if (!m_macb.empty()) m_macb.append("; ");
-    m_macb.append(dos_line ? "fn8.3[" : "fn:[").append((dos_line ? group.fn83 : group.fn).data(), 4).push_back(']');
+    if (macb_length != 0) put("; ");
+    put(dos_line ? std::string_view("fn8.3[") : std::string_view("fn:["));
+    put({(dos_line ? group.fn83 : group.fn).data(), 4});
+    put("]");
   }
   const name_columns& columns = columns_for(result, name, dos_line);
 
@@ -253,7 +265,7 @@ void timeline_writer::write_line(const entry_result& result, const time_group& g
     m_line.text(date, m_settings.date_width);
     m_line.text(time, m_settings.time_width);
   }
-  m_line.text(m_macb, 33);
+  m_line.text({macb, macb_length}, 33);
   m_line.columns(columns.after_time.view());
   m_line.end();
   stream.line_done();

@@ -58,7 +58,6 @@ class timeline_writer final : public record_writer {
   // Per-record texts, built once per record.
   std::string m_stream_text;
   std::string m_other_info;
-  std::string m_macb;
   std::string m_type;
   std::string m_scratch;
   std::vector<name_columns> m_columns;

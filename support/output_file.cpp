@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/sendfile.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -73,6 +74,45 @@ std::streamsize output_file::descriptor_buffer::xsputn(const char* bytes, std::s
 output_file::output_file() : m_buffer(*this), m_stream(&m_buffer) {}
 
 output_file::~output_file() { abandon(); }
+
+std::uint64_t output_file::append_file(int descriptor, std::uint64_t offset_bytes) {
+  if (!m_stream.flush() || m_error != 0) return 0;
+  constexpr std::size_t chunk_bytes = std::size_t{1} << 30;
+  std::uint64_t appended = 0;
+  auto from = static_cast<off_t>(offset_bytes);
+  // copy_file_range needs two regular files on one file system; sendfile
+  // writes to anything; plain reads and writes are the last resort.
+  bool in_kernel_copy = true;
+  bool send = true;
+  for (;;) {
+    ssize_t moved = -1;
+    if (in_kernel_copy) {
+      moved = ::copy_file_range(descriptor, &from, m_descriptor, nullptr, chunk_bytes, 0);
+      if (moved < 0 && errno != EINTR) {
+        in_kernel_copy = false;
+        continue;
+      }
+    } else if (send) {
+      moved = ::sendfile(m_descriptor, descriptor, &from, chunk_bytes);
+      if (moved < 0 && (errno == EINVAL || errno == ENOSYS)) {
+        send = false;
+        continue;
+      }
+    } else {
+      char bytes[1 << 16];
+      moved = ::pread(descriptor, bytes, sizeof bytes, from);
+      if (moved > 0 && !write_all(bytes, static_cast<std::size_t>(moved))) return appended;
+      if (moved > 0) from += moved;
+    }
+    if (moved < 0 && errno == EINTR) continue;
+    if (moved < 0) {
+      m_error = errno;
+      return appended;
+    }
+    if (moved == 0) return appended;
+    appended += static_cast<std::uint64_t>(moved);
+  }
+}
 
 bool output_file::write_all(const char* bytes, std::size_t length) {
   if (m_error != 0) return false;

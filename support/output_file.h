@@ -13,6 +13,7 @@
 // dropped, so a full disk ends the run instead of being retried per line.
 #pragma once
 
+#include <cstdint>
 #include <ostream>
 #include <streambuf>
 #include <string>
@@ -36,6 +37,12 @@ class output_file {
   const std::string& path() const { return m_path; }
   bool failed() const { return m_error != 0; }
   int error() const { return m_error; }
+
+  // Appends the bytes of the open file `descriptor` from `offset_bytes` to
+  // its end, after what the stream holds. The kernel moves them when it can
+  // (no copy through this process). The bytes appended; on failure error()
+  // is set.
+  std::uint64_t append_file(int descriptor, std::uint64_t offset_bytes);
 
   // Flushes and closes; a temporary gets its final name. False when a
   // write, the close or the rename failed (the temporary is then removed).
