@@ -1,7 +1,8 @@
-// Partition tables of disks made by sfdisk and sgdisk (a hidden-NTFS entry
-// and a primary after the extended one, a 4096-byte-sector volume behind a
-// 512-byte MBR, 4Kn MBR and GPT disks) against mmls's partitions and
-// extended containers, whose rows the fixture script wrote in bytes.
+// Partition tables of disks made by sfdisk and sgdisk (an extended chain of
+// two links, a GPT with a non-ASCII name, a hidden-NTFS entry and a primary
+// after the extended one, a 4096-byte-sector volume behind a 512-byte MBR,
+// 4Kn MBR and GPT disks) against mmls's partitions and extended containers,
+// whose rows the fixture scripts wrote in bytes.
 #include <gtest/gtest.h>
 
 #include <set>
@@ -13,14 +14,15 @@
 using namespace testing_support;
 
 TEST(DiskLayoutOracle, PartitionsInBytesAsMmlsListsThem) {
-  for (const std::string disk : {"mbr-odd", "mbr-s4k", "4kn-mbr", "4kn-gpt"}) {
+  for (const std::string disk :
+       {"mbr-odd.img", "mbr-s4k.img", "4kn-mbr.img", "4kn-gpt.img", "partitions-mbr.bin", "partitions-gpt.bin"}) {
     std::multiset<std::string> expected, ours;
-    for (const std::string& line : split_lines(read_file(source_fixture_path(disk + ".mmls.txt")))) {
+    for (const std::string& line : split_lines(read_file(source_fixture_path(disk.substr(0, disk.find('.')) + ".mmls.txt")))) {
       const auto row = split_fields(line, "|");  // start|length|slot|description
       if (row[2] != "-------" && (row[2] != "Meta" || row[3].rfind("DOS Extended", 0) == 0))
         expected.insert(row[0] + "+" + row[1]);
     }
-    storage::disk_reader image(uni::to_wide(fixture_path(disk + ".img")));
+    storage::disk_reader image(uni::to_wide(fixture_path(disk)));
     storage::partition_table table;
     ASSERT_TRUE(storage::parse_partitions(image, table, false, false)) << disk;
     for (const auto& e : table)
