@@ -1,4 +1,4 @@
-// The tests' one byte builder: little-endian pokes and peeks, hex text,
+// The tests' one byte builder: little-endian pokes and peeks, digests,
 // the update-sequence ("fixup") protection in both directions, an attribute
 // finder, non-resident attribute headers around a run list, SIDs, ACLs,
 // security descriptors and $SDS entries, a builder for small but complete
@@ -17,7 +17,6 @@
 #include <span>
 #include <sstream>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "ntfs/record_source.h"
@@ -43,16 +42,6 @@ inline void poke_bytes(std::span<std::uint8_t> bytes, std::size_t at, std::span<
 
 inline void append_bytes(std::vector<std::uint8_t>& to, std::span<const std::uint8_t> more) {
   to.insert(to.end(), more.begin(), more.end());
-}
-
-// "0a1b..." as bytes.
-inline std::vector<std::uint8_t> from_hex(std::string_view hex) {
-  std::vector<std::uint8_t> out;
-  const auto nibble = [](char c) { return c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10; };
-  for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
-    out.push_back(static_cast<std::uint8_t>(nibble(hex[i]) * 16 + nibble(hex[i + 1])));
-  }
-  return out;
 }
 
 // MD5 or SHA-256 of some bytes, in lower-case hex as md5sum and sha256sum print it.
