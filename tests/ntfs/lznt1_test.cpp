@@ -1,5 +1,7 @@
 // LZNT1 chunks and units: hand-made bytes for the token layout and unit rules,
-// round trips through a small compressor, and random input (no out of bounds).
+// units made by a small compressor, and random input (no out of bounds).
+// Units that ntfs-3g compressed are read by the stream reader test, whose
+// every stream must have icat's MD5.
 #include "ntfs/lznt1.h"
 
 #include <gtest/gtest.h>
@@ -74,7 +76,7 @@ bytes make_unit(const bytes& data, std::size_t unit_bytes) {
   return padded(unit, unit_bytes);
 }
 
-TEST(Lznt1Chunk, HandMadeChunksAndRoundTrips) {
+TEST(Lznt1Chunk, HandMadeChunks) {
   const bytes groups = cat({{0x00}, text("ABCDEFGH"), {0x00}, text("IJKLMNOP")});  // 16 literals
   // `output` is followed by zeros to the end of the target.
   struct { const char* name; bytes source; std::size_t target_bytes; bool ok; bytes output; } cases[] = {
@@ -97,14 +99,6 @@ TEST(Lznt1Chunk, HandMadeChunksAndRoundTrips) {
     if (c.target_bytes > ntfs::lznt1_max_target_bytes) continue;
     EXPECT_EQ(produced, c.output.size()) << c.name;
     EXPECT_EQ(target, padded(c.output, c.target_bytes)) << c.name;
-  }
-  for (const bytes& input : {repeated("x", 4096), repeated("the quick brown fox ", 4096), random_bytes(4096, 1),
-                             repeated("ab", 17), cat({random_bytes(300, 3), repeated("0123456789abcdefg", 3000)})}) {
-    bytes target(4096, 0xEE);
-    std::size_t produced = 0;
-    EXPECT_TRUE(ntfs::lznt1_decompress_chunk(compress_chunk(input), target, &produced));
-    EXPECT_EQ(produced, input.size());
-    EXPECT_EQ(target, padded(input, 4096));
   }
 }
 
