@@ -6,7 +6,7 @@
 // the chain. Grains a damaged file cannot deliver read as zeros. (Damaged
 // headers and broken snapshot chains, refused with the -vmdk report texts,
 // are the golden runs in fixtures/golden/runs/vmdk_damage.txt, over the
-// copies fixtures/make-damaged-vmdk.sh makes.)
+// copies fixtures/make-damaged.sh makes.)
 #include <gtest/gtest.h>
 
 #include <algorithm>
