@@ -72,8 +72,10 @@ ntfs::extent_list extents_of(const std::string& text) {
 }
 
 TEST(RunListDecode, RunsAndMalformedListsAsTable) {
+  int cases = 0;
   for (const std::string& line : split_lines(read_file(source_fixture_path("golden/run_list_cases.txt")))) {
     if (line.empty() || line[0] == '#') continue;
+    ++cases;
     const std::vector<std::string> f = split_fields(line, "|");  // name|bytes|shape|ok|extents
     byte_vector runs;
     std::istringstream hex(f.at(1));
@@ -96,6 +98,7 @@ TEST(RunListDecode, RunsAndMalformedListsAsTable) {
     EXPECT_EQ(d.ok, f.at(3) == "ok") << f[0];
     EXPECT_EQ(d.text, describe(extents_of(f.size() > 4 ? f[4] : ""))) << f[0];
   }
+  EXPECT_EQ(cases, 25);
   EXPECT_FALSE(decode_both(byte_vector{}).ok);
 }
 

@@ -53,8 +53,10 @@ const std::string everything = "DELETE | READ_CONTROL | WRITE_DAC | WRITE_OWNER 
 
 TEST(SidText, WellKnownSidsAndTheirNames) {
   // One "SID|name" a line; the text must survive the round trip.
+  int cases = 0;
   for (const std::string& line : split_lines(read_file(source_fixture_path("golden/security_descriptor_sids.txt")))) {
     if (line.empty() || line[0] == '#') continue;
+    ++cases;
     const std::vector<std::string> f = split_fields(line, "|");
     const std::string& text = f.at(0);
     const std::string name = f.size() > 1 ? f[1] : "";
@@ -63,6 +65,7 @@ TEST(SidText, WellKnownSidsAndTheirNames) {
     EXPECT_EQ(ntfs::sid_to_name(b), name) << text;
     EXPECT_EQ(ntfs::sid_size(b), b.size()) << text;
   }
+  EXPECT_EQ(cases, 27);
 }
 
 TEST(SidText, SubAuthorityCountsAtAndPastTheLimits) {
