@@ -69,43 +69,33 @@ TEST(SidText, WellKnownSidsAndTheirNames) {
 }
 
 TEST(SidText, SubAuthorityCountsAtAndPastTheLimits) {
-  // No sub-authorities: an 8-byte SID. Read when 12 bytes are available
-  // (inside a descriptor, something follows it), not when only its 8 are.
-  bytes none = sid("S-1-5");
-  ASSERT_EQ(none.size(), 8u);
-  EXPECT_EQ(text_of(none), "<none:>");
-  EXPECT_EQ(ntfs::sid_to_name(none), "unk");
-  none.resize(12, 0xEE);
-  EXPECT_EQ(text_of(none), "S-1-5");
-
-  // Fifteen, the most Windows makes: 68 bytes.
   std::string fifteen = "S-1-5";
   for (int i = 1; i <= 15; ++i) fifteen += "-" + std::to_string(i * 1000);
-  bytes full = sid(fifteen);
-  ASSERT_EQ(full.size(), 68u);
-  EXPECT_EQ(text_of(full), fifteen);
-  EXPECT_EQ(ntfs::sid_size(full), 68u);
-  full.pop_back();
-  EXPECT_EQ(text_of(full), "<none:>");
-
-  // Sixteen is refused however many bytes there are.
-  bytes sixteen = sid(fifteen + "-16000");
-  ASSERT_EQ(sixteen[1], 16);
-  sixteen.resize(200, 0);
-  EXPECT_EQ(text_of(sixteen), "<none:>");
-  EXPECT_EQ(ntfs::sid_size(sixteen), 0u);
-  EXPECT_EQ(ntfs::sid_to_name(sixteen), "unk");
-  sixteen[1] = 255;
-  EXPECT_EQ(text_of(sixteen), "<none:>");
-
-  // A count that says more than the bytes hold, and too few bytes at all.
-  bytes claims_five = sid("S-1-5-21-1-2");
-  claims_five[1] = 5;
-  EXPECT_EQ(text_of(claims_five), "<none:>");
-  EXPECT_EQ(ntfs::sid_to_name(claims_five), "unk");
-  EXPECT_EQ(text_of({}), "<none:>");
-  EXPECT_EQ(text_of({1}), "<none:>");
-  EXPECT_EQ(ntfs::sid_to_name({}), "unk");
+  const auto resized = [](bytes b, std::size_t n) { return b.resize(n, 0xEE), b; };
+  const auto counted = [](bytes b, std::uint8_t count) { return b[1] = count, b; };
+  const bytes claims_five = counted(sid("S-1-5-21-1-2"), 5);
+  const std::pair<bytes, std::string> cases[] = {
+      // No sub-authorities: an 8-byte SID. Read when 12 bytes are available
+      // (inside a descriptor, something follows it), not when only its 8 are.
+      {sid("S-1-5"), ""},
+      {resized(sid("S-1-5"), 12), "S-1-5"},
+      // Fifteen, the most Windows makes: 68 bytes; sixteen are refused
+      // however many bytes there are.
+      {sid(fifteen), fifteen},
+      {resized(sid(fifteen), 67), ""},
+      {resized(sid(fifteen + "-16000"), 200), ""},
+      {counted(resized(sid(fifteen), 200), 255), ""},
+      // A count that says more than the bytes hold, and too few bytes at all.
+      {claims_five, ""},
+      {{}, ""},
+      {{1}, ""},
+  };
+  for (const auto& [b, text] : cases) {
+    EXPECT_EQ(text_of(b), text.empty() ? "<none:>" : text) << testing::PrintToString(b);
+    if (text.empty()) EXPECT_EQ(ntfs::sid_to_name(b), "unk") << testing::PrintToString(b);
+  }
+  EXPECT_EQ(ntfs::sid_size(sid(fifteen)), 68u);
+  EXPECT_EQ(ntfs::sid_size(resized(sid(fifteen + "-16000"), 200)), 0u);
 
   // A failed conversion leaves the output empty, and appending adds nothing.
   std::string out = "old";
