@@ -159,6 +159,16 @@ void line_builder::text(std::string_view value, std::size_t width) {
   finish(pad(at, value_start, width));
 }
 
+void line_builder::plain_text(std::string_view value, std::size_t width) {
+  char* at = reserve(m_separator.size() + value.size() + 2 + width);
+  at = separator(at);
+  char* const value_start = at;
+  if (m_quote) *at++ = '"';
+  at = copy_bytes(at, value.data(), value.size());
+  if (m_quote) *at++ = '"';
+  finish(pad(at, value_start, width));
+}
+
 void line_builder::number(std::uint64_t value, int bits, std::size_t width) {
   char* at = reserve(m_separator.size() + 24 + width);
   at = separator(at);

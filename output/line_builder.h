@@ -24,6 +24,11 @@ class line_builder {
   }
   // A text value: escaped, optionally quoted, padded to `width` characters.
   void text(std::string_view value, std::size_t width);
+  // True when `value` needs no escaping: none of its bytes is a line break,
+  // the separator character or (when quoting) a double quote.
+  bool plain(std::string_view value) const { return first_special(value.data(), value.size()) == value.size(); }
+  // A text value known to be plain(): quoted and padded, never looked at.
+  void plain_text(std::string_view value, std::size_t width);
   // A date column and a time column, or with -pair_datetime one column
   // "date time" (empty when the date is) as wide as both and a blank.
   void date_time(std::string_view date, std::string_view time, std::size_t date_width, std::size_t time_width);

@@ -24,7 +24,12 @@ constexpr char role_letters[4] = {'m', 'a', 'c', 'b'};
 }  // namespace
 
 timeline_writer::timeline_writer(const output_settings& settings)
-    : m_settings(settings), m_line(settings), m_column_line(settings), m_times(settings.datetime) {}
+    : m_settings(settings),
+      m_line(settings),
+      m_column_line(settings),
+      m_times(settings.datetime),
+      m_clock_plain(m_line.plain("0123456789:.")),
+      m_macb_plain(m_line.plain("si:[macb.]; fn8.3")) {}
 
 void timeline_writer::write_header(results_stream& stream) {
   text_buffer& out = stream.buffer();
@@ -262,10 +267,29 @@ void timeline_writer::write_line(const entry_result& result, const time_group& g
     m_scratch.assign(date).append(" ").append(time);
     m_line.text(m_scratch, m_settings.date_width + m_settings.time_width + 1);
   } else {
-    m_line.text(date, m_settings.date_width);
-    m_line.text(time, m_settings.time_width);
+    // Dates change rarely from line to line; clock and MACB texts are made
+    // of a few characters known beforehand.
+    if (date != std::string_view(m_last_date, m_last_date_length)) {
+      m_last_date_length = std::min(date.size(), sizeof m_last_date);
+      std::memcpy(m_last_date, date.data(), m_last_date_length);
+      m_date_plain = m_last_date_length == date.size() && m_line.plain(date);
+    }
+    if (m_date_plain) {
+      m_line.plain_text(date, m_settings.date_width);
+    } else {
+      m_line.text(date, m_settings.date_width);
+    }
+    if (m_clock_plain) {
+      m_line.plain_text(time, m_settings.time_width);
+    } else {
+      m_line.text(time, m_settings.time_width);
+    }
   }
-  m_line.text({macb, macb_length}, 33);
+  if (m_macb_plain) {
+    m_line.plain_text({macb, macb_length}, 33);
+  } else {
+    m_line.text({macb, macb_length}, 33);
+  }
   m_line.columns(columns.after_time.view());
   m_line.end();
   stream.line_done();

@@ -64,6 +64,12 @@ class timeline_writer final : public record_writer {
   std::size_t m_column_count = 0;
   line_builder m_column_line;
   time_text_cache m_times;
+  // Whether clock, MACB and the last date texts need escaping in this run.
+  bool m_clock_plain;
+  bool m_macb_plain;
+  char m_last_date[24] = {};
+  std::size_t m_last_date_length = 0;
+  bool m_date_plain = true;
 };
 
 }  // namespace output
