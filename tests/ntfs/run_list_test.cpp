@@ -236,7 +236,9 @@ TEST(RunListVcnToLcn, NormalSparseGapsOverlapsAndTheTop) {
     std::uint64_t lcn = 99;
     ASSERT_EQ(ntfs::vcn_to_lcn(*c.list, c.vcn, index, lcn), c.found) << c.vcn;
     EXPECT_EQ(lcn, c.lcn) << c.vcn;
-    if (c.found) EXPECT_EQ(index, c.index) << c.vcn;
+    if (c.found) {
+      EXPECT_EQ(index, c.index) << c.vcn;
+    }
   }
   std::size_t index = 0;
   std::uint64_t lcn = 0;

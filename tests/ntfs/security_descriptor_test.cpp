@@ -92,7 +92,9 @@ TEST(SidText, SubAuthorityCountsAtAndPastTheLimits) {
   };
   for (const auto& [b, text] : cases) {
     EXPECT_EQ(text_of(b), text.empty() ? "<none:>" : text) << testing::PrintToString(b);
-    if (text.empty()) EXPECT_EQ(ntfs::sid_to_name(b), "unk") << testing::PrintToString(b);
+    if (text.empty()) {
+      EXPECT_EQ(ntfs::sid_to_name(b), "unk") << testing::PrintToString(b);
+    }
   }
   EXPECT_EQ(ntfs::sid_size(sid(fifteen)), 68u);
   EXPECT_EQ(ntfs::sid_size(resized(sid(fifteen + "-16000"), 200)), 0u);

@@ -20,9 +20,10 @@ TEST(ColumnStructure, LineBreakInANameIsAMarkerInEveryLayout) {
   std::search(record.begin(), record.end(), name.begin(), name.end())[10] = '\n';
   protect_strides(record, static_cast<std::uint16_t>(peek(record, peek(record, 4, 2), 2)));
   write_bytes(folder.file("MFT"), mft);
-  for (const std::vector<std::string>& layout : {std::vector<std::string>{"-quiet"}, {"-csv"}, {"-csvperpath"},
-                                                 {"-filepath_only"}, {"-bodyfile"}, {"-csvl2t"},
-                                                 {"-hashfile", "md5"}, {"-find_mft", "87"}}) {
+  const std::vector<std::vector<std::string>> layouts = {{"-quiet"},   {"-csv"},     {"-csvperpath"},
+                                                        {"-filepath_only"}, {"-bodyfile"}, {"-csvl2t"},
+                                                        {"-hashfile", "md5"}, {"-find_mft", "87"}};
+  for (const std::vector<std::string>& layout : layouts) {
     std::vector<std::string> arguments = {"-mftfile", folder.file("MFT"), "-quiet", "-filter_inode", "87"};
     arguments.insert(arguments.end(), layout.begin(), layout.end());
     const std::string body = results_body(run_brindle(arguments).out);
