@@ -71,12 +71,6 @@ line_builder::line_builder(const output_settings& settings)
   if (m_quote) add('"');
 }
 
-char* line_builder::separator(char* at) {
-  if (!m_first) at = copy_bytes(at, m_separator.data(), m_separator.size());
-  m_first = false;
-  return at;
-}
-
 char* line_builder::pad(char* at, const char* value_start, std::size_t width) const {
   if (!m_padding) return at;
   // Width counts characters, not UTF-8 bytes (a loop the compiler

@@ -52,7 +52,19 @@ class line_builder {
   // written.
   char* reserve(std::size_t bytes) { return m_out->room(bytes); }
   void finish(const char* end) { m_out->commit(end); }
-  char* separator(char* at);
+  // The separator before every column but the first; mostly one character.
+  char* separator(char* at) {
+    if (!m_first) {
+      if (m_separator.size() == 1) {
+        *at++ = m_separator[0];
+      } else {
+        std::memcpy(at, m_separator.data(), m_separator.size());
+        at += m_separator.size();
+      }
+    }
+    m_first = false;
+    return at;
+  }
   char* pad(char* at, const char* value_start, std::size_t width) const;
   std::size_t first_special(const char* bytes, std::size_t length) const;
 
