@@ -47,10 +47,15 @@ const cv::filetime_text& time_text_cache::get(std::uint64_t filetime) {
   }
   if (m_fraction_start == 0 || m_text.time_length == 0) return m_text;
   // Same second: rewrite the fraction digits, truncated like the formatter.
+  // Ticks are 100 ns: seven digits, shortened or padded with zeros.
+  static constexpr std::uint64_t powers[] = {1, 10, 100, 1'000, 10'000, 100'000, 1'000'000, 10'000'000};
   const int digits = m_text.time_length - m_fraction_start;
-  std::uint64_t value = filetime % ticks_per_second;  // 100 ns ticks
-  for (int i = digits; i < 7; ++i) value /= 10;
-  for (int i = 7; i < digits; ++i) value *= 10;
+  std::uint64_t value = filetime % ticks_per_second;
+  if (digits < 7) {
+    value /= powers[7 - digits];
+  } else if (digits > 7) {
+    value *= powers[digits - 7];
+  }
   for (int i = m_text.time_length - 1; i >= m_fraction_start; --i) {
     m_text.time[i] = static_cast<char>('0' + value % 10);
     value /= 10;

@@ -1,5 +1,8 @@
 #include "support/utf.h"
 
+#include <bit>
+#include <cstring>
+
 namespace uni {
 
 namespace {
@@ -165,9 +168,17 @@ bool utf16_decode(std::span<const std::uint8_t> utf16le, wide_string* wide_out, 
 
 bool utf16_to_utf8(std::span<const std::uint8_t> utf16le, std::string& out) {
   // Most names are plain ASCII: one byte per unit, no encoding work.
+  // Four units at a time on a little-endian host: ASCII when every high
+  // byte is 0 and every low byte is below 0x80.
   const std::size_t units = utf16le.size() / 2;
   bool ascii = units > 0;
-  for (std::size_t i = 0; i < units && ascii; ++i) ascii = utf16le[2 * i + 1] == 0 && utf16le[2 * i] < 0x80;
+  std::size_t i = 0;
+  for (; std::endian::native == std::endian::little && i + 4 <= units && ascii; i += 4) {
+    std::uint64_t four;
+    std::memcpy(&four, utf16le.data() + 2 * i, sizeof four);
+    ascii = (four & 0xFF80FF80FF80FF80ULL) == 0;
+  }
+  for (; i < units && ascii; ++i) ascii = utf16le[2 * i + 1] == 0 && utf16le[2 * i] < 0x80;
   if (!ascii) return utf16_decode(utf16le, nullptr, &out);
   out.resize(units);
   char* text = out.data();
