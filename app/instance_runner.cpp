@@ -1,18 +1,17 @@
 #include "app/instance_runner.h"
 
-#include <chrono>
 #include <filesystem>
-#include <memory>
-#include <random>
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "app/instance_stream.h"
 #include "app/run_driver.h"
 #include "support/output_file.h"
 
@@ -20,7 +19,6 @@ namespace app {
 
 namespace {
 
-constexpr std::size_t data_start_window_bytes = 16384;
 constexpr std::uint64_t max_instances = 64;
 
 std::string hex_number(std::uint64_t value) {
@@ -29,26 +27,18 @@ std::string hex_number(std::uint64_t value) {
   return text;
 }
 
-std::string random_characters(std::size_t count) {
-  static constexpr char alphabet[] = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
-  static std::mt19937_64 generator(std::random_device{}() ^
-                                   static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()));
-  std::uniform_int_distribution<std::size_t> pick(0, sizeof alphabet - 2);
-  std::string text;
-  for (std::size_t i = 0; i < count; ++i) text.push_back(alphabet[pick(generator)]);
-  return text;
-}
-
 struct instance {
-  std::string results_path;
+  std::string results_path;  // -separate_files: the file it writes
   pid_t process = -1;
+  int results_pipe = -1;     // a merged run: where its frames arrive...
+  int ack_pipe = -1;         // ...and where they are acknowledged
 };
 
 // Starts the running program itself (/proc/self/exe, whatever argv[0]
 // says) with `arguments`, its console output going nowhere: the results
 // go to its own file. No shell is involved, so every argument arrives as
 // it is, quotes and blanks included.
-pid_t start_instance(const std::vector<std::string>& arguments) {
+pid_t start_instance(const std::vector<std::string>& arguments, int results_pipe = -1, int ack_pipe = -1) {
   std::vector<char*> argv;
   for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
   argv.push_back(nullptr);
@@ -56,23 +46,39 @@ pid_t start_instance(const std::vector<std::string>& arguments) {
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
   posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+  if (results_pipe >= 0) posix_spawn_file_actions_adddup2(&actions, results_pipe, instance_results_descriptor);
+  if (ack_pipe >= 0) posix_spawn_file_actions_adddup2(&actions, ack_pipe, instance_ack_descriptor);
+  // The parent ignores SIGPIPE while it merges; an instance must not.
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  sigset_t defaults;
+  sigemptyset(&defaults);
+  sigaddset(&defaults, SIGPIPE);
+  posix_spawnattr_setsigdefault(&attributes, &defaults);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
   pid_t process = -1;
-  if (::posix_spawn(&process, "/proc/self/exe", &actions, nullptr, argv.data(), environ) != 0) process = -1;
+  if (::posix_spawn(&process, "/proc/self/exe", &actions, &attributes, argv.data(), environ) != 0) process = -1;
+  posix_spawnattr_destroy(&attributes);
   posix_spawn_file_actions_destroy(&actions);
   return process;
+}
+
+// Waits for the instance; true when it ended by itself with status 0.
+bool exited_cleanly(pid_t process) {
+  if (process < 0) return false;
+  int status = 0;
+  while (::waitpid(process, &status, 0) < 0) {
+    if (errno != EINTR) return false;
+  }
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
 // True when the instance ended by itself with status 0 and left its
 // results file. A results file appears only when the instance completed:
 // until then it writes under a temporary name.
 bool instance_succeeded(const instance& job) {
-  if (job.process < 0) return false;
-  int status = 0;
-  while (::waitpid(job.process, &status, 0) < 0) {
-    if (errno != EINTR) return false;
-  }
   struct stat results {};
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0 && ::stat(job.results_path.c_str(), &results) == 0;
+  return exited_cleanly(job.process) && ::stat(job.results_path.c_str(), &results) == 0;
 }
 
 // A killed instance cannot remove the temporary it was writing
@@ -90,21 +96,206 @@ void note(run_options& options, const char* format, const std::string& text) {
   if (options.diagnostics && options.diagnostics->is_open()) options.diagnostics->write(format, text.c_str());
 }
 
-// Appends instance `index`'s result lines to `merged`; its file is removed
-// whatever happens. The column header is kept from the first instance that
-// has result lines and dropped from the others. True when lines were added.
-bool merge_instance(run_options& options, const instance& job, bool drop_column_header, support::output_file& merged) {
-  std::FILE* part = std::fopen(job.results_path.c_str(), "rb");
-  std::uint64_t appended = 0;
-  if (!part) {
-    note(options, "prob accessing %s - for merge", job.results_path);
-  } else {
-    std::uint64_t start = 0;
-    if (find_data_start(part, drop_column_header, start)) appended = merged.append_file(::fileno(part), start);
-    std::fclose(part);
+bool read_exactly(int descriptor, void* bytes, std::size_t length) {
+  auto* at = static_cast<char*>(bytes);
+  while (length > 0) {
+    const ssize_t got = ::read(descriptor, at, length);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return false;
+    at += got;
+    length -= static_cast<std::size_t>(got);
   }
-  std::remove(job.results_path.c_str());
-  return appended > 0;
+  return true;
+}
+
+bool skip_bytes(int descriptor, std::uint64_t length) {
+  char bytes[1 << 14];
+  while (length > 0) {
+    const std::size_t part = static_cast<std::size_t>(std::min<std::uint64_t>(length, sizeof bytes));
+    if (!read_exactly(descriptor, bytes, part)) return false;
+    length -= part;
+  }
+  return true;
+}
+
+// Moves chunk `chunk`'s text from its instance's pipe into `merged`. The
+// column header is kept from the first chunk that has one (the first with
+// result lines) and dropped from the later ones. False when the frame is
+// not the one expected or ends early (the instance failed) or the results
+// cannot be written (merged.failed()).
+bool move_chunk(int pipe, std::uint64_t chunk, bool& header_taken, support::output_file& merged) {
+  std::uint64_t numbers[3] = {};  // chunk, text bytes, column header bytes
+  static_assert(sizeof numbers == chunk_frame_header_bytes);
+  if (!read_exactly(pipe, numbers, sizeof numbers) || numbers[0] != chunk || numbers[2] > numbers[1]) return false;
+  std::uint64_t text_bytes = numbers[1];
+  const std::uint64_t header_bytes = numbers[2];
+  if (header_bytes != 0 && header_taken) {
+    if (!skip_bytes(pipe, header_bytes)) return false;
+    text_bytes -= header_bytes;
+  }
+  if (header_bytes != 0) header_taken = true;
+  return text_bytes == 0 || merged.append_pipe(pipe, text_bytes) == text_bytes;
+}
+
+// A pipe whose both ends are above the descriptors an instance keeps for
+// itself (0 to 4), so that giving an instance its descriptors 3 and 4
+// never closes another. Both ends close on exec; the spawn's dup2 gives
+// the instance its own copy.
+bool make_instance_pipe(int ends[2]) {
+  if (::pipe2(ends, O_CLOEXEC) != 0) return false;
+  for (int e = 0; e < 2; ++e) {
+    if (ends[e] > instance_ack_descriptor) continue;
+    const int moved = ::fcntl(ends[e], F_DUPFD_CLOEXEC, instance_ack_descriptor + 1);
+    ::close(ends[e]);
+    ends[e] = moved;
+  }
+  if (ends[0] >= 0 && ends[1] >= 0) return true;
+  if (ends[0] >= 0) ::close(ends[0]);
+  if (ends[1] >= 0) ::close(ends[1]);
+  return false;
+}
+
+void close_descriptor(int& descriptor) {
+  if (descriptor >= 0) ::close(descriptor);
+  descriptor = -1;
+}
+
+// SIGPIPE ignored for as long as it lives: an acknowledgement to an
+// instance that has ended must not end the parent.
+class ignored_broken_pipes {
+ public:
+  ignored_broken_pipes() {
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    ::sigaction(SIGPIPE, &ignore, &m_before);
+  }
+  ~ignored_broken_pipes() { ::sigaction(SIGPIPE, &m_before, nullptr); }
+  ignored_broken_pipes(const ignored_broken_pipes&) = delete;
+  ignored_broken_pipes& operator=(const ignored_broken_pipes&) = delete;
+
+ private:
+  struct sigaction m_before {};
+};
+
+// -separate_files: each instance walks one slice into a results file of its
+// own (the results file's name + ".00001", ...), nothing is merged.
+bool run_separate_instances(run_options& options, std::uint32_t instances, std::uint64_t count,
+                            const std::vector<std::string>& reduced, const std::string& folder) {
+  const std::string results_name = std::filesystem::path(options.results_path).filename().string();
+  const std::vector<instance_slice> slices = split_entry_range(options.start_entry, count, instances);
+  std::vector<instance> jobs(instances);
+  for (std::uint32_t i = 0; i < instances; ++i) {
+    char suffix[16];
+    std::snprintf(suffix, sizeof suffix, ".%05u", i + 1);
+    jobs[i].results_path = folder + results_name + suffix;
+    std::vector<std::string> arguments = reduced;
+    arguments.insert(arguments.end(),
+                     {"-mftstart", hex_number(slices[i].start), "-mftrange", hex_number(slices[i].count), "-quiet",
+                      "-cpuinst", std::to_string(i), "-out", jobs[i].results_path});
+    jobs[i].process = start_instance(arguments);
+  }
+  std::fprintf(stderr, "%2d instances spawned\n", static_cast<int>(instances));
+  bool all_succeeded = true;
+  for (std::uint32_t i = 0; i < instances; ++i) {
+    if (instance_succeeded(jobs[i])) {
+      std::fprintf(stderr, "instance %2d done\n", static_cast<int>(i));
+      continue;
+    }
+    std::fprintf(stderr, "instance %d failed\n", static_cast<int>(i));
+    note(options, "instance %s failed", std::to_string(i));
+    remove_instance_leftovers(jobs[i]);
+    all_succeeded = false;
+  }
+  return all_succeeded;
+}
+
+// The merged run: every instance streams its chunks (see instance_stream.h)
+// and they are written into the results file as they arrive, in order.
+bool run_merged_instances(run_options& options, std::uint32_t instances, std::uint64_t count,
+                          const std::vector<std::string>& reduced) {
+  const std::uint64_t chunk_entries = instance_chunk_entries_for(count, instances);
+  const std::uint64_t chunk_count = count / chunk_entries + (count % chunk_entries != 0);
+  instances = static_cast<std::uint32_t>(std::min<std::uint64_t>(instances, chunk_count));
+  support::output_file merged;
+  if (!merged.open(options.results_path, options.append)) {
+    std::fprintf(stderr, "prob writing to output file: %s\n", options.results_path.c_str());
+    note(options, "prob writing to output file: %s", options.results_path);
+    return false;
+  }
+  if (options.run_header.empty()) {
+    note(options, "%s", "banner not present");
+  } else {
+    merged.stream().write(options.run_header.data(), static_cast<std::streamsize>(options.run_header.size()));
+    merged.stream().put('\n');
+  }
+
+  const ignored_broken_pipes quiet_pipes;
+  std::vector<instance> jobs(instances);
+  for (std::uint32_t i = 0; i < instances; ++i) {
+    int results[2];
+    int acks[2];
+    if (!make_instance_pipe(results)) continue;  // no process: reported as failed below
+    if (!make_instance_pipe(acks)) {
+      ::close(results[0]);
+      ::close(results[1]);
+      continue;
+    }
+    // A larger pipe means fewer hand-overs per chunk; the kernel may refuse.
+    ::fcntl(results[0], F_SETPIPE_SZ, 1 << 20);
+    // An acknowledgement never waits: the instance reads each one before it
+    // lends its next frame, and no longer needs them once it has ended.
+    ::fcntl(acks[1], F_SETFL, O_NONBLOCK);
+    std::vector<std::string> arguments = reduced;
+    arguments.insert(arguments.end(), {"-mftstart", hex_number(options.start_entry), "-mftrange", hex_number(count),
+                                       "-quiet", "-cpuinst", std::to_string(i), "-cpustride", std::to_string(instances),
+                                       "-cpuchunk", std::to_string(chunk_entries)});
+    jobs[i].process = start_instance(arguments, results[1], acks[0]);
+    ::close(results[1]);
+    ::close(acks[0]);
+    jobs[i].results_pipe = results[0];
+    jobs[i].ack_pipe = acks[1];
+  }
+  std::fprintf(stderr, "%2d instances spawned\n", static_cast<int>(instances));
+
+  bool cut_short = false;
+  std::int64_t failed = -1;  // the instance whose frames stopped
+  bool header_taken = false;
+  for (std::uint64_t chunk = 0; chunk < chunk_count; ++chunk) {
+    const std::uint32_t owner = static_cast<std::uint32_t>(chunk % instances);
+    if (jobs[owner].results_pipe < 0 || !move_chunk(jobs[owner].results_pipe, chunk, header_taken, merged)) {
+      cut_short = true;
+      if (!merged.failed()) failed = owner;
+      break;
+    }
+    const char ack = 1;
+    if (::write(jobs[owner].ack_pipe, &ack, 1) < 0) {
+      // Full (the instance is past its last lent frame) or closed (it has
+      // ended): either way it waits for nothing.
+    }
+  }
+  // An instance still writing, or waiting, sees its pipes closed and ends.
+  for (instance& job : jobs) {
+    close_descriptor(job.results_pipe);
+    close_descriptor(job.ack_pipe);
+  }
+  bool all_succeeded = !cut_short;
+  for (std::uint32_t i = 0; i < instances; ++i) {
+    const bool clean = exited_cleanly(jobs[i].process);
+    if (clean && i != failed) {
+      std::fprintf(stderr, "instance %2d done\n", static_cast<int>(i));
+    } else if (!cut_short || i == failed) {
+      // After a failure the later instances were cut off, not failed.
+      std::fprintf(stderr, "instance %d failed\n", static_cast<int>(i));
+      note(options, "instance %s failed", std::to_string(i));
+      all_succeeded = false;
+    }
+  }
+  if (merged.failed() || (all_succeeded && !merged.commit())) {
+    support::report_write_failure(merged.path(), merged.error());
+    return false;
+  }
+  return all_succeeded;
 }
 
 }  // namespace
@@ -120,54 +311,8 @@ std::vector<instance_slice> split_entry_range(std::uint64_t start, std::uint64_t
   return slices;
 }
 
-bool find_data_start(std::FILE* file, bool skip_column_header, std::uint64_t& offset_bytes) {
-  char window[data_start_window_bytes];
-  std::rewind(file);
-  const std::size_t size = std::fread(window, 1, sizeof window, file);
-  std::size_t at = 0;
-  bool blank_seen = false;
-  while (at < size) {
-    // One line: CR bytes at its start are skipped, the rest up to LF.
-    std::size_t from = at;
-    while (from < size && window[from] == '\r') ++from;
-    std::size_t end = from;
-    while (end < size && window[end] != '\n') {
-      if (window[end] == '\0') return false;
-      ++end;
-    }
-    if (end == size && !blank_seen) return false;  // no complete line break in the window
-    std::size_t last = end;
-    while (last > from && (window[last - 1] == ' ' || window[last - 1] == '\t' || window[last - 1] == '\r')) --last;
-    const bool empty = last == from;
-    const std::size_t next = end < size ? end + 1 : size;
-    if (!blank_seen) {
-      if (empty) {
-        blank_seen = true;
-        std::size_t data = next;
-        while (data < size && (window[data] == '\r' || window[data] == '\n')) ++data;
-        if (!skip_column_header) {
-          offset_bytes = data;
-          return true;
-        }
-        at = data;
-        continue;
-      }
-    } else if (!empty) {
-      offset_bytes = next;  // past the column header
-      return true;
-    }
-    at = next;
-  }
-  if (blank_seen && !skip_column_header) return true;
-  if (blank_seen) {
-    offset_bytes = size;
-    return true;
-  }
-  return false;
-}
-
 bool run_instances(run_options& options, std::uint32_t instances, const std::vector<std::string>& reduced,
-                   const std::string& temp_folder) {
+                   const std::string& separate_folder) {
   // The single run's range: from -mftstart to the end of what the source
   // holds, unless -mftrange says otherwise.
   std::uint64_t count = options.entry_count;
@@ -184,70 +329,8 @@ bool run_instances(run_options& options, std::uint32_t instances, const std::vec
   // An instance per slice, and no empty slice: an instance given no count
   // would walk to the end of the MFT.
   instances = static_cast<std::uint32_t>(std::min<std::uint64_t>({instances, max_instances, count}));
-  const std::string& results_path = options.results_path;
-  const bool separate = options.separate_files;
-  support::output_file merged;
-  if (!separate) {
-    if (!merged.open(results_path, options.append)) {
-      std::fprintf(stderr, "prob writing to output file: %s\n", results_path.c_str());
-      note(options, "prob writing to output file: %s", results_path);
-      return false;
-    }
-    if (options.run_header.empty()) {
-      note(options, "%s", "banner not present");
-    } else {
-      merged.stream().write(options.run_header.data(), static_cast<std::streamsize>(options.run_header.size()));
-      merged.stream().put('\n');
-    }
-  }
-  const std::string results_name = std::filesystem::path(results_path).filename().string();
-
-  const std::vector<instance_slice> slices = split_entry_range(options.start_entry, count, instances);
-  std::vector<instance> jobs(instances);
-  for (std::uint32_t i = 0; i < instances; ++i) {
-    instance& job = jobs[i];
-    if (separate) {
-      char suffix[16];
-      std::snprintf(suffix, sizeof suffix, ".%05u", i + 1);
-      job.results_path = temp_folder + results_name + suffix;
-    } else {
-      job.results_path = temp_folder + std::to_string(i) + "_" + random_characters(10) + "_temp.bin";
-    }
-    std::vector<std::string> arguments = reduced;
-    arguments.insert(arguments.end(),
-                     {"-mftstart", hex_number(slices[i].start), "-mftrange", hex_number(slices[i].count), "-quiet",
-                      "-cpuinst", std::to_string(i), "-out", job.results_path});
-    job.process = start_instance(arguments);
-  }
-  std::fprintf(stderr, "%2d instances spawned\n", static_cast<int>(instances));
-
-  const output::layout kind = make_output_settings(options).kind;
-  const bool column_header = kind != output::layout::path_list && kind != output::layout::record_dump;
-  bool all_succeeded = true;
-  bool header_taken = false;
-  for (std::uint32_t i = 0; i < instances; ++i) {
-    const bool succeeded = instance_succeeded(jobs[i]);
-    if (succeeded) {
-      std::fprintf(stderr, "instance %2d done\n", static_cast<int>(i));
-    } else {
-      std::fprintf(stderr, "instance %d failed\n", static_cast<int>(i));
-      note(options, "instance %s failed", std::to_string(i));
-      remove_instance_leftovers(jobs[i]);
-      all_succeeded = false;
-    }
-    if (separate) continue;
-    if (succeeded && all_succeeded) {
-      if (merge_instance(options, jobs[i], column_header && header_taken, merged)) header_taken = true;
-    } else {
-      std::remove(jobs[i].results_path.c_str());
-    }
-  }
-  if (!all_succeeded) return false;
-  if (!separate && (merged.failed() || !merged.commit())) {
-    support::report_write_failure(merged.path(), merged.error());
-    return false;
-  }
-  return true;
+  return options.separate_files ? run_separate_instances(options, instances, count, reduced, separate_folder)
+                                : run_merged_instances(options, instances, count, reduced);
 }
 
 }  // namespace app

@@ -1,10 +1,10 @@
-// -cpu N: the MFT entry range cut into N slices, one child process of this
-// program per slice, and their results merged in slice order into the one
-// results file (or left one file per instance with -separate_files).
+// -cpu N: the MFT entry range shared out over N child processes of this
+// program, and their results merged in entry order into the one results
+// file as they arrive (or left one file per instance and slice with
+// -separate_files).
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -20,18 +20,13 @@ struct instance_slice {
 // Equal slices of `count` entries from `start`; the last takes the rest.
 std::vector<instance_slice> split_entry_range(std::uint64_t start, std::uint64_t count, std::uint32_t instances);
 
-// Where an instance's result lines begin in its results file: past its run
-// header and the blank line after it, and past its column header too when
-// `skip_column_header`. False when no blank line is found in the first
-// 16384 bytes, or a zero byte comes first.
-bool find_data_start(std::FILE* file, bool skip_column_header, std::uint64_t& offset_bytes);
-
 // Runs the instances (at most 64, and never more than entries) and merges
 // their results. `reduced` is the parent's command line without the
-// options that belong to the parent alone; `temp_folder` ends in "/". False
+// options that belong to the parent alone; `separate_folder` (ending in
+// "/") holds the -separate_files results. False
 // when the run cannot be split, an instance failed ("instance N failed";
 // no merged file is then left) or the results file cannot be written.
 bool run_instances(run_options& options, std::uint32_t instances, const std::vector<std::string>& reduced,
-                   const std::string& temp_folder);
+                   const std::string& separate_folder);
 
 }  // namespace app

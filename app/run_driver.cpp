@@ -3,11 +3,13 @@
 #include <sstream>
 
 #include "app/instance_runner.h"
+#include "app/instance_stream.h"
 
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <iostream>
 #include <set>
 #include <system_error>
@@ -72,9 +74,11 @@ bool walked(bool done, const walk::walk_run& run, const output::output_settings&
 // or the inode set), then, when asked, the volume's free clusters. False
 // when a source could not be walked (reported) or an output could not be
 // written (left to the caller to report).
-bool run_scans(run_options& options, output::results_stream& stream) {
+bool run_scans(run_options& options, output::results_stream& stream,
+               std::function<bool(std::uint64_t)> chunk_done = {}) {
   const output::output_settings settings = make_output_settings(options);
   walk::walk_settings walk_settings = make_walk_settings(options);
+  walk_settings.chunk_done = std::move(chunk_done);
   const auto writer = output::make_record_writer(settings);
   walk::record_filters filter(options.filters, options.hexadecimal);
   walk::walk_run run(walk_settings, *writer, stream, filter, options.diagnostics.get());
@@ -295,6 +299,14 @@ walk::walk_settings make_walk_settings(const run_options& options) {
   settings.actions.extraction.keep_extension = options.keep_extension;
   settings.actions.extraction.instance = options.instance_number;
   settings.threads = walk_thread_count(options);
+  if (options.instance_stride != 0) {
+    // A streaming instance walks its chunks on one thread: the instances
+    // are the run's threads.
+    settings.chunk_entries = options.instance_chunk_entries;
+    settings.chunk_stride = options.instance_stride;
+    settings.chunk_first = options.instance_number;
+    settings.threads = 1;
+  }
   settings.actions.overlap_digests = settings.threads > 1;
   return settings;
 }
@@ -328,19 +340,17 @@ int finish_run(int status, run_options& options, run_end_report& end_report) {
 // each replaces with its own slice.
 int run_split(run_options& options, const argument_list& untouched) {
   std::string folder;
-  if (!options.temp_folder.empty() && !options.separate_files) {
-    folder = options.temp_folder;
-  } else {
+  if (options.separate_files) {
     folder = std::filesystem::path(uni::wide_to_utf8(options.results_full_path)).parent_path().string();
+    if (folder.empty() || folder.back() != '/') folder.push_back('/');
+    std::error_code error;
+    std::filesystem::create_directories(folder, error);
   }
-  if (folder.empty() || folder.back() != '/') folder.push_back('/');
-  std::error_code error;
-  std::filesystem::create_directories(folder, error);
   argument_list reduced = untouched;
   std::string value;
   // Each instance would write the one diagnostics log over the others'.
-  for (const char* option :
-       {"-cpu", "-out", "-outfile", "-tempdir", "-cpuinst", "-mftstart", "-mftrange", "-diags"}) {
+  for (const char* option : {"-cpu", "-out", "-outfile", "-tempdir", "-cpuinst", "-cpustride", "-cpuchunk",
+                             "-mftstart", "-mftrange", "-diags"}) {
     while (reduced.peek_value(option, value, 1)) reduced.remove_with_value(option);
   }
   for (const char* flag : {"-profile", "-separate_files", "-append", "-l2", "-l3"}) {
@@ -348,6 +358,24 @@ int run_split(run_options& options, const argument_list& untouched) {
     }
   }
   return run_instances(options, options.instance_count, reduced.items(), folder) ? exit_success : exit_failure;
+}
+
+// An instance of a merged -cpu run: its chunks go to the parent through
+// descriptor 3 (see instance_stream.h), with no run header.
+int run_streaming_instance(run_options& options) {
+  if (options.entry_count == 0) {
+    std::fputs("invalid cmd options, aborting\n", stderr);
+    return exit_failure;
+  }
+  const std::uint64_t chunk_entries = options.instance_chunk_entries;
+  const std::uint64_t chunk_count =
+      options.entry_count / chunk_entries + (options.entry_count % chunk_entries != 0);
+  output::results_stream stream;  // collects one chunk at a time
+  chunk_sender sender(instance_results_descriptor, instance_ack_descriptor, stream, chunk_count,
+                      options.instance_stride, options.instance_number);
+  const bool walked = run_scans(options, stream, [&sender](std::uint64_t chunk) { return sender.send(chunk); });
+  const bool sent = sender.finish();
+  return walked && sent ? exit_success : exit_failure;
 }
 
 }  // namespace
@@ -427,6 +455,7 @@ int run_program(const std::vector<std::string>& arguments) {
     return exit_failure;
   }
   if (options.instance_count > 1) return finish_run(run_split(options, untouched), options, end_report);
+  if (options.instance_stride != 0) return finish_run(run_streaming_instance(options), options, end_report);
 
   support::output_file results;
   if (options.results_named) {

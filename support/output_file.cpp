@@ -114,6 +114,42 @@ std::uint64_t output_file::append_file(int descriptor, std::uint64_t offset_byte
   }
 }
 
+std::uint64_t output_file::append_pipe(int descriptor, std::uint64_t length_bytes) {
+  if (!m_stream.flush() || m_error != 0) return 0;
+  std::uint64_t appended = 0;
+  // splice copies into a regular file, but into a pipe it would only pass
+  // on references to the writer's pages (which the writer may reuse once
+  // this returns); it also refuses a file opened for appending. Otherwise
+  // the bytes go through this process.
+  struct stat target {};
+  bool splice_possible = ::fstat(m_descriptor, &target) == 0 && S_ISREG(target.st_mode);
+  char bytes[1 << 16];
+  while (appended < length_bytes) {
+    const std::uint64_t left = length_bytes - appended;
+    ssize_t moved = -1;
+    if (splice_possible) {
+      moved = ::splice(descriptor, nullptr, m_descriptor, nullptr, static_cast<std::size_t>(std::min<std::uint64_t>(left, 1u << 30)),
+                       SPLICE_F_MOVE);
+      if (moved < 0 && errno == EINVAL) {
+        splice_possible = false;
+        continue;
+      }
+      if (moved < 0 && errno != EINTR) {
+        m_error = errno;
+        return appended;
+      }
+    } else {
+      moved = ::read(descriptor, bytes, static_cast<std::size_t>(std::min<std::uint64_t>(left, sizeof bytes)));
+      if (moved > 0 && !write_all(bytes, static_cast<std::size_t>(moved))) return appended;
+      if (moved < 0 && errno != EINTR) return appended;
+    }
+    if (moved < 0) continue;  // interrupted
+    if (moved == 0) return appended;
+    appended += static_cast<std::uint64_t>(moved);
+  }
+  return appended;
+}
+
 bool output_file::write_all(const char* bytes, std::size_t length) {
   if (m_error != 0) return false;
   while (length > 0) {

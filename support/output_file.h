@@ -43,6 +43,10 @@ class output_file {
   // (no copy through this process). The bytes appended; on failure error()
   // is set.
   std::uint64_t append_file(int descriptor, std::uint64_t offset_bytes);
+  // Appends the next `length_bytes` read from the pipe `descriptor`, moved
+  // by the kernel when it can. The bytes appended: fewer when the pipe
+  // ended early, or on failure to write (error() set).
+  std::uint64_t append_pipe(int descriptor, std::uint64_t length_bytes);
 
   // Flushes and closes; a temporary gets its final name. False when a
   // write, the close or the rename failed (the temporary is then removed).

@@ -97,6 +97,21 @@ bool finish_walk(walk_run& run) {
   return true;
 }
 
+// Calls visit(from, to) for each chunk of [start, end) the settings give
+// this walk, in order, then reports the chunk done. Stops when either says
+// so.
+template <typename Visit>
+void walk_own_chunks(const walk_settings& settings, std::uint64_t start, std::uint64_t end, Visit visit) {
+  const std::uint64_t size = settings.chunk_entries;
+  const std::uint64_t chunks = start < end ? (end - start) / size + ((end - start) % size != 0) : 0;
+  for (std::uint64_t chunk = settings.chunk_first; chunk < chunks; chunk += settings.chunk_stride) {
+    const std::uint64_t from = start + chunk * size;
+    const std::uint64_t to = end - from > size ? from + size : end;
+    const bool more = visit(from, to);
+    if (!settings.chunk_done(chunk) || !more) return;
+  }
+}
+
 }  // namespace
 
 bool mft_range_walk(walk_run& run) {
@@ -113,11 +128,23 @@ bool mft_range_walk(walk_run& run) {
   plan.entry_count = plan.source_entries;
   const walk_settings& settings = run.settings();
   const std::uint64_t start = settings.start_entry;
-  const std::uint64_t end = settings.entry_count == 0 ? plan.entry_count : start + settings.entry_count;
+  // A count past the largest entry number ends at the end of the MFT.
+  const std::uint64_t end = settings.entry_count == 0 ? plan.entry_count : start + std::min(settings.entry_count, ~start);
   support::diagnostics_log* log = run.log();
   if (log) {
     log->write("range of inodes to analyze: %llu -> %llu", static_cast<unsigned long long>(start),
                static_cast<unsigned long long>(end));
+  }
+  if (settings.chunk_entries != 0) {
+    walk_own_chunks(settings, start, end, [&](std::uint64_t from, std::uint64_t to) {
+      for (std::uint64_t entry = from; entry < to; ++entry) {
+        if (run.output_failed()) return false;
+        if (log) log->write("-------------------------------");
+        if (!range_walk_entry(run, record, result, entry, plan.entry_count)) return false;
+      }
+      return true;
+    });
+    return finish_walk(run);
   }
   if (start < end && threaded_walk_possible(run, end - start) && threaded_range_walk(run, start, end, plan.entry_count)) {
     return finish_walk(run);
@@ -143,19 +170,32 @@ bool inode_set_walk(walk_run& run, const std::set<ntfs::entry_number>& entries) 
   const walk_settings& settings = run.settings();
   const std::uint64_t first = settings.set_within_range ? settings.start_entry : 0;
   const std::uint64_t last =
-      settings.set_within_range && settings.entry_count != 0 ? settings.start_entry + settings.entry_count : ~0ULL;
-  for (const ntfs::entry_number entry : entries) {
-    if (entry >= count || entry >= last || run.output_failed()) break;  // ascending: nothing further
-    if (entry < first) continue;
+      settings.set_within_range && settings.entry_count != 0 ? first + std::min(settings.entry_count, ~first) : ~0ULL;
+  const auto visit = [&](ntfs::entry_number entry) {
     show_progress(run.settings(), pacer, entry, count);
     bool bad = false;
     ntfs::record_header header;
-    if (!read_entry(run, record, entry, bad, header, false)) continue;
+    if (!read_entry(run, record, entry, bad, header, false)) return;
     if (analyze_entry(run, record, result, entry, header)) {
       // The set walk always reports where each record lies.
       result.record_offset = entry * run.records().record_size;
       run.report(result);
     }
+  };
+  if (settings.chunk_entries != 0) {
+    walk_own_chunks(settings, first, std::min(last, count), [&](std::uint64_t from, std::uint64_t to) {
+      for (auto it = entries.lower_bound(from); it != entries.end() && *it < to; ++it) {
+        if (run.output_failed()) return false;
+        visit(*it);
+      }
+      return true;
+    });
+    return finish_walk(run);
+  }
+  for (const ntfs::entry_number entry : entries) {
+    if (entry >= count || entry >= last || run.output_failed()) break;  // ascending: nothing further
+    if (entry < first) continue;
+    visit(entry);
   }
   return finish_walk(run);
 }

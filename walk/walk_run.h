@@ -45,6 +45,15 @@ struct walk_settings {
   bool record_dump = false;           // -find_mft: owner and group from $Secure
   // Threads of the range walk; 1 keeps every step on the calling thread.
   unsigned threads = 1;
+  // A -cpu instance cuts the range into chunks of `chunk_entries` entries
+  // and walks every `chunk_stride`-th chunk from number `chunk_first`,
+  // calling `chunk_done` with each chunk's number once its entries are
+  // written (false from it stops the walk). chunk_entries 0: the range is
+  // walked whole.
+  std::uint64_t chunk_entries = 0;
+  std::uint32_t chunk_stride = 1;
+  std::uint32_t chunk_first = 0;
+  std::function<bool(std::uint64_t chunk)> chunk_done;
 };
 
 class walk_run {

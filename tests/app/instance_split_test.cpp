@@ -19,33 +19,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-TEST(InstanceSplit, DataStartSkipsTheRunHeaderAndLaterColumnHeaders) {
-  struct start_case {
-    std::string text;
-    bool skip_column_header;
-    bool found;
-    std::uint64_t offset;
-  };
-  const std::string header = "ver\nrun\n\"cmd\"\n\n";
-  const std::vector<start_case> cases = {
-      {header + "cols\nrow1\n", false, true, header.size()},
-      {header + "cols\nrow1\n", true, true, header.size() + 5},
-      {"ver\r\n\r\n\r\ncols\r\nrow\r\n", false, true, 9},
-      {header, true, true, header.size()},  // nothing after the header
-      {"no blank line\nat all\n", false, false, 0},
-      {std::string("ver\n\0\n\ncols\n", 12), false, false, 0},
-  };
-  for (start_case c : cases) {
-    std::FILE* file = ::fmemopen(c.text.data(), c.text.size(), "rb");
-    std::uint64_t offset = 0;
-    EXPECT_EQ(app::find_data_start(file, c.skip_column_header, offset), c.found) << c.text;
-    if (c.found) {
-      EXPECT_EQ(offset, c.offset) << c.text;
-    }
-    std::fclose(file);
-  }
-}
-
 std::string after_header(const std::string& path) { return results_body(read_file(path)); }
 
 TEST(InstanceSplit, MergedResultsEqualTheSingleRun) {
@@ -61,6 +34,7 @@ TEST(InstanceSplit, MergedResultsEqualTheSingleRun) {
     std::vector<std::string> arguments;
     const char* cpu;
     const char* spawned;  // no empty slice: a short range takes fewer instances
+    bool append = false;  // onto an earlier file: the bytes pass through the parent
   };
   const std::vector<split_case> cases = {
       {{"-mftfile", mft, "-csv", "-filter_inode", "5|92|300|337"}, "3", "3"},
@@ -69,16 +43,20 @@ TEST(InstanceSplit, MergedResultsEqualTheSingleRun) {
       {{"-mftfile", mft}, "3", "3"},
       {{"-image", image, "-csv"}, "3", "3"},
       {{"-image", image}, "2", "2"},
+      {{"-mftfile", mft, "-bodyfile", "-append"}, "2", "2", true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(::testing::PrintToString(c.arguments) + " -cpu " + c.cpu);
     std::vector<std::string> single = c.arguments;
     single.insert(single.end(), {"-quiet", "-out", folder.file("single.txt")});
+    fs::remove(folder.file("single.txt"));
     ASSERT_EQ(run_brindle(single).exit_status, 0);
     std::vector<std::string> split = c.arguments;
     split.insert(split.end(), {"-cpu", c.cpu, "-out", folder.file("merged.txt")});
+    write_bytes(folder.file("merged.txt"), {'o', 'l', 'd', '\n'});
     const run_result run = run_brindle(split);
     EXPECT_EQ(run.exit_status, 0) << run.err;
+    EXPECT_EQ(read_file(folder.file("merged.txt")).starts_with("old\n"), c.append);
     EXPECT_EQ(after_header(folder.file("merged.txt")), after_header(folder.file("single.txt")));
     EXPECT_NE(run.err.find(std::string(" ") + c.spawned + " instances spawned\n"), std::string::npos) << run.err;
   }

@@ -1,0 +1,154 @@
+#include "app/instance_stream.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/uio.h>
+#include <unistd.h>
+
+namespace app {
+
+std::uint64_t instance_chunk_entries_for(std::uint64_t count, std::uint32_t instances) {
+  constexpr std::uint64_t chunks_per_instance = 8;
+  constexpr std::uint64_t max_chunk_entries = 512;
+  return std::clamp<std::uint64_t>(count / (chunks_per_instance * std::max<std::uint32_t>(instances, 1)), 1,
+                                   max_chunk_entries);
+}
+
+chunk_sender::chunk_sender(int results_descriptor, int ack_descriptor, output::results_stream& stream,
+                           std::uint64_t chunk_count, std::uint32_t stride, std::uint32_t first)
+    : m_descriptor(results_descriptor), m_ack_descriptor(ack_descriptor), m_stream(stream),
+      m_chunk_count(chunk_count), m_stride(std::max<std::uint32_t>(stride, 1)), m_next_chunk(first) {
+  m_writer = std::thread([this] { lend_frames(); });
+}
+
+chunk_sender::~chunk_sender() { stop_writer(); }
+
+void chunk_sender::stop_writer() {
+  {
+    std::lock_guard lock(m_mutex);
+    m_closing = true;
+  }
+  m_changed.notify_all();
+  if (m_writer.joinable()) m_writer.join();
+}
+
+bool chunk_sender::send(std::uint64_t chunk) {
+  // The column header comes with the first row the walk writes, at the
+  // start of that chunk's text.
+  const bool header_was_pending = m_header_pending;
+  m_header_pending = m_stream.header_pending;
+  const std::uint64_t header_bytes = header_was_pending && !m_header_pending ? m_stream.header_end_bytes : 0;
+  // Only this thread hands out frames, so m_queued is read without the lock.
+  const std::uint64_t number = m_queued;
+  // The slot's last frame must be acknowledged before its pages change.
+  {
+    std::unique_lock lock(m_mutex);
+    m_changed.wait(lock, [&] { return m_acked + frame_slots > number || m_failed; });
+    if (m_failed) return false;
+  }
+  frame& slot = m_frames[number % frame_slots];
+  std::swap(slot.text, m_stream.buffer());
+  m_stream.buffer().clear();
+  slot.numbers[0] = chunk;
+  slot.numbers[1] = slot.text.size();
+  slot.numbers[2] = header_bytes;
+  m_next_chunk = chunk + m_stride;
+  {
+    std::lock_guard lock(m_mutex);
+    m_queued = number + 1;
+  }
+  m_changed.notify_all();
+  return true;
+}
+
+bool chunk_sender::finish() {
+  stop_writer();
+  if (m_failed) return false;
+  for (; m_next_chunk < m_chunk_count; m_next_chunk += m_stride) {
+    if (!write_empty_frame(m_next_chunk)) return false;
+  }
+  return true;
+}
+
+bool chunk_sender::read_ack() {
+  char ack = 0;
+  for (;;) {
+    const ssize_t got = ::read(m_ack_descriptor, &ack, 1);
+    if (got == 1) return true;
+    if (got < 0 && errno == EINTR) continue;
+    return false;  // the parent is gone
+  }
+}
+
+void chunk_sender::lend_frames() {
+  std::unique_lock lock(m_mutex);
+  for (;;) {
+    m_changed.wait(lock, [this] { return m_acked < m_queued || m_closing; });
+    if (m_acked == m_queued) return;
+    frame& next = m_frames[m_acked % frame_slots];
+    // send() leaves a queued frame alone until it is acknowledged. One
+    // frame at a time is in the pipe: the next is lent once the parent is
+    // done with this pipe and has gone on to the other instances, so the
+    // two never wait for each other's hold on it. The buffers are freed on
+    // the way out, so the last frame too waits for its acknowledgement.
+    lock.unlock();
+    const bool done = lend_frame(next) && read_ack();
+    lock.lock();
+    if (!done) {
+      m_failed = true;
+      m_changed.notify_all();
+      return;
+    }
+    ++m_acked;
+    m_changed.notify_all();
+  }
+}
+
+bool chunk_sender::lend_frame(frame& lent) {
+  static_assert(sizeof lent.numbers == chunk_frame_header_bytes);
+  iovec parts[2] = {{lent.numbers, sizeof lent.numbers}, {const_cast<char*>(lent.text.data()), lent.text.size()}};
+  iovec* part = parts;
+  int left = lent.text.size() == 0 ? 1 : 2;
+  bool lend = true;  // false: the descriptor is no pipe, the bytes are copied
+  while (left > 0) {
+    const ssize_t moved = lend ? ::vmsplice(m_descriptor, part, static_cast<unsigned long>(left), 0)
+                               : ::writev(m_descriptor, part, left);
+    if (moved < 0 && errno == EINTR) continue;
+    if (moved < 0 && lend && errno == EINVAL) {
+      lend = false;
+      continue;
+    }
+    if (moved <= 0) return false;
+    auto done = static_cast<std::size_t>(moved);
+    while (left > 0 && done >= part->iov_len) {
+      done -= part->iov_len;
+      ++part;
+      --left;
+    }
+    if (left > 0) {
+      part->iov_base = static_cast<char*>(part->iov_base) + done;
+      part->iov_len -= done;
+    }
+  }
+  return true;
+}
+
+bool chunk_sender::write_empty_frame(std::uint64_t chunk) {
+  const std::uint64_t numbers[3] = {chunk, 0, 0};
+  char bytes[chunk_frame_header_bytes];
+  std::memcpy(bytes, numbers, sizeof bytes);
+  const char* at = bytes;
+  std::size_t left = sizeof bytes;
+  while (left > 0) {
+    const ssize_t written = ::write(m_descriptor, at, left);
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) return false;
+    at += written;
+    left -= static_cast<std::size_t>(written);
+  }
+  return true;
+}
+
+}  // namespace app
