@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
+#include <poll.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -32,13 +33,19 @@ struct instance {
   pid_t process = -1;
   int results_pipe = -1;     // a merged run: where its frames arrive...
   int ack_pipe = -1;         // ...and where they are acknowledged
+  // The header of its next frame, read ahead while it waits for its turn:
+  // chunk, text bytes, column header bytes.
+  std::uint64_t frame[3] = {};
+  bool frame_waiting = false;
+  bool pipe_ended = false;
 };
 
 // Starts the running program itself (/proc/self/exe, whatever argv[0]
 // says) with `arguments`, its console output going nowhere: the results
 // go to its own file. No shell is involved, so every argument arrives as
 // it is, quotes and blanks included.
-pid_t start_instance(const std::vector<std::string>& arguments, int results_pipe = -1, int ack_pipe = -1) {
+pid_t start_instance(const std::vector<std::string>& arguments, int results_pipe = -1, int ack_pipe = -1,
+                     int claims = -1) {
   std::vector<char*> argv;
   for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
   argv.push_back(nullptr);
@@ -48,6 +55,7 @@ pid_t start_instance(const std::vector<std::string>& arguments, int results_pipe
   posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
   if (results_pipe >= 0) posix_spawn_file_actions_adddup2(&actions, results_pipe, instance_results_descriptor);
   if (ack_pipe >= 0) posix_spawn_file_actions_adddup2(&actions, ack_pipe, instance_ack_descriptor);
+  if (claims >= 0) posix_spawn_file_actions_adddup2(&actions, claims, instance_claims_descriptor);
   // The parent ignores SIGPIPE while it merges; an instance must not.
   posix_spawnattr_t attributes;
   posix_spawnattr_init(&attributes);
@@ -118,37 +126,69 @@ bool skip_bytes(int descriptor, std::uint64_t length) {
   return true;
 }
 
-// Moves chunk `chunk`'s text from its instance's pipe into `merged`. The
-// column header is kept from the first chunk that has one (the first with
-// result lines) and dropped from the later ones. False when the frame is
-// not the one expected or ends early (the instance failed) or the results
-// cannot be written (merged.failed()).
-bool move_chunk(int pipe, std::uint64_t chunk, bool& header_taken, support::output_file& merged) {
-  std::uint64_t numbers[3] = {};  // chunk, text bytes, column header bytes
-  static_assert(sizeof numbers == chunk_frame_header_bytes);
-  if (!read_exactly(pipe, numbers, sizeof numbers) || numbers[0] != chunk || numbers[2] > numbers[1]) return false;
-  std::uint64_t text_bytes = numbers[1];
-  const std::uint64_t header_bytes = numbers[2];
+// Reads frame headers from the instances that have none waiting until one
+// holds `chunk`. Its index, or -1 when no instance can bring it: each pipe
+// has ended or holds a later chunk.
+int owner_of_chunk(std::vector<instance>& jobs, std::uint64_t chunk) {
+  static_assert(sizeof jobs[0].frame == chunk_frame_header_bytes);
+  std::vector<pollfd> waiting;
+  std::vector<std::size_t> waiting_jobs;
+  for (;;) {
+    waiting.clear();
+    waiting_jobs.clear();
+    for (std::size_t i = 0; i < jobs.size(); ++i) {
+      const instance& job = jobs[i];
+      if (job.frame_waiting && job.frame[0] == chunk) return static_cast<int>(i);
+      if (job.frame_waiting || job.pipe_ended || job.results_pipe < 0) continue;
+      waiting.push_back({job.results_pipe, POLLIN, 0});
+      waiting_jobs.push_back(i);
+    }
+    if (waiting.empty()) return -1;
+    if (::poll(waiting.data(), waiting.size(), -1) < 0) {
+      if (errno == EINTR) continue;
+      return -1;
+    }
+    for (std::size_t w = 0; w < waiting.size(); ++w) {
+      if (waiting[w].revents == 0) continue;
+      instance& job = jobs[waiting_jobs[w]];
+      job.frame_waiting = read_exactly(job.results_pipe, job.frame, sizeof job.frame);
+      job.pipe_ended = !job.frame_waiting;
+    }
+  }
+}
+
+// Moves the text of the instance's waiting frame into `merged`. The column
+// header is kept from the first chunk that has one (the first with result
+// lines) and dropped from the later ones. False when the frame is malformed
+// or ends early (the instance failed) or the results cannot be written
+// (merged.failed()).
+bool move_frame(instance& job, bool& header_taken, support::output_file& merged) {
+  job.frame_waiting = false;
+  std::uint64_t text_bytes = job.frame[1];
+  const std::uint64_t header_bytes = job.frame[2];
+  if (header_bytes > text_bytes) return false;
   if (header_bytes != 0 && header_taken) {
-    if (!skip_bytes(pipe, header_bytes)) return false;
+    if (!skip_bytes(job.results_pipe, header_bytes)) return false;
     text_bytes -= header_bytes;
   }
   if (header_bytes != 0) header_taken = true;
-  return text_bytes == 0 || merged.append_pipe(pipe, text_bytes) == text_bytes;
+  return text_bytes == 0 || merged.append_pipe(job.results_pipe, text_bytes) == text_bytes;
 }
 
-// A pipe whose both ends are above the descriptors an instance keeps for
-// itself (0 to 4), so that giving an instance its descriptors 3 and 4
-// never closes another. Both ends close on exec; the spawn's dup2 gives
-// the instance its own copy.
+// Moves a descriptor above those an instance is given (3 to 5), so that
+// giving them never closes another. It closes on exec; the spawn's dup2
+// gives the instance its own copy.
+int above_instance_descriptors(int descriptor) {
+  if (descriptor < 0 || descriptor > instance_claims_descriptor) return descriptor;
+  const int moved = ::fcntl(descriptor, F_DUPFD_CLOEXEC, instance_claims_descriptor + 1);
+  ::close(descriptor);
+  return moved;
+}
+
 bool make_instance_pipe(int ends[2]) {
   if (::pipe2(ends, O_CLOEXEC) != 0) return false;
-  for (int e = 0; e < 2; ++e) {
-    if (ends[e] > instance_ack_descriptor) continue;
-    const int moved = ::fcntl(ends[e], F_DUPFD_CLOEXEC, instance_ack_descriptor + 1);
-    ::close(ends[e]);
-    ends[e] = moved;
-  }
+  ends[0] = above_instance_descriptors(ends[0]);
+  ends[1] = above_instance_descriptors(ends[1]);
   if (ends[0] >= 0 && ends[1] >= 0) return true;
   if (ends[0] >= 0) ::close(ends[0]);
   if (ends[1] >= 0) ::close(ends[1]);
@@ -231,8 +271,10 @@ bool run_merged_instances(run_options& options, std::uint32_t instances, std::ui
   }
 
   const ignored_broken_pipes quiet_pipes;
+  chunk_claims claims;
+  const int claims_descriptor = claims.create() ? above_instance_descriptors(::dup(claims.descriptor())) : -1;
   std::vector<instance> jobs(instances);
-  for (std::uint32_t i = 0; i < instances; ++i) {
+  for (std::uint32_t i = 0; i < instances && claims_descriptor >= 0; ++i) {
     int results[2];
     int acks[2];
     if (!make_instance_pipe(results)) continue;  // no process: reported as failed below
@@ -248,24 +290,25 @@ bool run_merged_instances(run_options& options, std::uint32_t instances, std::ui
     ::fcntl(acks[1], F_SETFL, O_NONBLOCK);
     std::vector<std::string> arguments = reduced;
     arguments.insert(arguments.end(), {"-mftstart", hex_number(options.start_entry), "-mftrange", hex_number(count),
-                                       "-quiet", "-cpuinst", std::to_string(i), "-cpustride", std::to_string(instances),
-                                       "-cpuchunk", std::to_string(chunk_entries)});
-    jobs[i].process = start_instance(arguments, results[1], acks[0]);
+                                       "-quiet", "-cpuinst", std::to_string(i), "-cpuchunk",
+                                       std::to_string(chunk_entries)});
+    jobs[i].process = start_instance(arguments, results[1], acks[0], claims_descriptor);
     ::close(results[1]);
     ::close(acks[0]);
     jobs[i].results_pipe = results[0];
     jobs[i].ack_pipe = acks[1];
   }
+  if (claims_descriptor >= 0) ::close(claims_descriptor);
   std::fprintf(stderr, "%2d instances spawned\n", static_cast<int>(instances));
 
   bool cut_short = false;
-  std::int64_t failed = -1;  // the instance whose frames stopped
+  int bad_frames = -1;  // the instance that sent a malformed or short frame
   bool header_taken = false;
   for (std::uint64_t chunk = 0; chunk < chunk_count; ++chunk) {
-    const std::uint32_t owner = static_cast<std::uint32_t>(chunk % instances);
-    if (jobs[owner].results_pipe < 0 || !move_chunk(jobs[owner].results_pipe, chunk, header_taken, merged)) {
+    const int owner = owner_of_chunk(jobs, chunk);
+    if (owner < 0 || !move_frame(jobs[owner], header_taken, merged)) {
       cut_short = true;
-      if (!merged.failed()) failed = owner;
+      if (owner >= 0 && !merged.failed()) bad_frames = owner;
       break;
     }
     const char ack = 1;
@@ -274,18 +317,31 @@ bool run_merged_instances(run_options& options, std::uint32_t instances, std::ui
       // ended): either way it waits for nothing.
     }
   }
-  // An instance still writing, or waiting, sees its pipes closed and ends.
+  // Whether each instance completed: those whose pipes ended have exited
+  // by themselves. The others, once their pipes are closed, end too; after
+  // a failure they were cut off, not failed themselves.
+  enum class outcome { done, failed, cut_off };
+  std::vector<outcome> outcomes(instances, outcome::cut_off);
+  for (std::uint32_t i = 0; i < instances; ++i) {
+    if (jobs[i].pipe_ended || jobs[i].results_pipe < 0) {
+      outcomes[i] = exited_cleanly(jobs[i].process) ? outcome::done : outcome::failed;
+      jobs[i].process = -1;
+    }
+  }
   for (instance& job : jobs) {
     close_descriptor(job.results_pipe);
     close_descriptor(job.ack_pipe);
   }
   bool all_succeeded = !cut_short;
   for (std::uint32_t i = 0; i < instances; ++i) {
-    const bool clean = exited_cleanly(jobs[i].process);
-    if (clean && i != failed) {
+    if (jobs[i].process >= 0) {
+      const bool clean = exited_cleanly(jobs[i].process);
+      outcomes[i] = clean ? outcome::done : cut_short ? outcome::cut_off : outcome::failed;
+    }
+    if (static_cast<int>(i) == bad_frames) outcomes[i] = outcome::failed;
+    if (outcomes[i] == outcome::done) {
       std::fprintf(stderr, "instance %2d done\n", static_cast<int>(i));
-    } else if (!cut_short || i == failed) {
-      // After a failure the later instances were cut off, not failed.
+    } else if (outcomes[i] == outcome::failed) {
       std::fprintf(stderr, "instance %d failed\n", static_cast<int>(i));
       note(options, "instance %s failed", std::to_string(i));
       all_succeeded = false;

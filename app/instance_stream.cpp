@@ -2,8 +2,9 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
+#include <atomic>
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/uio.h>
 #include <unistd.h>
 
@@ -16,10 +17,36 @@ std::uint64_t instance_chunk_entries_for(std::uint64_t count, std::uint32_t inst
                                    max_chunk_entries);
 }
 
-chunk_sender::chunk_sender(int results_descriptor, int ack_descriptor, output::results_stream& stream,
-                           std::uint64_t chunk_count, std::uint32_t stride, std::uint32_t first)
-    : m_descriptor(results_descriptor), m_ack_descriptor(ack_descriptor), m_stream(stream),
-      m_chunk_count(chunk_count), m_stride(std::max<std::uint32_t>(stride, 1)), m_next_chunk(first) {
+chunk_claims::~chunk_claims() {
+  if (m_counter) ::munmap(m_counter, sizeof *m_counter);
+  if (m_descriptor >= 0) ::close(m_descriptor);
+}
+
+bool chunk_claims::create() {
+  m_descriptor = ::memfd_create("brindle-chunks", MFD_CLOEXEC);
+  if (m_descriptor < 0) return false;
+  // A new file's bytes read as zeros: the counter starts at chunk 0.
+  if (::ftruncate(m_descriptor, sizeof *m_counter) != 0) return false;
+  return map(m_descriptor);
+}
+
+bool chunk_claims::map(int descriptor) {
+  m_descriptor = descriptor;
+  void* page = ::mmap(nullptr, sizeof *m_counter, PROT_READ | PROT_WRITE, MAP_SHARED, descriptor, 0);
+  if (page == MAP_FAILED) return false;
+  m_counter = static_cast<std::uint64_t*>(page);
+  return true;
+}
+
+bool chunk_claims::claim(std::uint64_t chunk_count, std::uint64_t& chunk) {
+  if (!m_counter) return false;
+  static_assert(std::atomic_ref<std::uint64_t>::is_always_lock_free, "the counter is shared between processes");
+  chunk = std::atomic_ref<std::uint64_t>(*m_counter).fetch_add(1, std::memory_order_relaxed);
+  return chunk < chunk_count;
+}
+
+chunk_sender::chunk_sender(int results_descriptor, int ack_descriptor, output::results_stream& stream)
+    : m_descriptor(results_descriptor), m_ack_descriptor(ack_descriptor), m_stream(stream) {
   m_writer = std::thread([this] { lend_frames(); });
 }
 
@@ -54,7 +81,6 @@ bool chunk_sender::send(std::uint64_t chunk) {
   slot.numbers[0] = chunk;
   slot.numbers[1] = slot.text.size();
   slot.numbers[2] = header_bytes;
-  m_next_chunk = chunk + m_stride;
   {
     std::lock_guard lock(m_mutex);
     m_queued = number + 1;
@@ -65,11 +91,7 @@ bool chunk_sender::send(std::uint64_t chunk) {
 
 bool chunk_sender::finish() {
   stop_writer();
-  if (m_failed) return false;
-  for (; m_next_chunk < m_chunk_count; m_next_chunk += m_stride) {
-    if (!write_empty_frame(m_next_chunk)) return false;
-  }
-  return true;
+  return !m_failed;
 }
 
 bool chunk_sender::read_ack() {
@@ -131,22 +153,6 @@ bool chunk_sender::lend_frame(frame& lent) {
       part->iov_base = static_cast<char*>(part->iov_base) + done;
       part->iov_len -= done;
     }
-  }
-  return true;
-}
-
-bool chunk_sender::write_empty_frame(std::uint64_t chunk) {
-  const std::uint64_t numbers[3] = {chunk, 0, 0};
-  char bytes[chunk_frame_header_bytes];
-  std::memcpy(bytes, numbers, sizeof bytes);
-  const char* at = bytes;
-  std::size_t left = sizeof bytes;
-  while (left > 0) {
-    const ssize_t written = ::write(m_descriptor, at, left);
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) return false;
-    at += written;
-    left -= static_cast<std::size_t>(written);
   }
   return true;
 }

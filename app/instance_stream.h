@@ -1,13 +1,15 @@
 // How the instances of a merged -cpu run hand their results to the parent.
 //
-// The entry range is cut into chunks; instance i of n walks chunks i, i+n,
-// i+2n, ... and writes each chunk's text to a pipe (descriptor 3 in the
-// instance) as one frame: three 64-bit numbers in this machine's byte order
-// (the chunk's number, the text's length in bytes, and the length of the
-// column header at the text's start, 0 when there is none), then the text.
-// The parent takes the frames in chunk order, from instance 0, 1, ... in
-// turn, moves the text into the results file, and acknowledges each frame
-// with one byte on a second pipe (descriptor 4 in the instance).
+// The entry range is cut into chunks, numbered from 0. An instance claims
+// the next chunk from a counter all share (a memory file, descriptor 5 in
+// the instance), walks it, and writes its text to its pipe (descriptor 3)
+// as one frame: three 64-bit numbers in this machine's byte order (the
+// chunk's number, the text's length in bytes, and the length of the column
+// header at the text's start, 0 when there is none), then the text. So an
+// instance that runs faster simply takes more chunks. The parent takes the
+// frames in chunk order from whichever instance has the next one, moves
+// the text into the results file, and acknowledges each frame with one
+// byte on a second pipe (descriptor 4).
 //
 // Nothing goes through a temporary file, and the text is not even copied
 // into the pipe: vmsplice lends the pipe the instance's own pages, which
@@ -26,12 +28,35 @@ namespace app {
 
 inline constexpr int instance_results_descriptor = 3;
 inline constexpr int instance_ack_descriptor = 4;
+inline constexpr int instance_claims_descriptor = 5;
 inline constexpr std::size_t chunk_frame_header_bytes = 24;
 
 // Entries per chunk for `count` entries over `instances` instances: several
-// chunks per instance, so that each gets a fair share, and at most 2048 (a
-// few MB of text) so that an instance holds little.
+// chunks per instance, so that the work spreads evenly, and at most 512
+// (about 1 MB of CSV text, what a pipe holds) so that an instance holds
+// little and lends a frame in one call.
 std::uint64_t instance_chunk_entries_for(std::uint64_t count, std::uint32_t instances);
+
+// The shared chunk counter: the parent creates it, the instances map it.
+class chunk_claims {
+ public:
+  chunk_claims() = default;
+  ~chunk_claims();
+  chunk_claims(const chunk_claims&) = delete;
+  chunk_claims& operator=(const chunk_claims&) = delete;
+
+  // A new counter at 0 (the parent). False when it cannot be made.
+  bool create();
+  // The counter behind `descriptor` (an instance).
+  bool map(int descriptor);
+  int descriptor() const { return m_descriptor; }
+  // The next unclaimed chunk below `chunk_count`; false once none is left.
+  bool claim(std::uint64_t chunk_count, std::uint64_t& chunk);
+
+ private:
+  int m_descriptor = -1;
+  std::uint64_t* m_counter = nullptr;
+};
 
 // The instance's side. The walk formats a chunk into `stream` (a collecting
 // stream); send() queues that text for a writer thread that lends it to
@@ -39,19 +64,15 @@ std::uint64_t instance_chunk_entries_for(std::uint64_t count, std::uint32_t inst
 // instance walks on while the parent takes its earlier chunks.
 class chunk_sender {
  public:
-  chunk_sender(int results_descriptor, int ack_descriptor, output::results_stream& stream, std::uint64_t chunk_count,
-               std::uint32_t stride, std::uint32_t first);
+  chunk_sender(int results_descriptor, int ack_descriptor, output::results_stream& stream);
   ~chunk_sender();
   chunk_sender(const chunk_sender&) = delete;
   chunk_sender& operator=(const chunk_sender&) = delete;
 
-  // Sends what the stream holds as chunk `chunk`, the next of this
-  // instance's chunks. False once a frame could not be written or was not
-  // acknowledged (the parent is gone).
+  // Sends what the stream holds as chunk `chunk`. False once a frame could
+  // not be written or was not acknowledged (the parent is gone).
   bool send(std::uint64_t chunk);
-  // Sends empty frames for this instance's chunks that the walk did not
-  // reach, and waits until the parent has every frame. False when any
-  // failed.
+  // Waits until the parent has every frame. False when any failed.
   bool finish();
 
  private:
@@ -68,15 +89,11 @@ class chunk_sender {
   bool read_ack();
   void lend_frames();
   bool lend_frame(frame& lent);
-  bool write_empty_frame(std::uint64_t chunk);
   void stop_writer();
 
   int m_descriptor;
   int m_ack_descriptor;
   output::results_stream& m_stream;
-  std::uint64_t m_chunk_count;
-  std::uint32_t m_stride;
-  std::uint64_t m_next_chunk;    // this instance's next chunk to send
   bool m_header_pending = true;  // the walk has not written its column header yet
 
   // Frame n uses slot n % frame_slots; it is free again once frame n has

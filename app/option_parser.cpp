@@ -98,14 +98,11 @@ bool parse_shared_options(run_options& options, argument_list& arguments) {
     // reads names -cpu.
     options.instance_count = 0;
   }
-  if (!take_number(arguments, "-cpustride", count, present)) return false;
-  if (present) options.instance_stride = static_cast<std::uint32_t>(std::min<std::uint64_t>(count, 0xFFFFFFFF));
   if (!take_number(arguments, "-cpuchunk", count, present)) return false;
-  if (present) options.instance_chunk_entries = count;
-  // A streaming instance needs its place among the others and a chunk size.
-  if (options.instance_stride != 0 &&
-      (options.instance_number >= options.instance_stride || options.instance_chunk_entries == 0)) {
-    return false;
+  if (present) {
+    // Only an instance streams its results.
+    if (count == 0 || options.instance_number == 0xFFFFFFFF) return false;
+    options.instance_chunk_entries = count;
   }
   if (!take_number(arguments, "-threads", count, present)) return false;
   if (present) {

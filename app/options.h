@@ -63,9 +63,7 @@ class shared_options {
   std::uint32_t instance_count = 0;
   std::uint32_t instance_number = 0xFFFFFFFF;
   // An instance of a merged -cpu run streams its results to the parent in
-  // chunks of `instance_chunk_entries` entries, taking every
-  // `instance_stride`-th chunk (0: it writes a results file of its own).
-  std::uint32_t instance_stride = 0;
+  // chunks of this many entries (0: it writes a results file of its own).
   std::uint64_t instance_chunk_entries = 0;
   std::uint32_t threads = 0;       // -threads; 0: one per available core (see walk_thread_count)
   std::string temp_folder;         // -tempdir, "/"-separated

@@ -75,9 +75,11 @@ bool walked(bool done, const walk::walk_run& run, const output::output_settings&
 // when a source could not be walked (reported) or an output could not be
 // written (left to the caller to report).
 bool run_scans(run_options& options, output::results_stream& stream,
+               std::function<bool(std::uint64_t&)> chunk_claim = {},
                std::function<bool(std::uint64_t)> chunk_done = {}) {
   const output::output_settings settings = make_output_settings(options);
   walk::walk_settings walk_settings = make_walk_settings(options);
+  walk_settings.chunk_claim = std::move(chunk_claim);
   walk_settings.chunk_done = std::move(chunk_done);
   const auto writer = output::make_record_writer(settings);
   walk::record_filters filter(options.filters, options.hexadecimal);
@@ -299,12 +301,10 @@ walk::walk_settings make_walk_settings(const run_options& options) {
   settings.actions.extraction.keep_extension = options.keep_extension;
   settings.actions.extraction.instance = options.instance_number;
   settings.threads = walk_thread_count(options);
-  if (options.instance_stride != 0) {
+  if (options.instance_chunk_entries != 0) {
     // A streaming instance walks its chunks on one thread: the instances
     // are the run's threads.
     settings.chunk_entries = options.instance_chunk_entries;
-    settings.chunk_stride = options.instance_stride;
-    settings.chunk_first = options.instance_number;
     settings.threads = 1;
   }
   settings.actions.overlap_digests = settings.threads > 1;
@@ -349,7 +349,7 @@ int run_split(run_options& options, const argument_list& untouched) {
   argument_list reduced = untouched;
   std::string value;
   // Each instance would write the one diagnostics log over the others'.
-  for (const char* option : {"-cpu", "-out", "-outfile", "-tempdir", "-cpuinst", "-cpustride", "-cpuchunk",
+  for (const char* option : {"-cpu", "-out", "-outfile", "-tempdir", "-cpuinst", "-cpuchunk",
                              "-mftstart", "-mftrange", "-diags"}) {
     while (reduced.peek_value(option, value, 1)) reduced.remove_with_value(option);
   }
@@ -363,7 +363,8 @@ int run_split(run_options& options, const argument_list& untouched) {
 // An instance of a merged -cpu run: its chunks go to the parent through
 // descriptor 3 (see instance_stream.h), with no run header.
 int run_streaming_instance(run_options& options) {
-  if (options.entry_count == 0) {
+  chunk_claims claims;
+  if (options.entry_count == 0 || !claims.map(instance_claims_descriptor)) {
     std::fputs("invalid cmd options, aborting\n", stderr);
     return exit_failure;
   }
@@ -371,9 +372,10 @@ int run_streaming_instance(run_options& options) {
   const std::uint64_t chunk_count =
       options.entry_count / chunk_entries + (options.entry_count % chunk_entries != 0);
   output::results_stream stream;  // collects one chunk at a time
-  chunk_sender sender(instance_results_descriptor, instance_ack_descriptor, stream, chunk_count,
-                      options.instance_stride, options.instance_number);
-  const bool walked = run_scans(options, stream, [&sender](std::uint64_t chunk) { return sender.send(chunk); });
+  chunk_sender sender(instance_results_descriptor, instance_ack_descriptor, stream);
+  const bool walked = run_scans(
+      options, stream, [&](std::uint64_t& chunk) { return claims.claim(chunk_count, chunk); },
+      [&sender](std::uint64_t chunk) { return sender.send(chunk); });
   const bool sent = sender.finish();
   return walked && sent ? exit_success : exit_failure;
 }
@@ -455,7 +457,7 @@ int run_program(const std::vector<std::string>& arguments) {
     return exit_failure;
   }
   if (options.instance_count > 1) return finish_run(run_split(options, untouched), options, end_report);
-  if (options.instance_stride != 0) return finish_run(run_streaming_instance(options), options, end_report);
+  if (options.instance_chunk_entries != 0) return finish_run(run_streaming_instance(options), options, end_report);
 
   support::output_file results;
   if (options.results_named) {

@@ -97,18 +97,22 @@ bool finish_walk(walk_run& run) {
   return true;
 }
 
-// Calls visit(from, to) for each chunk of [start, end) the settings give
-// this walk, in order, then reports the chunk done. Stops when either says
-// so.
+// Calls visit(from, to) for each chunk of [start, end) this walk claims,
+// then reports the chunk done. Once visit() says stop, the chunks still
+// claimed are reported with nothing in them: each must be answered.
 template <typename Visit>
-void walk_own_chunks(const walk_settings& settings, std::uint64_t start, std::uint64_t end, Visit visit) {
+void walk_claimed_chunks(const walk_settings& settings, std::uint64_t start, std::uint64_t end, Visit visit) {
   const std::uint64_t size = settings.chunk_entries;
-  const std::uint64_t chunks = start < end ? (end - start) / size + ((end - start) % size != 0) : 0;
-  for (std::uint64_t chunk = settings.chunk_first; chunk < chunks; chunk += settings.chunk_stride) {
-    const std::uint64_t from = start + chunk * size;
-    const std::uint64_t to = end - from > size ? from + size : end;
-    const bool more = visit(from, to);
-    if (!settings.chunk_done(chunk) || !more) return;
+  const std::uint64_t span = end > start ? end - start : 0;
+  const std::uint64_t chunks = span / size + (span % size != 0);
+  bool more = true;
+  std::uint64_t chunk = 0;
+  while (settings.chunk_claim(chunk)) {
+    if (more && chunk < chunks) {
+      const std::uint64_t from = start + chunk * size;
+      more = visit(from, end - from > size ? from + size : end);
+    }
+    if (!settings.chunk_done(chunk)) return;
   }
 }
 
@@ -136,7 +140,7 @@ bool mft_range_walk(walk_run& run) {
                static_cast<unsigned long long>(end));
   }
   if (settings.chunk_entries != 0) {
-    walk_own_chunks(settings, start, end, [&](std::uint64_t from, std::uint64_t to) {
+    walk_claimed_chunks(settings, start, end, [&](std::uint64_t from, std::uint64_t to) {
       for (std::uint64_t entry = from; entry < to; ++entry) {
         if (run.output_failed()) return false;
         if (log) log->write("-------------------------------");
@@ -183,7 +187,7 @@ bool inode_set_walk(walk_run& run, const std::set<ntfs::entry_number>& entries) 
     }
   };
   if (settings.chunk_entries != 0) {
-    walk_own_chunks(settings, first, std::min(last, count), [&](std::uint64_t from, std::uint64_t to) {
+    walk_claimed_chunks(settings, first, std::min(last, count), [&](std::uint64_t from, std::uint64_t to) {
       for (auto it = entries.lower_bound(from); it != entries.end() && *it < to; ++it) {
         if (run.output_failed()) return false;
         visit(*it);

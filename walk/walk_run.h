@@ -46,13 +46,11 @@ struct walk_settings {
   // Threads of the range walk; 1 keeps every step on the calling thread.
   unsigned threads = 1;
   // A -cpu instance cuts the range into chunks of `chunk_entries` entries
-  // and walks every `chunk_stride`-th chunk from number `chunk_first`,
-  // calling `chunk_done` with each chunk's number once its entries are
-  // written (false from it stops the walk). chunk_entries 0: the range is
-  // walked whole.
+  // and walks those that `chunk_claim` hands it (false: none left),
+  // calling `chunk_done` with each once its entries are written (false
+  // from it stops the walk). chunk_entries 0: the range is walked whole.
   std::uint64_t chunk_entries = 0;
-  std::uint32_t chunk_stride = 1;
-  std::uint32_t chunk_first = 0;
+  std::function<bool(std::uint64_t& chunk)> chunk_claim;
   std::function<bool(std::uint64_t chunk)> chunk_done;
 };
 
