@@ -7,7 +7,7 @@
 
 namespace ntfs {
 
-const char* attribute_label(std::uint32_t type, bool named) {
+std::string_view attribute_label(std::uint32_t type, bool named) {
   switch (type) {
     case attribute_type::object_id: return "obj id";
     case attribute_type::security_descriptor: return "security descr";

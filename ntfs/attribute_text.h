@@ -6,11 +6,12 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <string_view>
 
 namespace ntfs {
 
 // The label of an attribute type in the all-attributes table.
-const char* attribute_label(std::uint32_t type, bool named);
+std::string_view attribute_label(std::uint32_t type, bool named);
 
 // Object id GUID text, "%08x-%04x-%04x-%02x%02x-%02x%02x%02x%02x%02x%02x".
 std::string guid_text(std::span<const std::uint8_t, 16> guid);

@@ -145,7 +145,7 @@ struct attr_record {
   attr_key key = 0;
   attribute_header header;
   std::string name_utf8;  // the attribute's own name
-  const char* label = "";
+  std::string_view label = "";  // a literal: data() ends in a NUL
   // Header and resident value of the first extent: a view into the record's
   // own bytes, or into `raw_copy` for an attribute from an extension record.
   std::span<const std::uint8_t> raw;

@@ -148,7 +148,7 @@ void append_stream_text(std::string& out, const ntfs::mft_record& record, const 
       out.append(attribute.name_utf8);
       out.append(" : "sv);
     }
-    if (*attribute.label) {
+    if (!attribute.label.empty()) {
       out.append(attribute.label);
       out.append(" : "sv);
     }

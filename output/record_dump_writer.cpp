@@ -79,7 +79,7 @@ void cluster_number(std::string& out, std::uint64_t value, bool hexadecimal) {
 void record_dump_writer::write_attribute(std::string& out, const ntfs::attr_record& attribute) {
   const ntfs::attribute_header& header = attribute.header;
   if (!header.complete) return;
-  out.append(attribute.data_attribute ? "Data Attrib" : attribute.label);
+  out.append(attribute.data_attribute ? std::string_view("Data Attrib") : attribute.label);
   if (!attribute.name_utf8.empty()) {
     out.append(": ");
     append_with_markers(out, attribute.name_utf8);

@@ -138,7 +138,7 @@ void close_descriptor(int& descriptor) {
 void note_damage(support::diagnostics_log* log, ntfs::entry_number entry, const ntfs::attr_record& attribute) {
   if (!log) return;
   log->write("info: inode 0x%llx stream '%s' [%s]: extents past the end of the volume skipped as damaged",
-             static_cast<unsigned long long>(entry), attribute.name_utf8.c_str(), attribute.label);
+             static_cast<unsigned long long>(entry), attribute.name_utf8.c_str(), attribute.label.data());
 }
 
 file_extraction::file_extraction(const extraction_settings& settings, support::diagnostics_log* log)
@@ -166,7 +166,7 @@ bool file_extraction::wanted(const ntfs::attr_record& attribute, const std::set<
     case copy_choice::unnamed_data:
       break;
   }
-  return attribute.data_attribute && !attribute.named_stream && std::strcmp(attribute.label, "unnamed data") == 0;
+  return attribute.data_attribute && !attribute.named_stream && attribute.label == "unnamed data";
 }
 
 void file_extraction::report_failure(const char* what, const std::string& path, int error) {
@@ -279,7 +279,7 @@ bool file_extraction::copy(const ntfs::mft_record& record, const ntfs::attr_reco
     remove_temporary();
     if (m_log) {
       m_log->write("extract: inode 0x%llx stream '%s' [%s] unreadable, not copied",
-                   static_cast<unsigned long long>(record.entry), attribute.name_utf8.c_str(), attribute.label);
+                   static_cast<unsigned long long>(record.entry), attribute.name_utf8.c_str(), attribute.label.data());
     }
     return false;
   }
