@@ -32,9 +32,9 @@ inline constexpr int instance_claims_descriptor = 5;
 inline constexpr std::size_t chunk_frame_header_bytes = 24;
 
 // Entries per chunk for `count` entries over `instances` instances: several
-// chunks per instance, so that the work spreads evenly, and at most 512
-// (about 1 MB of CSV text, what a pipe holds) so that an instance holds
-// little and lends a frame in one call.
+// chunks per instance, so that the work spreads evenly, and at most 256
+// (about half a MB of CSV text) so that a frame fits in a pipe and the text
+// an instance holds stays in its caches.
 std::uint64_t instance_chunk_entries_for(std::uint64_t count, std::uint32_t instances);
 
 // The shared chunk counter: the parent creates it, the instances map it.
@@ -77,8 +77,8 @@ class chunk_sender {
 
  private:
   // Frames queued or lent at once: enough that an instance rarely waits
-  // for the parent, few enough that it holds a few MB.
-  static constexpr std::size_t frame_slots = 8;
+  // for the parent, few enough that the buffers it writes stay cached.
+  static constexpr std::size_t frame_slots = 3;
   struct frame {
     output::text_buffer text;
     // Chunk, text bytes, column header bytes. Lent to the pipe with the
