@@ -1,5 +1,6 @@
 #include "output/line_builder.h"
 
+#include <array>
 #include <cstring>
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -50,6 +51,17 @@ void copy_two_words(char* to, const char* from, std::size_t n) {
   return to + n;
 }
 
+// "000102...feff": the two hex digits of every byte value.
+constexpr auto hex_pair_table = [] {
+  std::array<char, 512> table{};
+  for (int i = 0; i < 256; ++i) {
+    table[2 * i] = "0123456789abcdef"[i >> 4];
+    table[2 * i + 1] = "0123456789abcdef"[i & 0xF];
+  }
+  return table;
+}();
+const char* const hex_pairs = hex_pair_table.data();
+
 }  // namespace
 
 line_builder::line_builder(const output_settings& settings)
@@ -57,13 +69,15 @@ line_builder::line_builder(const output_settings& settings)
       m_separator(settings.separator),
       m_padding(settings.padding),
       m_quote(settings.quoted_fields) {
+  // Quoted fields have no separator character to protect, so at most one
+  // special byte lies from control_limit up: the separator or the double
+  // quote. Without one the pattern is a line feed, which the control test
+  // catches anyway.
+  m_word_pattern = ones * static_cast<unsigned char>('\n');
   const auto add = [this](char c) {
-    if (m_special[static_cast<unsigned char>(c)]) return;
     m_special[static_cast<unsigned char>(c)] = true;
-    // Line breaks are found with the other control characters below.
-    if (static_cast<unsigned char>(c) >= control_limit) {
-      m_word_patterns[m_word_pattern_count++] = ones * static_cast<unsigned char>(c);
-    }
+    // Line breaks and tabs are found with the other control characters.
+    if (static_cast<unsigned char>(c) >= control_limit) m_word_pattern = ones * static_cast<unsigned char>(c);
   };
   add('\r');
   add('\n');
@@ -84,18 +98,18 @@ char* line_builder::pad(char* at, const char* value_start, std::size_t width) co
 
 std::size_t line_builder::first_special(const char* bytes, std::size_t length) const {
   std::size_t i = 0;
+  const std::uint64_t pattern = m_word_pattern;
 #if defined(__SSE2__)
   // Sixteen bytes at a time: a byte up to 0x0D (CR, LF and a few other
   // control characters) or equal to the separator or quote character sends
   // the block to the byte-by-byte look.
   const __m128i highest_control = _mm_set1_epi8(static_cast<char>(control_limit - 1));
+  const __m128i special = _mm_set1_epi8(static_cast<char>(pattern & 0xFF));
   for (; i + 16 <= length; i += 16) {
     __m128i block;
     std::memcpy(&block, bytes + i, sizeof block);
-    __m128i hit = _mm_cmpeq_epi8(_mm_min_epu8(block, highest_control), block);
-    for (std::size_t k = 0; k < m_word_pattern_count; ++k) {
-      hit = _mm_or_si128(hit, _mm_cmpeq_epi8(block, _mm_set1_epi8(static_cast<char>(m_word_patterns[k] & 0xFF))));
-    }
+    const __m128i hit =
+        _mm_or_si128(_mm_cmpeq_epi8(_mm_min_epu8(block, highest_control), block), _mm_cmpeq_epi8(block, special));
     if (_mm_movemask_epi8(hit) != 0) break;
   }
 #endif
@@ -106,12 +120,8 @@ std::size_t line_builder::first_special(const char* bytes, std::size_t length) c
   const auto word_hit = [&](std::size_t at) {
     std::uint64_t word;
     std::memcpy(&word, bytes + at, sizeof word);
-    std::uint64_t hit = (word - ones * control_limit) & ~word & highs;
-    for (std::size_t k = 0; k < m_word_pattern_count; ++k) {
-      const std::uint64_t x = word ^ m_word_patterns[k];
-      hit |= (x - ones) & ~x & highs;
-    }
-    return hit != 0;
+    const std::uint64_t x = word ^ pattern;
+    return (((word - ones * control_limit) & ~word) | ((x - ones) & ~x)) & highs;
   };
   for (; i + 8 <= length; i += 8) {
     if (word_hit(i)) break;
@@ -167,27 +177,30 @@ void line_builder::number(std::uint64_t value, int bits, std::size_t width) {
   char* at = reserve(m_separator.size() + 24 + width);
   at = separator(at);
   char* const value_start = at;
+  // Digits backwards into a buffer, then copied as one piece.
+  char digits[20];
+  char* const end = digits + sizeof digits;
+  char* first = end;
   if (m_settings->hexadecimal) {
+    // All the digits the width or the value needs, two at a time.
     const int fill = bits >= 32 ? 8 : bits == 16 ? 4 : 2;
-    char reversed[16];
-    int count = 0;
-    do {
-      reversed[count++] = "0123456789abcdef"[value & 0xF];
-      value >>= 4;
-    } while (value != 0);
+    const int needed = (64 - __builtin_clzll(value | 1) + 3) / 4;
+    const int count = needed > fill ? needed : fill;
+    for (int written = 0; written < count; written += 2) {
+      first -= 2;
+      std::memcpy(first, hex_pairs + 2 * (value & 0xFF), 2);
+      value >>= 8;
+    }
+    first += (end - first) - count;  // an odd count wrote one digit too many
     *at++ = '0';
     *at++ = 'x';
-    for (int i = count; i < fill; ++i) *at++ = '0';
-    while (count > 0) *at++ = reversed[--count];
   } else {
-    char reversed[20];
-    int count = 0;
     do {
-      reversed[count++] = static_cast<char>('0' + value % 10);
+      *--first = static_cast<char>('0' + value % 10);
       value /= 10;
     } while (value != 0);
-    while (count > 0) *at++ = reversed[--count];
   }
+  at = copy_bytes(at, first, static_cast<std::size_t>(end - first));
   finish(pad(at, value_start, width));
 }
 

@@ -78,10 +78,9 @@ class line_builder {
   // Bytes that cannot be copied as they are: the separator character, line
   // breaks, double quotes when quoting.
   std::array<bool, 256> m_special{};
-  // The special bytes from control_limit up, each repeated in all eight
-  // bytes of a word.
-  std::array<std::uint64_t, 2> m_word_patterns{};
-  std::size_t m_word_pattern_count = 0;
+  // The special byte from control_limit up, repeated in all eight bytes of
+  // a word.
+  std::uint64_t m_word_pattern = 0;
   text_buffer* m_out = nullptr;
   bool m_first = true;
   std::string m_pair;  // the paired date and time

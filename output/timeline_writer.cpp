@@ -72,49 +72,48 @@ void timeline_writer::write_header(results_stream& stream) {
   stream.header_written();
 }
 
-void timeline_writer::add_time(std::uint64_t filetime, kind k, int role, std::uint32_t name_index, bool dos) {
-  if (filetime == 0) return;
-  time_group* group = nullptr;
-  for (std::size_t i = 0; i < m_group_count; ++i) {
-    if (m_groups[i].filetime == filetime) {
-      group = &m_groups[i];
-      break;
+void timeline_writer::add_times(const ntfs::four_times& times, kind k, std::uint32_t name_index, bool dos) {
+  const std::uint64_t in_role_order[4] = {times.modification, times.access, times.mft_change, times.creation};
+  for (int role = role_modified; role <= role_born; ++role) {
+    const std::uint64_t filetime = in_role_order[role];
+    if (filetime == 0) continue;
+    time_group* group = nullptr;
+    for (std::size_t i = 0; i < m_group_count; ++i) {
+      if (m_groups[i].filetime == filetime) {
+        group = &m_groups[i];
+        break;
+      }
+    }
+    if (!group) {
+      if (m_group_count == m_groups.size()) m_groups.emplace_back();
+      group = &m_groups[m_group_count++];
+      group->filetime = filetime;
+      group->si = {'.', '.', '.', '.'};
+      group->fn = group->si;
+      group->fn83 = group->si;
+      group->si_set = group->fn_set = group->fn83_set = false;
+      group->names.clear();
+      group->dos_names.clear();
+    }
+    switch (k) {
+      case kind::si:
+        group->si[role] = role_letters[role];
+        group->si_set = true;
+        break;
+      case kind::fn:
+        group->fn[role] = role_letters[role];
+        group->fn_set = true;
+        break;
+      case kind::fn83:
+        group->fn83[role] = role_letters[role];
+        group->fn83_set = true;
+        break;
+    }
+    auto& set = dos ? group->dos_names : group->names;
+    if (set.empty() || set.back() != name_index) {
+      if (std::find(set.begin(), set.end(), name_index) == set.end()) set.push_back(name_index);
     }
   }
-  if (!group) {
-    if (m_group_count == m_groups.size()) m_groups.emplace_back();
-    group = &m_groups[m_group_count++];
-    group->filetime = filetime;
-    group->si = {'.', '.', '.', '.'};
-    group->fn = group->si;
-    group->fn83 = group->si;
-    group->si_set = group->fn_set = group->fn83_set = false;
-    group->names.clear();
-    group->dos_names.clear();
-  }
-  switch (k) {
-    case kind::si:
-      group->si[role] = role_letters[role];
-      group->si_set = true;
-      break;
-    case kind::fn:
-      group->fn[role] = role_letters[role];
-      group->fn_set = true;
-      break;
-    case kind::fn83:
-      group->fn83[role] = role_letters[role];
-      group->fn83_set = true;
-      break;
-  }
-  auto& set = dos ? group->dos_names : group->names;
-  if (std::find(set.begin(), set.end(), name_index) == set.end()) set.push_back(name_index);
-}
-
-void timeline_writer::add_times(const ntfs::four_times& times, kind k, std::uint32_t name_index, bool dos) {
-  add_time(times.modification, k, role_modified, name_index, dos);
-  add_time(times.access, k, role_accessed, name_index, dos);
-  add_time(times.mft_change, k, role_changed, name_index, dos);
-  add_time(times.creation, k, role_born, name_index, dos);
 }
 
 void timeline_writer::write(const entry_result& result, results_stream& stream) {

@@ -34,7 +34,6 @@ class timeline_writer final : public record_writer {
   enum class kind { si, fn, fn83 };
 
   void write_header(results_stream& stream);
-  void add_time(std::uint64_t filetime, kind k, int role, std::uint32_t name_index, bool dos);
   void add_times(const ntfs::four_times& times, kind k, std::uint32_t name_index, bool dos);
   void flush_groups(const entry_result& result, results_stream& stream);
   // The columns of a line that depend only on its name: rendered once per

@@ -6,35 +6,47 @@
 
 namespace support {
 
+// The digits are written backwards into a small buffer and appended in one
+// call: a string's push_back checks its room and ends the text each time.
+namespace detail {
+inline constexpr int max_number_width = 32;  // widths above this are capped
+}  // namespace detail
+
 // Decimal digits, zero-filled to at least `width`.
 inline void append_decimal(std::string& out, std::uint64_t value, int width = 0) {
-  char digits[20];
-  int count = 0;
+  char digits[detail::max_number_width];
+  char* const end = digits + sizeof digits;
+  char* at = end;
   do {
-    digits[count++] = static_cast<char>('0' + value % 10);
+    *--at = static_cast<char>('0' + value % 10);
     value /= 10;
   } while (value != 0);
-  for (int i = count; i < width; ++i) out.push_back('0');
-  while (count > 0) out.push_back(digits[--count]);
+  const char* const first = end - (width < detail::max_number_width ? width : detail::max_number_width);
+  while (at > first) *--at = '0';
+  out.append(at, static_cast<std::size_t>(end - at));
 }
 
-// Lower-case hexadecimal digits, zero-filled to at least `width`.
-inline void append_hex_digits(std::string& out, std::uint64_t value, int width) {
-  char digits[16];
-  int count = 0;
+// Lower-case hexadecimal digits, zero-filled to at least `width`, after
+// `prefix` (at most two characters).
+inline void append_hex_digits(std::string& out, std::uint64_t value, int width, const char* prefix = "") {
+  char digits[detail::max_number_width + 2];
+  char* const end = digits + sizeof digits;
+  char* at = end;
   do {
-    digits[count++] = "0123456789abcdef"[value & 0xF];
+    *--at = "0123456789abcdef"[value & 0xF];
     value >>= 4;
   } while (value != 0);
-  for (int i = count; i < width; ++i) out.push_back('0');
-  while (count > 0) out.push_back(digits[--count]);
+  const char* const first = end - (width < detail::max_number_width ? width : detail::max_number_width);
+  while (at > first) *--at = '0';
+  if (prefix[0] != '\0') {
+    if (prefix[1] != '\0') *--at = prefix[1];
+    *--at = prefix[0];
+  }
+  out.append(at, static_cast<std::size_t>(end - at));
 }
 
 // "0x" and zero-filled hex digits.
-inline void append_hex(std::string& out, std::uint64_t value, int width) {
-  out.append("0x");
-  append_hex_digits(out, value, width);
-}
+inline void append_hex(std::string& out, std::uint64_t value, int width) { append_hex_digits(out, value, width, "0x"); }
 
 // A column number: "0x" with 8 digits for 32- and 64-bit values, 4 for
 // 16-bit and 2 for 8-bit ones; or plain decimal.
