@@ -13,8 +13,10 @@ namespace ntfs {
 
 class mft_file_source final : public record_source {
  public:
-  // Bytes read at a time during a sequential walk.
-  static constexpr std::size_t window_bytes = 256 * 1024;
+  // Bytes read at a time during a sequential walk: few enough that the
+  // window is still in the core's cache when its records are copied out,
+  // which costs less than the extra reads (measured against 256 KiB).
+  static constexpr std::size_t window_bytes = 64 * 1024;
 
   bool open(const uni::wide_string& path);
   void close();
