@@ -12,7 +12,7 @@ namespace app {
 
 std::uint64_t instance_chunk_entries_for(std::uint64_t count, std::uint32_t instances) {
   constexpr std::uint64_t chunks_per_instance = 8;
-  constexpr std::uint64_t max_chunk_entries = 256;
+  constexpr std::uint64_t max_chunk_entries = 512;
   return std::clamp<std::uint64_t>(count / (chunks_per_instance * std::max<std::uint32_t>(instances, 1)), 1,
                                    max_chunk_entries);
 }

@@ -32,9 +32,9 @@ inline constexpr int instance_claims_descriptor = 5;
 inline constexpr std::size_t chunk_frame_header_bytes = 24;
 
 // Entries per chunk for `count` entries over `instances` instances: several
-// chunks per instance, so that the work spreads evenly, and at most 256
-// (about half a MB of CSV text) so that a frame fits in a pipe and the text
-// an instance holds stays in its caches.
+// chunks per instance, so that the work spreads evenly, and at most 512
+// (under 1 MB of CSV text) so that a frame fits in the pipe and an instance
+// holds little.
 std::uint64_t instance_chunk_entries_for(std::uint64_t count, std::uint32_t instances);
 
 // The shared chunk counter: the parent creates it, the instances map it.
