@@ -332,13 +332,20 @@ bool run_merged_instances(run_options& options, std::uint32_t instances, std::ui
     close_descriptor(job.results_pipe);
     close_descriptor(job.ack_pipe);
   }
-  bool all_succeeded = !cut_short;
   for (std::uint32_t i = 0; i < instances; ++i) {
     if (jobs[i].process >= 0) {
       const bool clean = exited_cleanly(jobs[i].process);
       outcomes[i] = clean ? outcome::done : cut_short ? outcome::cut_off : outcome::failed;
     }
     if (static_cast<int>(i) == bad_frames) outcomes[i] = outcome::failed;
+  }
+  // A chunk that never came while every instance says it completed: none
+  // of them can be trusted, and the run must not end without a word.
+  if (cut_short && !merged.failed() && std::find(outcomes.begin(), outcomes.end(), outcome::failed) == outcomes.end()) {
+    std::fill(outcomes.begin(), outcomes.end(), outcome::failed);
+  }
+  bool all_succeeded = !cut_short;
+  for (std::uint32_t i = 0; i < instances; ++i) {
     if (outcomes[i] == outcome::done) {
       std::fprintf(stderr, "instance %2d done\n", static_cast<int>(i));
     } else if (outcomes[i] == outcome::failed) {
