@@ -377,13 +377,18 @@ std::vector<instance_slice> split_entry_range(std::uint64_t start, std::uint64_t
 bool run_instances(run_options& options, std::uint32_t instances, const std::vector<std::string>& reduced,
                    const std::string& separate_folder) {
   // The single run's range: from -mftstart to the end of what the source
-  // holds, unless -mftrange says otherwise.
+  // holds, or -mftrange entries, but never past that end: a range of 2^64
+  // entries must not become 2^55 empty chunks. A source the parent cannot
+  // count is left to the instances, which fail on it.
   std::uint64_t count = options.entry_count;
+  const std::uint64_t total = mft_entry_count_of(options);
+  const std::uint64_t left = total > options.start_entry ? total - options.start_entry : 0;
   if (count == 0) {
-    const std::uint64_t total = mft_entry_count_of(options);
-    count = total > options.start_entry ? total - options.start_entry : 0;
-    options.entry_count = count;
+    count = left;
+  } else if (total != 0) {
+    count = std::max<std::uint64_t>(std::min(count, left), 1);  // one chunk, empty, past the end
   }
+  options.entry_count = count;
   if (count == 0) {
     std::fputs("prob handling your options, aborting\n", stderr);
     return false;

@@ -44,6 +44,9 @@ TEST(InstanceSplit, MergedResultsEqualTheSingleRun) {
       {{"-image", image, "-csv"}, "3", "3"},
       {{"-image", image}, "2", "2"},
       {{"-mftfile", mft, "-bodyfile", "-append"}, "2", "2", true},
+      // A range past the end of the MFT ends where the MFT does.
+      {{"-mftfile", mft, "-csv", "-mftstart", "5", "-mftrange", "0xffffffffffffffff"}, "2", "2"},
+      {{"-mftfile", mft, "-csv", "-mftstart", "0x10000", "-mftrange", "5"}, "2", "1"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(::testing::PrintToString(c.arguments) + " -cpu " + c.cpu);
@@ -85,8 +88,8 @@ TEST(InstanceSplit, SeparateFilesAndFailedInstances) {
             0);
   EXPECT_EQ(joined, after_header(folder.file("one.txt")));
 
-  // Instances that cannot read their source (the parent, given the range,
-  // never opens it): the run fails, writes no merged file and leaves no
+  // Instances that cannot read their source (given the range, the parent
+  // does not need to): the run fails, writes no merged file and leaves no
   // temporary file behind.
   const std::string merged = folder.file("merged.txt");
   const run_result failed = run_brindle({"-mftfile", folder.file("missing.mft"), "-mftrange", "100", "-csv", "-cpu",
