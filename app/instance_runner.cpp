@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
@@ -45,7 +46,7 @@ struct instance {
 // go to its own file. No shell is involved, so every argument arrives as
 // it is, quotes and blanks included.
 pid_t start_instance(const std::vector<std::string>& arguments, int results_pipe = -1, int ack_pipe = -1,
-                     int claims = -1) {
+                     int claims = -1, int placement = -1) {
   std::vector<char*> argv;
   for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
   argv.push_back(nullptr);
@@ -56,6 +57,7 @@ pid_t start_instance(const std::vector<std::string>& arguments, int results_pipe
   if (results_pipe >= 0) posix_spawn_file_actions_adddup2(&actions, results_pipe, instance_results_descriptor);
   if (ack_pipe >= 0) posix_spawn_file_actions_adddup2(&actions, ack_pipe, instance_ack_descriptor);
   if (claims >= 0) posix_spawn_file_actions_adddup2(&actions, claims, instance_claims_descriptor);
+  if (placement >= 0) posix_spawn_file_actions_adddup2(&actions, placement, instance_placement_descriptor);
   // The parent ignores SIGPIPE while it merges; an instance must not.
   posix_spawnattr_t attributes;
   posix_spawnattr_init(&attributes);
@@ -102,18 +104,6 @@ void remove_instance_leftovers(const instance& job) {
 
 void note(run_options& options, const char* format, const std::string& text) {
   if (options.diagnostics && options.diagnostics->is_open()) options.diagnostics->write(format, text.c_str());
-}
-
-bool read_exactly(int descriptor, void* bytes, std::size_t length) {
-  auto* at = static_cast<char*>(bytes);
-  while (length > 0) {
-    const ssize_t got = ::read(descriptor, at, length);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) return false;
-    at += got;
-    length -= static_cast<std::size_t>(got);
-  }
-  return true;
 }
 
 bool skip_bytes(int descriptor, std::uint64_t length) {
@@ -175,12 +165,33 @@ bool move_frame(instance& job, bool& header_taken, support::output_file& merged)
   return text_bytes == 0 || merged.append_pipe(job.results_pipe, text_bytes) == text_bytes;
 }
 
-// Moves a descriptor above those an instance is given (3 to 5), so that
+// Tells the instance of the waiting frame where its text goes in the
+// results file and how much of its start to leave out (a column header
+// already written); `offset_bytes` moves past it. False when the frame is
+// malformed or the instance cannot be told.
+bool place_frame(instance& job, bool& header_taken, std::uint64_t& offset_bytes) {
+  job.frame_waiting = false;
+  const std::uint64_t text_bytes = job.frame[1];
+  const std::uint64_t header_bytes = job.frame[2];
+  if (header_bytes > text_bytes) return false;
+  const std::uint64_t left_out = header_bytes != 0 && header_taken ? header_bytes : 0;
+  if (header_bytes != 0) header_taken = true;
+  const std::uint64_t answer[2] = {offset_bytes, left_out};
+  char bytes[sizeof answer];
+  std::memcpy(bytes, answer, sizeof bytes);
+  // The instance reads each answer before it sends its next frame, so the
+  // pipe always has room.
+  if (::write(job.ack_pipe, bytes, sizeof bytes) != static_cast<ssize_t>(sizeof bytes)) return false;
+  offset_bytes += text_bytes - left_out;
+  return true;
+}
+
+// Moves a descriptor above those an instance is given (3 to 6), so that
 // giving them never closes another. It closes on exec; the spawn's dup2
 // gives the instance its own copy.
 int above_instance_descriptors(int descriptor) {
-  if (descriptor < 0 || descriptor > instance_claims_descriptor) return descriptor;
-  const int moved = ::fcntl(descriptor, F_DUPFD_CLOEXEC, instance_claims_descriptor + 1);
+  if (descriptor < 0 || descriptor > highest_instance_descriptor) return descriptor;
+  const int moved = ::fcntl(descriptor, F_DUPFD_CLOEXEC, highest_instance_descriptor + 1);
   ::close(descriptor);
   return moved;
 }
@@ -270,6 +281,11 @@ bool run_merged_instances(run_options& options, std::uint32_t instances, std::ui
     merged.stream().put('\n');
   }
 
+  // A regular results file takes each chunk's text straight from its
+  // instance.
+  std::uint64_t next_offset = 0;
+  const int results_descriptor = merged.placement_descriptor(next_offset);
+  const int placement = results_descriptor >= 0 ? above_instance_descriptors(::dup(results_descriptor)) : -1;
   const ignored_broken_pipes quiet_pipes;
   chunk_claims claims;
   const int claims_descriptor = claims.create() ? above_instance_descriptors(::dup(claims.descriptor())) : -1;
@@ -292,13 +308,15 @@ bool run_merged_instances(run_options& options, std::uint32_t instances, std::ui
     arguments.insert(arguments.end(), {"-mftstart", hex_number(options.start_entry), "-mftrange", hex_number(count),
                                        "-quiet", "-cpuinst", std::to_string(i), "-cpuchunk",
                                        std::to_string(chunk_entries)});
-    jobs[i].process = start_instance(arguments, results[1], acks[0], claims_descriptor);
+    if (placement >= 0) arguments.push_back("-cpuplace");
+    jobs[i].process = start_instance(arguments, results[1], acks[0], claims_descriptor, placement);
     ::close(results[1]);
     ::close(acks[0]);
     jobs[i].results_pipe = results[0];
     jobs[i].ack_pipe = acks[1];
   }
   if (claims_descriptor >= 0) ::close(claims_descriptor);
+  if (placement >= 0) ::close(placement);
   std::fprintf(stderr, "%2d instances spawned\n", static_cast<int>(instances));
 
   bool cut_short = false;
@@ -306,6 +324,12 @@ bool run_merged_instances(run_options& options, std::uint32_t instances, std::ui
   bool header_taken = false;
   for (std::uint64_t chunk = 0; chunk < chunk_count; ++chunk) {
     const int owner = owner_of_chunk(jobs, chunk);
+    if (owner >= 0 && placement >= 0) {
+      if (place_frame(jobs[owner], header_taken, next_offset)) continue;
+      cut_short = true;
+      bad_frames = owner;
+      break;
+    }
     if (owner < 0 || !move_frame(jobs[owner], header_taken, merged)) {
       cut_short = true;
       if (owner >= 0 && !merged.failed()) bad_frames = owner;

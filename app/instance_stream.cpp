@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <atomic>
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -45,8 +46,22 @@ bool chunk_claims::claim(std::uint64_t chunk_count, std::uint64_t& chunk) {
   return chunk < chunk_count;
 }
 
-chunk_sender::chunk_sender(int results_descriptor, int ack_descriptor, output::results_stream& stream)
-    : m_descriptor(results_descriptor), m_ack_descriptor(ack_descriptor), m_stream(stream) {
+bool read_exactly(int descriptor, void* bytes, std::size_t length) {
+  auto* at = static_cast<char*>(bytes);
+  while (length > 0) {
+    const ssize_t got = ::read(descriptor, at, length);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return false;
+    at += got;
+    length -= static_cast<std::size_t>(got);
+  }
+  return true;
+}
+
+chunk_sender::chunk_sender(int results_descriptor, int ack_descriptor, int placement_descriptor,
+                           output::results_stream& stream)
+    : m_descriptor(results_descriptor), m_ack_descriptor(ack_descriptor),
+      m_placement_descriptor(placement_descriptor), m_stream(stream) {
   m_writer = std::thread([this] { lend_frames(); });
 }
 
@@ -116,7 +131,7 @@ void chunk_sender::lend_frames() {
     // two never wait for each other's hold on it. The buffers are freed on
     // the way out, so the last frame too waits for its acknowledgement.
     lock.unlock();
-    const bool done = lend_frame(next) && read_ack();
+    const bool done = m_placement_descriptor >= 0 ? place_frame(next) : lend_frame(next) && read_ack();
     lock.lock();
     if (!done) {
       m_failed = true;
@@ -126,6 +141,31 @@ void chunk_sender::lend_frames() {
     ++m_acked;
     m_changed.notify_all();
   }
+}
+
+bool chunk_sender::place_frame(frame& placed) {
+  char header[chunk_frame_header_bytes];
+  std::memcpy(header, placed.numbers, sizeof header);
+  for (std::size_t sent = 0; sent < sizeof header;) {
+    const ssize_t written = ::write(m_descriptor, header + sent, sizeof header - sent);
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) return false;
+    sent += static_cast<std::size_t>(written);
+  }
+  std::uint64_t answer[2] = {};  // offset in the results file, bytes left out
+  if (!read_exactly(m_ack_descriptor, answer, sizeof answer) || answer[1] > placed.text.size()) return false;
+  const char* text = placed.text.data() + answer[1];
+  std::size_t left = placed.text.size() - static_cast<std::size_t>(answer[1]);
+  auto offset = static_cast<off_t>(answer[0]);
+  while (left > 0) {
+    const ssize_t written = ::pwrite(m_placement_descriptor, text, left, offset);
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) return false;
+    text += written;
+    offset += written;
+    left -= static_cast<std::size_t>(written);
+  }
+  return true;
 }
 
 bool chunk_sender::lend_frame(frame& lent) {

@@ -15,6 +15,13 @@
 // into the pipe: vmsplice lends the pipe the instance's own pages, which
 // the instance leaves untouched until the frame is acknowledged. Every
 // result byte is copied once, into the results file.
+//
+// When the results file is a regular file written from its start, the
+// text does not travel at all: the instance sends the frame header alone,
+// the parent answers with two numbers (where the text goes in the results
+// file, and how many bytes of its start to leave out: a column header
+// already written), and the instance writes it there itself through its
+// descriptor 6. The copying is then shared by the instances.
 #pragma once
 
 #include <condition_variable>
@@ -29,6 +36,8 @@ namespace app {
 inline constexpr int instance_results_descriptor = 3;
 inline constexpr int instance_ack_descriptor = 4;
 inline constexpr int instance_claims_descriptor = 5;
+inline constexpr int instance_placement_descriptor = 6;
+inline constexpr int highest_instance_descriptor = instance_placement_descriptor;
 inline constexpr std::size_t chunk_frame_header_bytes = 24;
 
 // Entries per chunk for `count` entries over `instances` instances: several
@@ -36,6 +45,9 @@ inline constexpr std::size_t chunk_frame_header_bytes = 24;
 // (under 1 MB of CSV text) so that a frame fits in the pipe and an instance
 // holds little.
 std::uint64_t instance_chunk_entries_for(std::uint64_t count, std::uint32_t instances);
+
+// Reads exactly `length` bytes; false at the end of the pipe or on an error.
+bool read_exactly(int descriptor, void* bytes, std::size_t length);
 
 // The shared chunk counter: the parent creates it, the instances map it.
 class chunk_claims {
@@ -64,7 +76,9 @@ class chunk_claims {
 // instance walks on while the parent takes its earlier chunks.
 class chunk_sender {
  public:
-  chunk_sender(int results_descriptor, int ack_descriptor, output::results_stream& stream);
+  // `placement_descriptor` is the results file when the instance writes its
+  // text there itself, or -1 to lend it to the pipe.
+  chunk_sender(int results_descriptor, int ack_descriptor, int placement_descriptor, output::results_stream& stream);
   ~chunk_sender();
   chunk_sender(const chunk_sender&) = delete;
   chunk_sender& operator=(const chunk_sender&) = delete;
@@ -89,10 +103,13 @@ class chunk_sender {
   bool read_ack();
   void lend_frames();
   bool lend_frame(frame& lent);
+  // Sends the frame's header and writes its text where the parent says.
+  bool place_frame(frame& placed);
   void stop_writer();
 
   int m_descriptor;
   int m_ack_descriptor;
+  int m_placement_descriptor;
   output::results_stream& m_stream;
   bool m_header_pending = true;  // the walk has not written its column header yet
 

@@ -104,6 +104,7 @@ bool parse_shared_options(run_options& options, argument_list& arguments) {
     if (count == 0 || options.instance_number == 0xFFFFFFFF) return false;
     options.instance_chunk_entries = count;
   }
+  options.instance_places_text = arguments.flag("-cpuplace") && options.instance_chunk_entries != 0;
   if (!take_number(arguments, "-threads", count, present)) return false;
   if (present) {
     if (count == 0) {

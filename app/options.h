@@ -65,6 +65,7 @@ class shared_options {
   // An instance of a merged -cpu run streams its results to the parent in
   // chunks of this many entries (0: it writes a results file of its own).
   std::uint64_t instance_chunk_entries = 0;
+  bool instance_places_text = false;  // writes its text into the results file itself
   std::uint32_t threads = 0;       // -threads; 0: one per available core (see walk_thread_count)
   std::string temp_folder;         // -tempdir, "/"-separated
   bool separate_files = false;     // -separate_files: one results file per instance

@@ -353,7 +353,7 @@ int run_split(run_options& options, const argument_list& untouched) {
                              "-mftstart", "-mftrange", "-diags"}) {
     while (reduced.peek_value(option, value, 1)) reduced.remove_with_value(option);
   }
-  for (const char* flag : {"-profile", "-separate_files", "-append", "-l2", "-l3"}) {
+  for (const char* flag : {"-profile", "-separate_files", "-append", "-l2", "-l3", "-cpuplace"}) {
     while (reduced.flag(flag)) {
     }
   }
@@ -372,7 +372,8 @@ int run_streaming_instance(run_options& options) {
   const std::uint64_t chunk_count =
       options.entry_count / chunk_entries + (options.entry_count % chunk_entries != 0);
   output::results_stream stream;  // collects one chunk at a time
-  chunk_sender sender(instance_results_descriptor, instance_ack_descriptor, stream);
+  chunk_sender sender(instance_results_descriptor, instance_ack_descriptor,
+                      options.instance_places_text ? instance_placement_descriptor : -1, stream);
   const bool walked = run_scans(
       options, stream, [&](std::uint64_t& chunk) { return claims.claim(chunk_count, chunk); },
       [&sender](std::uint64_t chunk) { return sender.send(chunk); });

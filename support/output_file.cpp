@@ -150,6 +150,16 @@ std::uint64_t output_file::append_pipe(int descriptor, std::uint64_t length_byte
   return appended;
 }
 
+int output_file::placement_descriptor(std::uint64_t& offset_bytes) {
+  if (!m_stream.flush() || m_error != 0 || m_append) return -1;
+  struct stat target {};
+  if (::fstat(m_descriptor, &target) != 0 || !S_ISREG(target.st_mode)) return -1;
+  const off_t at = ::lseek(m_descriptor, 0, SEEK_CUR);
+  if (at < 0) return -1;
+  offset_bytes = static_cast<std::uint64_t>(at);
+  return m_descriptor;
+}
+
 bool output_file::write_all(const char* bytes, std::size_t length) {
   if (m_error != 0) return false;
   while (length > 0) {

@@ -48,6 +48,12 @@ class output_file {
   // ended early, or on failure to write (error() set).
   std::uint64_t append_pipe(int descriptor, std::uint64_t length_bytes);
 
+  // For writers that place their bytes themselves (pwrite): the descriptor,
+  // with `offset_bytes` set to where the stream's next byte would go. -1
+  // when the file is not a regular one or is appended to (an appending
+  // descriptor moves every write to the end).
+  int placement_descriptor(std::uint64_t& offset_bytes);
+
   // Flushes and closes; a temporary gets its final name. False when a
   // write, the close or the rename failed (the temporary is then removed).
   bool commit();
