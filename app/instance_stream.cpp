@@ -62,7 +62,7 @@ chunk_sender::chunk_sender(int results_descriptor, int ack_descriptor, int place
                            output::results_stream& stream)
     : m_descriptor(results_descriptor), m_ack_descriptor(ack_descriptor),
       m_placement_descriptor(placement_descriptor), m_stream(stream) {
-  m_writer = std::thread([this] { lend_frames(); });
+  m_writer = std::thread([this] { hand_over_frames(); });
 }
 
 chunk_sender::~chunk_sender() { stop_writer(); }
@@ -119,17 +119,17 @@ bool chunk_sender::read_ack() {
   }
 }
 
-void chunk_sender::lend_frames() {
+void chunk_sender::hand_over_frames() {
   std::unique_lock lock(m_mutex);
   for (;;) {
     m_changed.wait(lock, [this] { return m_acked < m_queued || m_closing; });
     if (m_acked == m_queued) return;
     frame& next = m_frames[m_acked % frame_slots];
-    // send() leaves a queued frame alone until it is acknowledged. One
-    // frame at a time is in the pipe: the next is lent once the parent is
-    // done with this pipe and has gone on to the other instances, so the
-    // two never wait for each other's hold on it. The buffers are freed on
-    // the way out, so the last frame too waits for its acknowledgement.
+    // send() leaves a queued frame alone until it is acknowledged (lent)
+    // or placed. One frame at a time is in the pipe: the next goes once the
+    // parent is done with this pipe and has gone on to the other instances,
+    // so the two never wait for each other's hold on it. The buffers are
+    // freed on the way out, so the last frame too waits for its answer.
     lock.unlock();
     const bool done = m_placement_descriptor >= 0 ? place_frame(next) : lend_frame(next) && read_ack();
     lock.lock();

@@ -72,8 +72,9 @@ class chunk_claims {
 
 // The instance's side. The walk formats a chunk into `stream` (a collecting
 // stream); send() queues that text for a writer thread that lends it to
-// the pipe, and returns at once while a free buffer is left, so the
-// instance walks on while the parent takes its earlier chunks.
+// the pipe or writes it where the parent places it, and returns at once
+// while a free buffer is left, so the instance walks on while the parent
+// takes its earlier chunks.
 class chunk_sender {
  public:
   // `placement_descriptor` is the results file when the instance writes its
@@ -101,7 +102,7 @@ class chunk_sender {
   };
 
   bool read_ack();
-  void lend_frames();
+  void hand_over_frames();
   bool lend_frame(frame& lent);
   // Sends the frame's header and writes its text where the parent says.
   bool place_frame(frame& placed);
