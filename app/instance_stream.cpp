@@ -19,7 +19,7 @@ std::uint64_t instance_chunk_entries_for(std::uint64_t count, std::uint32_t inst
 }
 
 chunk_claims::~chunk_claims() {
-  if (m_counter) ::munmap(m_counter, sizeof *m_counter);
+  if (m_shared) ::munmap(m_shared, sizeof *m_shared);
   if (m_descriptor >= 0) ::close(m_descriptor);
 }
 
@@ -27,24 +27,36 @@ bool chunk_claims::create() {
   m_descriptor = ::memfd_create("brindle-chunks", MFD_CLOEXEC);
   if (m_descriptor < 0) return false;
   // A new file's bytes read as zeros: the counter starts at chunk 0.
-  if (::ftruncate(m_descriptor, sizeof *m_counter) != 0) return false;
-  return map(m_descriptor);
+  if (::ftruncate(m_descriptor, sizeof *m_shared) != 0 || !map(m_descriptor)) return false;
+  pthread_mutexattr_t attributes;
+  if (::pthread_mutexattr_init(&attributes) != 0) return false;
+  const bool made = ::pthread_mutexattr_setpshared(&attributes, PTHREAD_PROCESS_SHARED) == 0 &&
+                    ::pthread_mutexattr_setrobust(&attributes, PTHREAD_MUTEX_ROBUST) == 0 &&
+                    ::pthread_mutex_init(&m_shared->write_lock, &attributes) == 0;
+  ::pthread_mutexattr_destroy(&attributes);
+  return made;
 }
 
 bool chunk_claims::map(int descriptor) {
   m_descriptor = descriptor;
-  void* page = ::mmap(nullptr, sizeof *m_counter, PROT_READ | PROT_WRITE, MAP_SHARED, descriptor, 0);
+  void* page = ::mmap(nullptr, sizeof *m_shared, PROT_READ | PROT_WRITE, MAP_SHARED, descriptor, 0);
   if (page == MAP_FAILED) return false;
-  m_counter = static_cast<std::uint64_t*>(page);
+  m_shared = static_cast<shared_page*>(page);
   return true;
 }
 
 bool chunk_claims::claim(std::uint64_t chunk_count, std::uint64_t& chunk) {
-  if (!m_counter) return false;
+  if (!m_shared) return false;
   static_assert(std::atomic_ref<std::uint64_t>::is_always_lock_free, "the counter is shared between processes");
-  chunk = std::atomic_ref<std::uint64_t>(*m_counter).fetch_add(1, std::memory_order_relaxed);
+  chunk = std::atomic_ref<std::uint64_t>(m_shared->next_chunk).fetch_add(1, std::memory_order_relaxed);
   return chunk < chunk_count;
 }
+
+void chunk_claims::lock_writes() {
+  if (::pthread_mutex_lock(&m_shared->write_lock) == EOWNERDEAD) ::pthread_mutex_consistent(&m_shared->write_lock);
+}
+
+void chunk_claims::unlock_writes() { ::pthread_mutex_unlock(&m_shared->write_lock); }
 
 bool read_exactly(int descriptor, void* bytes, std::size_t length) {
   auto* at = static_cast<char*>(bytes);
@@ -59,9 +71,9 @@ bool read_exactly(int descriptor, void* bytes, std::size_t length) {
 }
 
 chunk_sender::chunk_sender(int results_descriptor, int ack_descriptor, int placement_descriptor,
-                           output::results_stream& stream)
+                           chunk_claims& claims, output::results_stream& stream)
     : m_descriptor(results_descriptor), m_ack_descriptor(ack_descriptor),
-      m_placement_descriptor(placement_descriptor), m_stream(stream) {
+      m_placement_descriptor(placement_descriptor), m_claims(claims), m_stream(stream) {
   m_writer = std::thread([this] { hand_over_frames(); });
 }
 
@@ -157,15 +169,17 @@ bool chunk_sender::place_frame(frame& placed) {
   const char* text = placed.text.data() + answer[1];
   std::size_t left = placed.text.size() - static_cast<std::size_t>(answer[1]);
   auto offset = static_cast<off_t>(answer[0]);
+  m_claims.lock_writes();
   while (left > 0) {
     const ssize_t written = ::pwrite(m_placement_descriptor, text, left, offset);
     if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) return false;
+    if (written <= 0) break;
     text += written;
     offset += written;
     left -= static_cast<std::size_t>(written);
   }
-  return true;
+  m_claims.unlock_writes();
+  return left == 0;
 }
 
 bool chunk_sender::lend_frame(frame& lent) {

@@ -21,8 +21,11 @@
 // the parent answers with two numbers (where the text goes in the results
 // file, and how many bytes of its start to leave out: a column header
 // already written), and the instance writes it there itself through its
-// descriptor 6. The copying is then shared by the instances.
+// descriptor 6. The copying is then shared by the instances, one at a
+// time: see chunk_claims::lock_writes.
 #pragma once
+
+#include <pthread.h>
 
 #include <condition_variable>
 #include <cstdint>
@@ -49,7 +52,8 @@ std::uint64_t instance_chunk_entries_for(std::uint64_t count, std::uint32_t inst
 // Reads exactly `length` bytes; false at the end of the pipe or on an error.
 bool read_exactly(int descriptor, void* bytes, std::size_t length);
 
-// The shared chunk counter: the parent creates it, the instances map it.
+// The shared chunk counter and the results file's write lock: the parent
+// creates them, the instances map them.
 class chunk_claims {
  public:
   chunk_claims() = default;
@@ -65,9 +69,21 @@ class chunk_claims {
   // The next unclaimed chunk below `chunk_count`; false once none is left.
   bool claim(std::uint64_t chunk_count, std::uint64_t& chunk);
 
+  // Instances placing text in the results file take turns. The kernel
+  // lets one writer into a file at a time anyway, and a writer kept
+  // waiting there spins on its core for the whole copy; waiting here it
+  // sleeps, and that core walks on. An instance that dies holding the
+  // lock passes it on (the run fails over its missing chunk anyway).
+  void lock_writes();
+  void unlock_writes();
+
  private:
+  struct shared_page {
+    std::uint64_t next_chunk;
+    pthread_mutex_t write_lock;
+  };
   int m_descriptor = -1;
-  std::uint64_t* m_counter = nullptr;
+  shared_page* m_shared = nullptr;
 };
 
 // The instance's side. The walk formats a chunk into `stream` (a collecting
@@ -79,7 +95,9 @@ class chunk_sender {
  public:
   // `placement_descriptor` is the results file when the instance writes its
   // text there itself, or -1 to lend it to the pipe.
-  chunk_sender(int results_descriptor, int ack_descriptor, int placement_descriptor, output::results_stream& stream);
+  // `claims` holds the write lock for placed text.
+  chunk_sender(int results_descriptor, int ack_descriptor, int placement_descriptor, chunk_claims& claims,
+               output::results_stream& stream);
   ~chunk_sender();
   chunk_sender(const chunk_sender&) = delete;
   chunk_sender& operator=(const chunk_sender&) = delete;
@@ -111,6 +129,7 @@ class chunk_sender {
   int m_descriptor;
   int m_ack_descriptor;
   int m_placement_descriptor;
+  chunk_claims& m_claims;
   output::results_stream& m_stream;
   bool m_header_pending = true;  // the walk has not written its column header yet
 

@@ -373,7 +373,7 @@ int run_streaming_instance(run_options& options) {
       options.entry_count / chunk_entries + (options.entry_count % chunk_entries != 0);
   output::results_stream stream;  // collects one chunk at a time
   chunk_sender sender(instance_results_descriptor, instance_ack_descriptor,
-                      options.instance_places_text ? instance_placement_descriptor : -1, stream);
+                      options.instance_places_text ? instance_placement_descriptor : -1, claims, stream);
   const bool walked = run_scans(
       options, stream, [&](std::uint64_t& chunk) { return claims.claim(chunk_count, chunk); },
       [&sender](std::uint64_t chunk) { return sender.send(chunk); });
