@@ -29,16 +29,19 @@ std::int64_t bodyfile_seconds(std::uint64_t filetime) {
   return seconds;
 }
 
+void bodyfile_writer::write_header_if_pending(results_stream& stream) {
+  if (!stream.header_pending) return;
+  stream.append("md5|name|inode|mode as string|uid|gid|size|access time|modify time|mft time|create time\n");
+  stream.line_done();
+  stream.header_written();
+}
+
 void bodyfile_writer::write(const entry_result& result, results_stream& stream) {
   const ntfs::mft_record& record = *result.record;
   if (record.is_extension) return;
   const ntfs::std_info_entry* info = record.standard_information();
   if (!info) return;
-  if (stream.header_pending) {
-    stream.append("md5|name|inode|mode as string|uid|gid|size|access time|modify time|mft time|create time\n");
-    stream.line_done();
-    stream.header_written();
-  }
+  write_header_if_pending(stream);
 
   if (record.file_names.empty()) {
     m_name_text.assign("<no filename attribute> (");

@@ -14,6 +14,7 @@ class bodyfile_writer final : public record_writer {
  public:
   explicit bodyfile_writer(const output_settings& settings) : m_settings(settings) {}
   void write(const entry_result& result, results_stream& stream) override;
+  void write_header_if_pending(results_stream& stream) override;
 
  private:
   // The name text up to the times note: path, name, stream and the notes.

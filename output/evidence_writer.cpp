@@ -54,18 +54,22 @@ ntfs::file_reference row_parent(const evidence_row& row) {
 
 evidence_writer::evidence_writer(const output_settings& settings)
     : m_settings(settings), m_csv_settings(unpadded_csv(settings)),
+      m_header_writer(make_record_writer(settings)),
       m_line(settings.kind == layout::l2t ? m_csv_settings : settings), m_times(settings.datetime) {}
 
 void evidence_writer::write(const evidence_row& row, results_stream& stream) {
   collect_times(row);
   switch (m_settings.kind) {
     case layout::timeline:
+      m_header_writer->write_header_if_pending(stream);
       write_table(row, stream);
       break;
     case layout::l2t:
+      m_header_writer->write_header_if_pending(stream);
       write_l2t(row, stream);
       break;
     case layout::bodyfile:
+      m_header_writer->write_header_if_pending(stream);
       write_bodyfile(row, stream);
       break;
     case layout::jsonl:

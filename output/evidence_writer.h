@@ -5,12 +5,14 @@
 // layouts. The other layouts have no place for them and get nothing.
 #pragma once
 
+#include <memory>
 #include <string>
 
 #include "output/evidence_row.h"
 #include "output/json_text.h"
 #include "output/line_builder.h"
 #include "output/output_settings.h"
+#include "output/record_writer.h"
 #include "output/results_stream.h"
 #include "output/time_text_cache.h"
 
@@ -38,6 +40,7 @@ class evidence_writer {
 
   const output_settings& m_settings;
   output_settings m_csv_settings;
+  std::unique_ptr<record_writer> m_header_writer;  // the layout's own, for its column header
   line_builder m_line;
   time_text_cache m_times;
   json_object m_object;

@@ -16,6 +16,9 @@ class l2t_writer final : public record_writer {
  public:
   explicit l2t_writer(const output_settings& settings);
   void write(const entry_result& result, results_stream& stream) override;
+  void write_header_if_pending(results_stream& stream) override {
+    if (stream.header_pending) write_header(stream);
+  }
 
  private:
   void write_header(results_stream& stream);

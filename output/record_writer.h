@@ -14,6 +14,11 @@ class record_writer {
   virtual ~record_writer() = default;
   // Writes zero or more complete lines for one record.
   virtual void write(const entry_result& result, results_stream& stream) = 0;
+  // The layout's column header, unless the stream has it already. Rows
+  // from elsewhere in the same results (the change journal, index slack)
+  // ask for it too, so results whose records all fall outside the filters
+  // still open with their header. Layouts without one write nothing.
+  virtual void write_header_if_pending(results_stream& stream) { (void)stream; }
 };
 
 // The writer the settings ask for.

@@ -17,6 +17,9 @@ class timeline_writer final : public record_writer {
  public:
   explicit timeline_writer(const output_settings& settings);
   void write(const entry_result& result, results_stream& stream) override;
+  void write_header_if_pending(results_stream& stream) override {
+    if (stream.header_pending) write_header(stream);
+  }
 
  private:
   // The lines of one record that share one FILETIME.

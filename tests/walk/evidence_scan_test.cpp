@@ -60,6 +60,20 @@ TEST(JournalRows, EqualTheRecordsWrittenOnTheVolumeAndFsntfsinfosReading) {
   EXPECT_NE(note.out.find(reused), std::string::npos) << note.out;
 }
 
+TEST(JournalRows, FollowTheLayoutsHeaderEvenWhenNoRecordPasses) {
+  // -base10 leaves the default layout, the padded timeline text.
+  for (const char* layout : {"-csv", "-csvl2t", "-bodyfile", "-base10"}) {
+    std::vector<std::string> arguments = {"-image", fixture_path("journal.img"), layout, "-usnjrnl", "-quiet"};
+    const std::vector<std::string> with_records = split_lines(results_body(run_brindle(arguments).out));
+    arguments.insert(arguments.end(), {"-mftstart", "100000"});  // past the last entry
+    const std::vector<std::string> journal_only = split_lines(results_body(run_brindle(arguments).out));
+    ASSERT_GE(journal_only.size(), 16u) << layout;
+    ASSERT_FALSE(with_records.empty()) << layout;
+    EXPECT_EQ(journal_only.front(), with_records.front()) << layout;
+    EXPECT_NE(journal_only[1].find("docs"), std::string::npos) << layout << ": " << journal_only[1];
+  }
+}
+
 TEST(SlackRows, AreDeletedNamesFlsListsInTheSameFolder) {
   // fls -r -p: "-/r * 85-128-2:<TAB>many/entry_015_with_a_longer_name.txt"
   std::map<std::string, std::string> deleted;
