@@ -378,6 +378,10 @@ bool run_merged_instances(run_options& options, std::uint32_t instances, std::ui
       all_succeeded = false;
     }
   }
+  if (claims.write_error() != 0) {
+    support::report_write_failure(merged.path(), claims.write_error());
+    return false;
+  }
   if (merged.failed() || (all_succeeded && !merged.commit())) {
     support::report_write_failure(merged.path(), merged.error());
     return false;

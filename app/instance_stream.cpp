@@ -58,6 +58,15 @@ void chunk_claims::lock_writes() {
 
 void chunk_claims::unlock_writes() { ::pthread_mutex_unlock(&m_shared->write_lock); }
 
+void chunk_claims::note_write_error(int error_number) {
+  int none = 0;
+  std::atomic_ref<int>(m_shared->write_error).compare_exchange_strong(none, error_number);
+}
+
+int chunk_claims::write_error() const {
+  return m_shared ? std::atomic_ref<int>(m_shared->write_error).load() : 0;
+}
+
 bool read_exactly(int descriptor, void* bytes, std::size_t length) {
   auto* at = static_cast<char*>(bytes);
   while (length > 0) {
@@ -173,7 +182,10 @@ bool chunk_sender::place_frame(frame& placed) {
   while (left > 0) {
     const ssize_t written = ::pwrite(m_placement_descriptor, text, left, offset);
     if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) break;
+    if (written <= 0) {
+      m_claims.note_write_error(written < 0 ? errno : ENOSPC);
+      break;
+    }
     text += written;
     offset += written;
     left -= static_cast<std::size_t>(written);

@@ -76,11 +76,16 @@ class chunk_claims {
   // lock passes it on (the run fails over its missing chunk anyway).
   void lock_writes();
   void unlock_writes();
+  // Why an instance could not place its text (errno), so that the parent
+  // can name the results file and the cause; 0 while none failed.
+  void note_write_error(int error_number);
+  int write_error() const;
 
  private:
   struct shared_page {
     std::uint64_t next_chunk;
     pthread_mutex_t write_lock;
+    int write_error;
   };
   int m_descriptor = -1;
   shared_page* m_shared = nullptr;

@@ -104,6 +104,22 @@ TEST(InstanceSplit, SeparateFilesAndFailedInstances) {
   EXPECT_EQ(left, 0u);
 }
 
+// A results file that cannot grow (here a file size limit) ends the run
+// with the file named, whichever process's write failed.
+TEST(SplitSafety, AFailedWriteNamesTheResultsFile) {
+  scratch_folder folder("split-too-large");
+  const std::string merged = folder.file("merged.txt");
+  for (const char* split : {"", "-cpu 2"}) {
+    const std::string command = std::string("ulimit -f 16; exec ") + BRINDLE_BINARY + " -mftfile " +
+                                fixture_path("basic.mft") + " -csv -quiet " + split + " -out " + merged +
+                                " >/dev/null 2>" + folder.file("err.txt");
+    const int status = std::system(command.c_str());
+    EXPECT_EQ(WEXITSTATUS(status), 255) << split;
+    const std::string err = read_file(folder.file("err.txt"));
+    EXPECT_TRUE(err.ends_with("error: writing " + merged + ": File too large\n")) << split << ": " << err;
+  }
+}
+
 // Runs a split run and kills its second instance as soon as it shows up.
 TEST(SplitSafety, AKilledInstanceFailsTheRun) {
   scratch_folder folder("split-killed");
