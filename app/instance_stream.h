@@ -13,11 +13,11 @@
 //
 // Nothing goes through a temporary file, and the text is not even copied
 // into the pipe: vmsplice lends the pipe the instance's own pages, which
-// the instance leaves untouched until the frame is acknowledged. Every
-// result byte is copied once, into the results file.
+// the instance leaves untouched until the frame is acknowledged. That is
+// the way for a FIFO or a device.
 //
-// When the results file is a regular file written from its start, the
-// text does not travel at all: the instance sends the frame header alone,
+// When the results file is a regular file (new or appended to), the text
+// does not travel at all: the instance sends the frame header alone,
 // the parent answers with two numbers (where the text goes in the results
 // file, and how many bytes of its start to leave out: a column header
 // already written), and the instance writes it there itself through its

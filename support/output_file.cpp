@@ -151,9 +151,18 @@ std::uint64_t output_file::append_pipe(int descriptor, std::uint64_t length_byte
 }
 
 int output_file::placement_descriptor(std::uint64_t& offset_bytes) {
-  if (!m_stream.flush() || m_error != 0 || m_append) return -1;
+  if (!m_stream.flush() || m_error != 0) return -1;
   struct stat target {};
   if (::fstat(m_descriptor, &target) != 0 || !S_ISREG(target.st_mode)) return -1;
+  if (m_append) {
+    // An appending descriptor sends every write to the end, whatever its
+    // offset. This run is the file's only writer, so it places its bytes
+    // after the end it finds instead; abandon() still cuts them off.
+    const int flags = ::fcntl(m_descriptor, F_GETFL);
+    if (flags < 0 || ::fcntl(m_descriptor, F_SETFL, flags & ~O_APPEND) != 0) return -1;
+    offset_bytes = static_cast<std::uint64_t>(target.st_size);
+    return m_descriptor;
+  }
   const off_t at = ::lseek(m_descriptor, 0, SEEK_CUR);
   if (at < 0) return -1;
   offset_bytes = static_cast<std::uint64_t>(at);

@@ -49,9 +49,9 @@ class output_file {
   std::uint64_t append_pipe(int descriptor, std::uint64_t length_bytes);
 
   // For writers that place their bytes themselves (pwrite): the descriptor,
-  // with `offset_bytes` set to where the stream's next byte would go. -1
-  // when the file is not a regular one or is appended to (an appending
-  // descriptor moves every write to the end).
+  // with `offset_bytes` set to where the stream's next byte would go (an
+  // appended file's end). -1 when the file is not a regular one. Nothing
+  // may be written through the stream afterwards.
   int placement_descriptor(std::uint64_t& offset_bytes);
 
   // Flushes and closes; a temporary gets its final name. False when a

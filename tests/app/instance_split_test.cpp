@@ -6,10 +6,12 @@
 
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <filesystem>
 #include <set>
+#include <thread>
 
 #include "app/instance_runner.h"
 #include "tests/common/test_support.h"
@@ -34,7 +36,8 @@ TEST(InstanceSplit, MergedResultsEqualTheSingleRun) {
     std::vector<std::string> arguments;
     const char* cpu;
     const char* spawned;  // no empty slice: a short range takes fewer instances
-    bool append = false;  // onto an earlier file: the bytes pass through the parent
+    bool append = false;  // onto an earlier file
+    bool fifo = false;    // to a FIFO: the text travels through the parent
   };
   const std::vector<split_case> cases = {
       {{"-mftfile", mft, "-csv", "-filter_inode", "5|92|300|337"}, "3", "3"},
@@ -44,6 +47,7 @@ TEST(InstanceSplit, MergedResultsEqualTheSingleRun) {
       {{"-image", image, "-csv"}, "3", "3"},
       {{"-image", image}, "2", "2"},
       {{"-mftfile", mft, "-bodyfile", "-append"}, "2", "2", true},
+      {{"-mftfile", mft, "-csv", "-md5"}, "3", "3", false, true},
       // A range past the end of the MFT ends where the MFT does.
       {{"-mftfile", mft, "-csv", "-mftstart", "5", "-mftrange", "0xffffffffffffffff"}, "2", "2"},
       {{"-mftfile", mft, "-csv", "-mftstart", "0x10000", "-mftrange", "5"}, "2", "1"},
@@ -55,9 +59,19 @@ TEST(InstanceSplit, MergedResultsEqualTheSingleRun) {
     fs::remove(folder.file("single.txt"));
     ASSERT_EQ(run_brindle(single).exit_status, 0);
     std::vector<std::string> split = c.arguments;
-    split.insert(split.end(), {"-cpu", c.cpu, "-out", folder.file("merged.txt")});
+    const std::string fifo = folder.file("merged.fifo");
+    split.insert(split.end(), {"-cpu", c.cpu, "-out", c.fifo ? fifo : folder.file("merged.txt")});
     write_bytes(folder.file("merged.txt"), {'o', 'l', 'd', '\n'});
+    std::thread reader;
+    if (c.fifo) {
+      ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+      reader = std::thread([&] { write_bytes(folder.file("merged.txt"), read_bytes(fifo)); });
+    }
     const run_result run = run_brindle(split);
+    if (c.fifo) {
+      reader.join();
+      fs::remove(fifo);
+    }
     EXPECT_EQ(run.exit_status, 0) << run.err;
     EXPECT_EQ(read_file(folder.file("merged.txt")).starts_with("old\n"), c.append);
     EXPECT_EQ(after_header(folder.file("merged.txt")), after_header(folder.file("single.txt")));
