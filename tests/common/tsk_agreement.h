@@ -75,6 +75,10 @@ inline const tsk_volume tsk_volumes[] = {
     {"mbr-odd-p3", "mbr-odd.img", "0xa00000"}, {"mbr-s4k-p1", "mbr-s4k.img", "0x100000"},
     {"4kn-mbr-p1", "4kn-mbr.img", "0x100000"}, {"4kn-gpt-p1", "4kn-gpt.img", "0x100000"},
     {"owners", "owners.img", ""},
+    // mbr-p6 changed in VHD differencing disks: one child over the dynamic
+    // VHD of mbr.img, a second over the first, naming it by a Windows path.
+    {"vhd-diff-child1-p6", "vhd-diff-child1.vhd", "0x3100000"},
+    {"vhd-diff-child2-p6", "vhd-diff-child2.vhd", "0x3100000"},
 };
 
 inline std::string tsk_volume_label(const ::testing::TestParamInfo<tsk_volume>& info) {
