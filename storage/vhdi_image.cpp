@@ -9,9 +9,24 @@
 
 #include <libvhdi.h>
 
+#include <cstring>
+
 namespace storage {
 
 namespace {
+
+// A unique id as libvhdi gives it, 16 bytes in stored order, in the form
+// vhdiinfo and Hyper-V show it: 5d0b2a6e-41c3-4f8e-9a1e-0b5e7c0d0002.
+std::string unique_id_text(const std::uint8_t (&id)[16]) {
+  static constexpr char digits[] = "0123456789abcdef";
+  std::string text;
+  for (std::size_t i = 0; i < 16; ++i) {
+    if (i == 4 || i == 6 || i == 8 || i == 10) text += '-';
+    text += digits[id[i] >> 4];
+    text += digits[id[i] & 0x0F];
+  }
+  return text;
+}
 
 class vhdi_image : public container_image {
  public:
@@ -46,6 +61,18 @@ class vhdi_image : public container_image {
     };
     const auto attach = [&](const std::string& parent_path) {
       if (open_one(parent_path, failure) == nullptr) return false;
+      // A disk found under the parent's name may still be another disk (a
+      // copy made before the child, a rebuilt base): the child records the
+      // unique id of the disk it was made over.
+      std::uint8_t wanted[16] = {}, found[16] = {};
+      if (libvhdi_file_get_parent_identifier(m_files[m_files.size() - 2], wanted, sizeof wanted, nullptr) == 1 &&
+          libvhdi_file_get_identifier(m_files.back(), found, sizeof found, nullptr) == 1 &&
+          std::memcmp(wanted, found, sizeof wanted) != 0) {
+        failure = parent_path + ": not the parent disk " + m_member_files[m_member_files.size() - 2] +
+                  " was made over (unique id " + unique_id_text(found) + ", the child names " +
+                  unique_id_text(wanted) + ")";
+        return false;
+      }
       libvhdi_error_t* error = nullptr;
       if (libvhdi_file_set_parent_file(m_files[m_files.size() - 2], m_files.back(), &error) == 1) return true;
       failure = parent_path + ": does not fit its differencing disk: " + library_error_text(error, libvhdi_error_sprint, libvhdi_error_free);
