@@ -2,14 +2,21 @@
 // differencing), read through libvhdi. A differencing disk holds only the
 // blocks written after it was made; the rest comes from its parent, which
 // it names by path (often a Windows path), so the parent is looked for as
-// written and then beside the child.
+// written and then beside the child. Which disk of a VHD chain holds a
+// sector is decided from the disks' own sector bitmaps (vhd_block_map).
 #include "storage/container_open.h"
 
 #ifdef BRINDLE_WITH_LIBVHDI
 
+#include <fcntl.h>
 #include <libvhdi.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
+
+#include "storage/vhd_block_map.h"
+#include "support/file_io.h"
 
 namespace storage {
 
@@ -36,6 +43,7 @@ class vhdi_image : public container_image {
       libvhdi_file_close(file, nullptr);
       libvhdi_file_free(&file, nullptr);
     }
+    for (const int descriptor : m_descriptors) ::close(descriptor);
   }
 
   bool open(const std::string& path, std::string& failure) {
@@ -44,7 +52,8 @@ class vhdi_image : public container_image {
     // A differencing disk is read with its parents, up to a base disk.
     int type = 0;
     libvhdi_file_get_file_type(file, &type, nullptr);
-    m_kind = type == LIBVHDI_FILE_TYPE_VHDX ? "VHDX" : "VHD";
+    const bool vhdx = type == LIBVHDI_FILE_TYPE_VHDX;
+    m_kind = vhdx ? "VHDX" : "VHD";
     size64_t media = 0;
     libvhdi_file_get_media_size(file, &media, nullptr);
     m_size_bytes = media;
@@ -78,21 +87,63 @@ class vhdi_image : public container_image {
       failure = parent_path + ": does not fit its differencing disk: " + library_error_text(error, libvhdi_error_sprint, libvhdi_error_free);
       return false;
     };
-    return link_parents(path, "parent disk", parent_name, attach, failure);
+    if (!link_parents(path, "parent disk", parent_name, attach, failure)) return false;
+    // VHDX keeps its bitmaps another way, and libvhdi reads those.
+    return !vhdx && m_files.size() > 1 ? load_block_maps(failure) : true;
   }
 
   const char* kind_name() const override { return m_kind; }
   std::uint64_t size_bytes() const override { return m_size_bytes; }
 
   std::int64_t read_piece(std::uint64_t offset, std::uint8_t* target, std::size_t length) override {
+    if (m_block_maps.empty()) return read_from(m_files.front(), offset, target, length);
+    // Each run of sectors comes from the newest disk whose bitmap holds it,
+    // or from the base disk; libvhdi reads a disk's own sectors correctly.
+    constexpr std::uint64_t sector = vhd_block_map::sector_bytes;
+    std::size_t done = 0;
+    while (done < length) {
+      const std::uint64_t at = offset + done;
+      std::uint64_t run = (at % sector + (length - done) + sector - 1) / sector;
+      std::size_t holder = m_block_maps.size();
+      for (std::size_t i = 0; i < m_block_maps.size(); ++i) {
+        bool held = false;
+        run = m_block_maps[i].run_at(at / sector, run, held);
+        if (run == 0) return -1;
+        if (held) {
+          holder = i;
+          break;
+        }
+      }
+      const std::size_t bytes = static_cast<std::size_t>(std::min<std::uint64_t>(length - done, run * sector - at % sector));
+      if (read_from(m_files[holder], at, target + done, bytes) != static_cast<std::int64_t>(bytes)) return -1;
+      done += bytes;
+    }
+    return static_cast<std::int64_t>(length);
+  }
+
+ private:
+  static std::int64_t read_from(libvhdi_file_t* file, std::uint64_t offset, std::uint8_t* target, std::size_t length) {
     libvhdi_error_t* error = nullptr;
-    const ssize_t got =
-        libvhdi_file_read_buffer_at_offset(m_files.front(), target, length, static_cast<off64_t>(offset), &error);
+    const ssize_t got = libvhdi_file_read_buffer_at_offset(file, target, length, static_cast<off64_t>(offset), &error);
     libvhdi_error_free(&error);
     return got;
   }
 
- private:
+  // The sector bitmaps of every differencing disk of a VHD chain, which
+  // decide where each sector is read (see vhd_block_map.h).
+  bool load_block_maps(std::string& failure) {
+    for (std::size_t i = 0; i + 1 < m_member_files.size(); ++i) {
+      const int descriptor = uni::open_file(m_member_files[i], O_RDONLY, 0);
+      if (descriptor < 0) {
+        failure = m_member_files[i] + ": cannot be read";
+        return false;
+      }
+      m_descriptors.push_back(descriptor);
+      if (!m_block_maps.emplace_back().load(descriptor, m_member_files[i], failure)) return false;
+    }
+    return true;
+  }
+
   libvhdi_file_t* open_one(const std::string& path, std::string& failure) {
     libvhdi_file_t* file = nullptr;
     libvhdi_error_t* error = nullptr;
@@ -111,6 +162,8 @@ class vhdi_image : public container_image {
   }
 
   std::vector<libvhdi_file_t*> m_files;  // the disk, then its parents
+  std::vector<int> m_descriptors;        // read-only, for the bitmaps
+  std::vector<vhd_block_map> m_block_maps;  // the differencing disks of a VHD chain, newest first
   const char* m_kind = "VHD";
   std::uint64_t m_size_bytes = 0;
 };

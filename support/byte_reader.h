@@ -1,4 +1,4 @@
-// Bounds-checked little-endian reads over a byte span.
+// Bounds-checked little-endian (and a few big-endian) reads over a byte span.
 //
 // Every on-disk structure is read through this class. A read that would
 // leave the span yields 0 (or an empty span) and sets a sticky error flag,
@@ -55,12 +55,23 @@ class byte_reader {
     return value;
   }
 
+  // Big-endian fields, for the few formats that store them (VHD).
+  std::uint32_t be32(std::size_t offset) { return static_cast<std::uint32_t>(be_n(offset, 4)); }
+  std::uint64_t be64(std::size_t offset) { return be_n(offset, 8); }
+
   std::span<const std::uint8_t> sub(std::size_t offset, std::size_t length) {
     if (!fits(offset, length)) return fail<std::span<const std::uint8_t>>(offset, length);
     return m_bytes.subspan(offset, length);
   }
 
  private:
+  std::uint64_t be_n(std::size_t offset, std::size_t width) {
+    if (!fits(offset, width)) return fail<std::uint64_t>(offset, width);
+    std::uint64_t value = 0;
+    for (std::size_t i = 0; i < width; ++i) value = value << 8 | m_bytes[offset + i];
+    return value;
+  }
+
   template <typename T>
   T fail(std::size_t offset, std::size_t width) {
     if (!m_failed) {
