@@ -114,7 +114,8 @@ class vhdi_image : public container_image {
           break;
         }
       }
-      const std::size_t bytes = static_cast<std::size_t>(std::min<std::uint64_t>(length - done, run * sector - at % sector));
+      const auto bytes =
+          static_cast<std::size_t>(std::min<std::uint64_t>(length - done, run * sector - at % sector));
       if (read_from(m_files[holder], at, target + done, bytes) != static_cast<std::int64_t>(bytes)) return -1;
       done += bytes;
     }
