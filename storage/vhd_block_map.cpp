@@ -81,13 +81,15 @@ bool vhd_block_map::load(int descriptor, const std::string& path, std::string& f
 }
 
 const std::vector<std::uint8_t>* vhd_block_map::bitmap_of(std::uint64_t block) {
-  const auto known = m_bitmaps.find(block);
-  if (known != m_bitmaps.end()) return &known->second;
-  std::vector<std::uint8_t> bitmap(m_bitmap_bytes);
-  if (!read_exactly(m_descriptor, bitmap.data(), bitmap.size(), std::uint64_t{m_table[block]} * sector_bytes)) {
+  cached_bitmap& slot = m_bitmaps[block % m_bitmaps.size()];
+  if (slot.block == block) return &slot.bytes;
+  slot.block = ~std::uint64_t{0};
+  slot.bytes.resize(m_bitmap_bytes);
+  if (!read_exactly(m_descriptor, slot.bytes.data(), slot.bytes.size(), std::uint64_t{m_table[block]} * sector_bytes)) {
     return nullptr;
   }
-  return &m_bitmaps.emplace(block, std::move(bitmap)).first->second;
+  slot.block = block;
+  return &slot.bytes;
 }
 
 std::uint64_t vhd_block_map::run_at(std::uint64_t sector, std::uint64_t count, bool& held) {

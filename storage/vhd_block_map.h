@@ -14,9 +14,9 @@
 // block's first sector in the most significant bit of the first byte.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 namespace storage {
@@ -42,8 +42,14 @@ class vhd_block_map {
   std::uint64_t m_block_sectors = 0;
   std::uint64_t m_bitmap_bytes = 0;
   std::vector<std::uint32_t> m_table;  // first sector of each block's bitmap
-  // Bitmaps read so far, by block: at most one sector per 2 MiB block.
-  std::unordered_map<std::uint64_t, std::vector<std::uint8_t>> m_bitmaps;
+  // Recently read bitmaps, slot = block mod the slot count: a walk reads
+  // nearby blocks again and again, and a whole-disk read (carving, digests)
+  // must not keep one bitmap per block of a large disk.
+  struct cached_bitmap {
+    std::uint64_t block = ~std::uint64_t{0};
+    std::vector<std::uint8_t> bytes;
+  };
+  std::array<cached_bitmap, 64> m_bitmaps;
 };
 
 }  // namespace storage
