@@ -3,7 +3,8 @@
 // blocks written after it was made; the rest comes from its parent, which
 // it names by path (often a Windows path), so the parent is looked for as
 // written and then beside the child. Which disk of a VHD chain holds a
-// sector is decided from the disks' own sector bitmaps (vhd_block_map).
+// sector is decided from the disks' own sector bitmaps (vhd_block_map); a
+// VHDX chain (Hyper-V checkpoints, .avhdx) is read by libvhdi alone.
 #include "storage/container_open.h"
 
 #ifdef BRINDLE_WITH_LIBVHDI
@@ -88,7 +89,9 @@ class vhdi_image : public container_image {
       return false;
     };
     if (!link_parents(path, "parent disk", parent_name, attach, failure)) return false;
-    // VHDX keeps its bitmaps another way, and libvhdi reads those.
+    // A VHDX chain is left to libvhdi: it reads VHDX sector bitmaps (least
+    // significant bit first, one 1 MiB bitmap block per chunk of payload
+    // blocks) right, single sectors included.
     return !vhdx && m_files.size() > 1 ? load_block_maps(failure) : true;
   }
 

@@ -50,6 +50,7 @@ struct tsk_volume {
   const char* name;  // stem of the TSK listings and of the extracted $MFT
   const char* image;
   const char* offset;  // -offset argument, empty for a volume at byte 0
+  const char* label = nullptr;  // the test's name, where two images read as one volume
   std::vector<std::string> image_source() const {
     std::vector<std::string> source = {"-image", fixture_path(image)};
     if (*offset) source.insert(source.end(), {"-offset", offset});
@@ -57,7 +58,7 @@ struct tsk_volume {
   }
   std::vector<std::string> mft_source() const { return {"-mftfile", fixture_path(std::string(name) + ".mft")}; }
 };
-inline void PrintTo(const tsk_volume& v, std::ostream* out) { *out << v.name; }
+inline void PrintTo(const tsk_volume& v, std::ostream* out) { *out << (v.label ? v.label : v.name); }
 
 inline const tsk_volume tsk_volumes[] = {
     {"basic", "basic.img", ""},          {"sector4k", "sector4k.img", ""},
@@ -79,10 +80,14 @@ inline const tsk_volume tsk_volumes[] = {
     // VHD of mbr.img, a second over the first, naming it by a Windows path.
     {"vhd-diff-child1-p6", "vhd-diff-child1.vhd", "0x3100000"},
     {"vhd-diff-child2-p6", "vhd-diff-child2.vhd", "0x3100000"},
+    // The same chain as VHDX: children holding single sectors in partially
+    // present blocks.
+    {"vhd-diff-child1-p6", "vhdx-diff-child1.vhdx", "0x3100000", "vhdx-diff-child1-p6"},
+    {"vhd-diff-child2-p6", "vhdx-diff-child2.vhdx", "0x3100000", "vhdx-diff-child2-p6"},
 };
 
 inline std::string tsk_volume_label(const ::testing::TestParamInfo<tsk_volume>& info) {
-  std::string label = info.param.name;
+  std::string label = info.param.label ? info.param.label : info.param.name;
   std::replace(label.begin(), label.end(), '-', '_');
   return label;
 }

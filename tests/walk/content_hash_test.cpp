@@ -72,8 +72,9 @@ const char* const volumes[][3] = {
     {"cluster2m", "cluster2m.img", ""},  {"adsplit", "adsplit.img", ""},   {"oldheader", "oldheader.img", ""},
     {"mbr-odd-p3", "mbr-odd.img", "0xa00000"}, {"mbr-s4k-p1", "mbr-s4k.img", "0x100000"},
     {"4kn-gpt-p1", "4kn-gpt.img", "0x100000"},
-    // Read through a chain of two VHD differencing disks over a dynamic one.
+    // Read through a chain of two VHD (and VHDX) differencing disks over a dynamic one.
     {"vhd-diff-child2-p6", "vhd-diff-child2.vhd", "0x3100000"},
+    {"vhd-diff-child2-p6", "vhdx-diff-child2.vhdx", "0x3100000"},
 };
 
 TEST(ContentHashes, EveryUnnamedStreamMatchesCoreutilsOverIcat) {
