@@ -39,21 +39,6 @@ def best(command, repeats=3):
     runs = [run(command) for _ in range(repeats)]
     return min(t for t, _ in runs), max(r for _, r in runs)
 
-csv_times = {}
-for records in sizes:
-    mft = os.path.join(folder, f"large-{records}.mft")
-    repeats = 3 if records <= 2_000_000 else 1
-    subprocess.run(["cat", mft], stdout=subprocess.DEVNULL)
-    cat, _ = best(["/bin/cat", mft], repeats)
-    print(f"{records:,} records ({os.path.getsize(mft) / 2**30:.1f} GiB): cat $MFT {cat:.3f} s")
-    for label, extra in (("-csv", ["-csv"]), ("-csv -threads 1", ["-csv", "-threads", "1"]),
-                         ("-csvperpath", ["-csvperpath"]), ("-bodyfile", ["-bodyfile"])):
-        t, rss = best([brindle, "-mftfile", mft, "-quiet"] + extra, repeats)
-        if label == "-csv":
-            csv_times[records] = t
-        print(f"  brindle {label:16} {t:8.3f} s  {t / cat:6.1f}x cat  {records / t:12,.0f} records/s"
-              f"  peak RSS {rss / 1024:7.1f} MiB")
-
 def body_digest(path):
     """MD5 of a results file after its run header (up to the first blank line)."""
     import hashlib
@@ -71,27 +56,47 @@ def body_digest(path):
 # take turns, five rounds, best of each. Each results file is removed right
 # after its run (its body digested in the last round): 1.8 GB files left
 # behind would put the next run under the kernel's dirty-page limit.
-small = min(sizes)
-mft = os.path.join(folder, f"large-{small}.mft")
-out = os.path.join(folder, "cpu-results.csv")
-extra = {"single": ["-threads", "1"], "threads": [], "cpu2": ["-cpu", "2"]}
-times = {name: [] for name in extra}
-digests = set()
-rounds = 5
-for round_number in range(rounds):
-    for name in extra:
-        times[name].append(run([brindle, "-mftfile", mft, "-quiet", "-csv", "-out", out] + extra[name])[0])
-        if round_number == rounds - 1:
-            digests.add(body_digest(out))
-        os.remove(out)
-t_single, t_threads, t_cpu = (min(times[name]) for name in ("single", "threads", "cpu2"))
-same = len(digests) == 1
-# The rounds' own ratios too: on shared cores a lucky single run can set
-# the best time in one round and the best -cpu run in another.
-paired = sorted(a / b for a, b in zip(times["single"], times["cpu2"]))
-print(f"{small:,} records -csv -out: one thread {t_single:.3f} s, default threads {t_threads:.3f} s "
-      f"({t_single / t_threads:.2f}x), -cpu 2 {t_cpu:.3f} s ({t_single / t_cpu:.2f}x, median of the rounds' "
-      f"ratios {paired[len(paired) // 2]:.2f}x); results identical after the run header: {same}")
+# It runs right after the smallest size, before a larger file churns the
+# page cache and the memory the results files are written into.
+def cpu_split(small):
+    mft = os.path.join(folder, f"large-{small}.mft")
+    out = os.path.join(folder, "cpu-results.csv")
+    extra = {"single": ["-threads", "1"], "threads": [], "cpu2": ["-cpu", "2"]}
+    times = {name: [] for name in extra}
+    digests = set()
+    rounds = 5
+    for round_number in range(rounds):
+        for name in extra:
+            times[name].append(run([brindle, "-mftfile", mft, "-quiet", "-csv", "-out", out] + extra[name])[0])
+            if round_number == rounds - 1:
+                digests.add(body_digest(out))
+            os.remove(out)
+    t_single, t_threads, t_cpu = (min(times[name]) for name in ("single", "threads", "cpu2"))
+    same = len(digests) == 1
+    # The rounds' own ratios too: on shared cores a lucky single run can set
+    # the best time in one round and the best -cpu run in another.
+    paired = sorted(a / b for a, b in zip(times["single"], times["cpu2"]))
+    print(f"{small:,} records -csv -out: one thread {t_single:.3f} s, default threads {t_threads:.3f} s "
+          f"({t_single / t_threads:.2f}x), -cpu 2 {t_cpu:.3f} s ({t_single / t_cpu:.2f}x, median of the rounds' "
+          f"ratios {paired[len(paired) // 2]:.2f}x); results identical after the run header: {same}")
+
+csv_times = {}
+for records in sizes:
+    mft = os.path.join(folder, f"large-{records}.mft")
+    repeats = 3 if records <= 2_000_000 else 1
+    subprocess.run(["cat", mft], stdout=subprocess.DEVNULL)
+    cat, _ = best(["/bin/cat", mft], repeats)
+    print(f"{records:,} records ({os.path.getsize(mft) / 2**30:.1f} GiB): cat $MFT {cat:.3f} s")
+    for label, extra in (("-csv", ["-csv"]), ("-csv -threads 1", ["-csv", "-threads", "1"]),
+                         ("-csvperpath", ["-csvperpath"]), ("-bodyfile", ["-bodyfile"])):
+        t, rss = best([brindle, "-mftfile", mft, "-quiet"] + extra, repeats)
+        if label == "-csv":
+            csv_times[records] = t
+        print(f"  brindle {label:16} {t:8.3f} s  {t / cat:6.1f}x cat  {records / t:12,.0f} records/s"
+              f"  peak RSS {rss / 1024:7.1f} MiB")
+    if records == min(sizes):
+        cpu_split(records)
+
 if len(csv_times) > 1:
     small, large = min(csv_times), max(csv_times)
     print(f"-csv {large:,} / {small:,} records: {csv_times[large] / csv_times[small]:.2f}x the time")
