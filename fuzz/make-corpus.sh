@@ -65,6 +65,8 @@ put('journal', 'usn-jsonl', bytes([12, 0, 0]) + journal[first:])
 put('journal', 'indx-csv', bytes([1, 0, 1]) + open(os.path.join(work, 'journal.many-indx'), 'rb').read()[:4096])
 for base, name in enumerate(('vmdk-stream', 'e01', 'qcow2', 'vhd')):
     put('container', name, bytes([base | 4]))
+for base, name in enumerate(('vhd-differencing', 'vhdx-differencing', 'qcow2-overlay', 'vhdx')):
+    put('container', name, bytes([base | 8 | 4]))
 
 # Partition tables: the first 64 sectors of each partitioned disk.
 for disk in ('partitions-mbr.bin', 'partitions-gpt.bin', 'gpt.img', 'mbr.img'):

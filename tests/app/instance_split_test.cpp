@@ -4,10 +4,12 @@
 // and a child that fails or is killed fails the run without a merged file.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <set>
@@ -63,12 +65,16 @@ TEST(InstanceSplit, MergedResultsEqualTheSingleRun) {
     split.insert(split.end(), {"-cpu", c.cpu, "-out", c.fifo ? fifo : folder.file("merged.txt")});
     write_bytes(folder.file("merged.txt"), {'o', 'l', 'd', '\n'});
     std::thread reader;
+    int held_open = -1;  // a writer of our own: the reader ends even if brindle never opens the FIFO
     if (c.fifo) {
       ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
       reader = std::thread([&] { write_bytes(folder.file("merged.txt"), read_bytes(fifo)); });
+      held_open = ::open(fifo.c_str(), O_WRONLY);
+      ASSERT_GE(held_open, 0);
     }
     const run_result run = run_brindle(split);
     if (c.fifo) {
+      ::close(held_open);
       reader.join();
       fs::remove(fifo);
     }
