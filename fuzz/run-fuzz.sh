@@ -10,6 +10,7 @@ if [ "${1:-}" = "--replay" ]; then replay=1; shift; fi
 bin=$(cd "$1" && pwd)
 seconds=${2:-60}
 here=$(cd "$(dirname "$0")" && pwd)
+export LSAN_OPTIONS="suppressions=$here/lsan.supp${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
 targets="mft_file volume_image container journal run_list lznt1 security partition vmdk index options"
 failed=0
 for target in $targets; do
