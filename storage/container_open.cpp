@@ -79,42 +79,66 @@ std::unique_ptr<container_image> open_container(const std::string& path, std::st
   return image;
 }
 
-std::string find_parent_file(const std::string& child_path, const std::string& parent_name) {
-  if (parent_name.empty()) return "";
-  std::string name = parent_name;
-  std::replace(name.begin(), name.end(), '\\', '/');
+std::vector<std::string> parent_file_candidates(const std::string& child_path, const parent_reference& parent) {
   const std::size_t slash = child_path.rfind('/');
   const std::string folder = slash == std::string::npos ? "." : child_path.substr(0, slash);
-  // A drive-letter path ("C:/VMs/base.vhdx") means nothing here: only its name.
-  const bool windows_absolute = name.size() > 2 && name[1] == ':';
-  if (!windows_absolute) {
-    const std::string as_written = name.front() == '/' ? name : folder + "/" + name;
-    if (uni::file_exists(as_written)) return as_written;
+  // "..\Base\disk.vhd" as "../Base/disk.vhd", without the "./" steps that
+  // change nothing, so that one file keeps one spelling.
+  const auto local = [](std::string name) {
+    std::replace(name.begin(), name.end(), '\\', '/');
+    while (name.rfind("./", 0) == 0) name.erase(0, 2);
+    for (std::size_t at; (at = name.find("/./")) != std::string::npos;) name.erase(at, 2);
+    return name;
+  };
+  const std::string names[] = {local(parent.relative_path), local(parent.name)};
+  std::vector<std::string> found;
+  const auto consider = [&](const std::string& candidate) {
+    if (uni::file_exists(candidate) && std::find(found.begin(), found.end(), candidate) == found.end()) {
+      found.push_back(candidate);
+    }
+  };
+  for (const std::string& name : names) {
+    // A drive-letter path ("C:/VMs/base.vhdx") means nothing here: only its name.
+    const bool windows_absolute = name.size() > 2 && name[1] == ':';
+    if (!name.empty() && !windows_absolute) consider(name.front() == '/' ? name : folder + "/" + name);
   }
-  const std::string beside = folder + "/" + name.substr(name.rfind('/') + 1);
-  return uni::file_exists(beside) ? beside : "";
+  for (const std::string& name : names) {
+    if (!name.empty()) consider(folder + "/" + name.substr(name.rfind('/') + 1));
+  }
+  return found;
 }
 
 bool link_parents(const std::string& path, const char* what,
-                  const std::function<std::optional<std::string>()>& parent_name,
+                  const std::function<std::optional<parent_reference>()>& parent,
                   const std::function<bool(const std::string&)>& attach, std::string& failure) {
   // A loop of parents (or a chain no examiner would meet) ends here.
   constexpr int max_depth = 64;
   std::string child = path;
   for (int depth = 0;; ++depth) {
-    const std::optional<std::string> name = parent_name();
-    if (!name) return true;
+    const std::optional<parent_reference> reference = parent();
+    if (!reference) return true;
     if (depth >= max_depth) {
       failure = child + ": more than " + std::to_string(max_depth) + " levels of " + what;
       return false;
     }
-    const std::string found = find_parent_file(child, *name);
-    if (found.empty()) {
-      failure = child + ": " + what + " '" + *name + "' not found";
+    const std::vector<std::string> candidates = parent_file_candidates(child, *reference);
+    if (candidates.empty()) {
+      const std::string& name = reference->name.empty() ? reference->relative_path : reference->name;
+      failure = child + ": " + what + " '" + name + "' not found";
       return false;
     }
-    if (!attach(found)) return false;
-    child = found;
+    std::string first_refusal;
+    const auto attached = std::find_if(candidates.begin(), candidates.end(), [&](const std::string& candidate) {
+      if (attach(candidate)) return true;
+      if (first_refusal.empty()) first_refusal = failure;
+      return false;
+    });
+    if (attached == candidates.end()) {
+      failure = first_refusal;
+      return false;
+    }
+    failure.clear();
+    child = *attached;
   }
 }
 

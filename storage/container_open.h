@@ -11,6 +11,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "storage/container_image.h"
 
@@ -35,18 +36,31 @@ std::unique_ptr<container_image> open_vhdi_image(const std::string& path, std::s
 std::unique_ptr<container_image> open_qcow_image(const std::string& path, std::string& failure);
 std::unique_ptr<container_image> open_vmdk_image(const std::string& path, std::string& failure);
 
-// The file a differencing disk names as its parent, looked for as written
-// (relative to the child's folder) and then by its bare name beside the
-// child; "" when neither exists. Windows separators are understood.
-std::string find_parent_file(const std::string& child_path, const std::string& parent_name);
+// What a differencing disk records about its parent: the name its library
+// reads (quoted in messages) and, where the format keeps one, a path
+// relative to the child's folder.
+struct parent_reference {
+  std::string name;
+  std::string relative_path;
+};
+
+// The existing files a differencing disk may mean by its parent, in the
+// order to try them: the relative path from the child's folder, the name as
+// written (from the child's folder too, unless it is a drive-letter path),
+// then their bare file names beside the child. Windows separators are
+// understood; the list holds each path once.
+std::vector<std::string> parent_file_candidates(const std::string& child_path, const parent_reference& parent);
 
 // Links a differencing disk to its parents, up to a base disk.
-// `parent_name` gives the parent name the newest opened file records
-// (nullopt for a base disk); `attach` opens the file found for it and makes
-// it that file's parent (false with `failure` set). `what` names the parent
-// in messages ("parent disk", "backing file").
+// `parent` gives what the newest opened file records about its parent
+// (nullopt for a base disk); `attach` opens a candidate file and makes it
+// that file's parent, or sets `failure` and leaves nothing open of it. A
+// candidate refused (another disk under the parent's name: a stale copy, a
+// rebuilt base) does not hide the right one further down the list; when
+// every candidate is refused, the first refusal is the failure. `what` names
+// the parent in messages ("parent disk", "backing file").
 bool link_parents(const std::string& path, const char* what,
-                  const std::function<std::optional<std::string>()>& parent_name,
+                  const std::function<std::optional<parent_reference>()>& parent,
                   const std::function<bool(const std::string&)>& attach, std::string& failure);
 
 // A UTF-8 name a library wrote into `size` bytes, cut at its first NUL.

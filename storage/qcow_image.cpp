@@ -26,7 +26,7 @@ class qcow_image : public container_image {
     size64_t media = 0;
     libqcow_file_get_media_size(m_files.front(), &media, nullptr);
     m_size_bytes = media;
-    const auto backing_name = [this]() -> std::optional<std::string> {
+    const auto backing_name = [this]() -> std::optional<parent_reference> {
       std::size_t size = 0;
       if (libqcow_file_get_utf8_backing_filename_size(m_files.back(), &size, nullptr) != 1 || size <= 1) {
         return std::nullopt;
@@ -34,13 +34,17 @@ class qcow_image : public container_image {
       std::string name(size, '\0');
       libqcow_file_get_utf8_backing_filename(m_files.back(), reinterpret_cast<std::uint8_t*>(name.data()), size,
                                              nullptr);
-      return text_until_nul(std::move(name));
+      return parent_reference{text_until_nul(std::move(name)), ""};
     };
     const auto attach = [&](const std::string& backing_path) {
       if (open_one(backing_path, failure) == nullptr) return false;
       libqcow_error_t* error = nullptr;
       if (libqcow_file_set_parent_file(m_files[m_files.size() - 2], m_files.back(), &error) == 1) return true;
       failure = backing_path + ": does not fit its overlay: " + library_error_text(error, libqcow_error_sprint, libqcow_error_free);
+      libqcow_file_close(m_files.back(), nullptr);
+      libqcow_file_free(&m_files.back(), nullptr);
+      m_files.pop_back();
+      m_member_files.pop_back();
       return false;
     };
     return link_parents(path, "backing file", backing_name, attach, failure);

@@ -1,8 +1,9 @@
 // Microsoft virtual hard disks (VHD and VHDX: fixed, dynamic and
 // differencing), read through libvhdi. A differencing disk holds only the
 // blocks written after it was made; the rest comes from its parent, which
-// it names by path (often a Windows path), so the parent is looked for as
-// written and then beside the child. Which disk of a VHD chain holds a
+// it names by a relative path (vhd_parent_locator) and by a name or an
+// absolute path (often a Windows one), so the parent is looked for through
+// each of them and then beside the child. Which disk of a VHD chain holds a
 // sector is decided from the disks' own sector bitmaps (vhd_block_map); a
 // VHDX chain (Hyper-V checkpoints, .avhdx) is read by libvhdi alone.
 #include "storage/container_open.h"
@@ -17,6 +18,7 @@
 #include <cstring>
 
 #include "storage/vhd_block_map.h"
+#include "storage/vhd_parent_locator.h"
 #include "support/file_io.h"
 
 namespace storage {
@@ -58,16 +60,20 @@ class vhdi_image : public container_image {
     size64_t media = 0;
     libvhdi_file_get_media_size(file, &media, nullptr);
     m_size_bytes = media;
-    const auto parent_name = [this]() -> std::optional<std::string> {
+    const auto parent = [this]() -> std::optional<parent_reference> {
       std::uint32_t disk_type = 0;
       libvhdi_file_get_disk_type(m_files.back(), &disk_type, nullptr);
       if (disk_type != LIBVHDI_DISK_TYPE_DIFFERENTIAL) return std::nullopt;
+      parent_reference reference{"", read_relative_parent_path(m_member_files.back())};
       std::size_t size = 0;
-      if (libvhdi_file_get_utf8_parent_filename_size(m_files.back(), &size, nullptr) != 1 || size == 0) return "";
+      if (libvhdi_file_get_utf8_parent_filename_size(m_files.back(), &size, nullptr) != 1 || size == 0) {
+        return reference;
+      }
       std::string name(size, '\0');
       libvhdi_file_get_utf8_parent_filename(m_files.back(), reinterpret_cast<std::uint8_t*>(name.data()), size,
                                             nullptr);
-      return text_until_nul(std::move(name));
+      reference.name = text_until_nul(std::move(name));
+      return reference;
     };
     const auto attach = [&](const std::string& parent_path) {
       if (open_one(parent_path, failure) == nullptr) return false;
@@ -81,14 +87,16 @@ class vhdi_image : public container_image {
         failure = parent_path + ": not the parent disk " + m_member_files[m_member_files.size() - 2] +
                   " was made over (unique id " + unique_id_text(found) + ", the child names " +
                   unique_id_text(wanted) + ")";
+        close_newest();
         return false;
       }
       libvhdi_error_t* error = nullptr;
       if (libvhdi_file_set_parent_file(m_files[m_files.size() - 2], m_files.back(), &error) == 1) return true;
       failure = parent_path + ": does not fit its differencing disk: " + library_error_text(error, libvhdi_error_sprint, libvhdi_error_free);
+      close_newest();
       return false;
     };
-    if (!link_parents(path, "parent disk", parent_name, attach, failure)) return false;
+    if (!link_parents(path, "parent disk", parent, attach, failure)) return false;
     // A VHDX chain is left to libvhdi: it reads VHDX sector bitmaps (least
     // significant bit first, one 1 MiB bitmap block per chunk of payload
     // blocks) right, single sectors included.
@@ -163,6 +171,14 @@ class vhdi_image : public container_image {
     m_files.push_back(file);
     m_member_files.push_back(path);
     return file;
+  }
+
+  // A candidate parent that was refused.
+  void close_newest() {
+    libvhdi_file_close(m_files.back(), nullptr);
+    libvhdi_file_free(&m_files.back(), nullptr);
+    m_files.pop_back();
+    m_member_files.pop_back();
   }
 
   std::vector<libvhdi_file_t*> m_files;  // the disk, then its parents

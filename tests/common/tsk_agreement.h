@@ -84,6 +84,10 @@ inline const tsk_volume tsk_volumes[] = {
     // present blocks.
     {"vhd-diff-child1-p6", "vhdx-diff-child1.vhdx", "0x3100000", "vhdx-diff-child1-p6"},
     {"vhd-diff-child2-p6", "vhdx-diff-child2.vhdx", "0x3100000", "vhdx-diff-child2-p6"},
+    // Both chains kept in two folders, the base disk reached only through
+    // the first child's relative locator.
+    {"vhd-diff-child2-p6", "damaged/vhd-folders/Snapshots/vhd-diff-child2.vhd", "0x3100000", "vhd-folders-p6"},
+    {"vhd-diff-child2-p6", "damaged/vhdx-folders/Snapshots/vhdx-diff-child2.vhdx", "0x3100000", "vhdx-folders-p6"},
 };
 
 inline std::string tsk_volume_label(const ::testing::TestParamInfo<tsk_volume>& info) {
