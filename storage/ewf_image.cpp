@@ -80,6 +80,7 @@ class ewf_image : public container_image {
       failure = path + ": " + library_error_text(error, libewf_error_sprint, libewf_error_free);
       return false;
     }
+    libewf_error_free(&error);  // a success may leave one behind, as libvhdi's do
     m_size_bytes = media;
     size32_t chunk = 0;
     if (libewf_handle_get_chunk_size(m_handle, &chunk, nullptr) == 1 && chunk > 0) m_chunk_bytes = chunk;

@@ -39,7 +39,10 @@ class qcow_image : public container_image {
     const auto attach = [&](const std::string& backing_path) {
       if (open_one(backing_path, failure) == nullptr) return false;
       libqcow_error_t* error = nullptr;
-      if (libqcow_file_set_parent_file(m_files[m_files.size() - 2], m_files.back(), &error) == 1) return true;
+      if (libqcow_file_set_parent_file(m_files[m_files.size() - 2], m_files.back(), &error) == 1) {
+        libqcow_error_free(&error);
+        return true;
+      }
       failure = backing_path + ": does not fit its overlay: " + library_error_text(error, libqcow_error_sprint, libqcow_error_free);
       libqcow_file_close(m_files.back(), nullptr);
       libqcow_file_free(&m_files.back(), nullptr);
@@ -74,6 +77,7 @@ class qcow_image : public container_image {
       libqcow_file_free(&file, nullptr);
       return nullptr;
     }
+    libqcow_error_free(&error);  // a success may leave one behind, as libvhdi's do
     m_files.push_back(file);
     m_member_files.push_back(path);
     return file;

@@ -91,7 +91,10 @@ class vhdi_image : public container_image {
         return false;
       }
       libvhdi_error_t* error = nullptr;
-      if (libvhdi_file_set_parent_file(m_files[m_files.size() - 2], m_files.back(), &error) == 1) return true;
+      if (libvhdi_file_set_parent_file(m_files[m_files.size() - 2], m_files.back(), &error) == 1) {
+        libvhdi_error_free(&error);
+        return true;
+      }
       failure = parent_path + ": does not fit its differencing disk: " + library_error_text(error, libvhdi_error_sprint, libvhdi_error_free);
       close_newest();
       return false;
@@ -168,6 +171,9 @@ class vhdi_image : public container_image {
       libvhdi_file_free(&file, nullptr);
       return nullptr;
     }
+    // libvhdi may succeed and still leave an error behind (a damaged VHDX
+    // parent locator value it passed over); it is ours to free.
+    libvhdi_error_free(&error);
     m_files.push_back(file);
     m_member_files.push_back(path);
     return file;
