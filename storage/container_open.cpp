@@ -3,12 +3,14 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <filesystem>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "storage/split_raw_image.h"
 #include "support/file_io.h"
+#include "support/utf.h"
 
 namespace storage {
 
@@ -16,6 +18,46 @@ namespace {
 
 bool starts_with(const std::array<std::uint8_t, 64>& bytes, std::size_t count, const char* magic, std::size_t length) {
   return count >= length && std::memcmp(bytes.data(), magic, length) == 0;
+}
+
+// `path` with each name that does not exist as written replaced by the one
+// entry of its folder that differs from it only in case, or "" when some
+// name has no such entry. A disk made on Windows names its parent in
+// whatever case the path was typed in ("..\base\disk.vhd"), which Windows
+// matches against "Base\Disk.vhd" and a copy here must too.
+std::string path_ignoring_case(const std::string& path) {
+  if (path.empty()) return "";
+  const bool absolute = path.front() == '/';
+  std::string resolved = absolute ? "/" : "";  // the folders matched so far, each with its "/"
+  std::string wanted;
+  std::string entry_folded;
+  for (std::size_t start = 0; start < path.size();) {
+    const std::size_t end = std::min(path.find('/', start), path.size());
+    const std::string name = path.substr(start, end - start);
+    start = end + 1;
+    if (name.empty()) continue;
+    const std::string as_written = resolved + name;
+    struct stat status {};
+    if (name == "." || name == ".." || ::stat(as_written.c_str(), &status) == 0) {
+      resolved = as_written + "/";
+      continue;
+    }
+    uni::utf8_to_lower(name, wanted);
+    std::string match;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(resolved.empty() ? "." : resolved, error)) {
+      const std::string entry_name = entry.path().filename().string();
+      uni::utf8_to_lower(entry_name, entry_folded);
+      if (entry_folded == wanted) {
+        match = entry_name;
+        break;
+      }
+    }
+    if (match.empty()) return "";
+    resolved += match + "/";
+  }
+  if (resolved.size() > 1) resolved.pop_back();
+  return resolved;
 }
 
 }  // namespace
@@ -92,8 +134,10 @@ std::vector<std::string> parent_file_candidates(const std::string& child_path, c
   };
   const std::string names[] = {local(parent.relative_path), local(parent.name)};
   std::vector<std::string> found;
-  const auto consider = [&](const std::string& candidate) {
-    if (uni::file_exists(candidate) && std::find(found.begin(), found.end(), candidate) == found.end()) {
+  const auto consider = [&](const std::string& written) {
+    const std::string candidate = uni::file_exists(written) ? written : path_ignoring_case(written);
+    if (!candidate.empty() && uni::file_exists(candidate) &&
+        std::find(found.begin(), found.end(), candidate) == found.end()) {
       found.push_back(candidate);
     }
   };
