@@ -27,11 +27,13 @@ class text_buffer {
   void commit(const char* end) { m_size = static_cast<std::size_t>(end - m_data.get()); }
 
   void append(const char* text, std::size_t length) {
+    if (length == 0) return;  // a buffer not yet grown has no bytes to copy into
     std::memcpy(room(length), text, length);
     m_size += length;
   }
   void append(std::string_view text) { append(text.data(), text.size()); }
   void append(std::size_t count, char c) {
+    if (count == 0) return;
     std::memset(room(count), c, count);
     m_size += count;
   }
