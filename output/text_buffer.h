@@ -46,7 +46,7 @@ class text_buffer {
   void grow(std::size_t bytes) {
     std::size_t capacity = m_capacity == 0 ? 65536 : m_capacity * 2;
     while (capacity - m_size < bytes) capacity *= 2;
-    auto data = std::make_unique<char[]>(capacity);
+    auto data = std::make_unique_for_overwrite<char[]>(capacity);  // text is written before it is read
     if (m_size) std::memcpy(data.get(), m_data.get(), m_size);
     m_data = std::move(data);
     m_capacity = capacity;
