@@ -97,8 +97,12 @@ void remove_instance_leftovers(const instance& job) {
   const std::filesystem::path path(job.results_path);
   const std::string prefix = "." + path.filename().string() + ".";
   std::error_code error;
-  for (const auto& entry : std::filesystem::directory_iterator(path.parent_path(), error)) {
-    if (entry.path().filename().string().starts_with(prefix)) std::filesystem::remove(entry.path(), error);
+  // Stepped with an error code: a folder that fails mid-listing ends the
+  // clean-up instead of throwing.
+  std::error_code listing;
+  for (std::filesystem::directory_iterator entry(path.parent_path(), listing), end;
+       !listing && entry != end; entry.increment(listing)) {
+    if (entry->path().filename().string().starts_with(prefix)) std::filesystem::remove(entry->path(), error);
   }
 }
 

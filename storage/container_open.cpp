@@ -44,9 +44,12 @@ std::string path_ignoring_case(const std::string& path) {
     }
     uni::utf8_to_lower(name, wanted);
     std::string match;
+    // Stepped with an error code: a folder that fails mid-listing ends the
+    // search instead of throwing.
     std::error_code error;
-    for (const auto& entry : std::filesystem::directory_iterator(resolved.empty() ? "." : resolved, error)) {
-      const std::string entry_name = entry.path().filename().string();
+    for (std::filesystem::directory_iterator entry(resolved.empty() ? "." : resolved, error), end;
+         !error && entry != end; entry.increment(error)) {
+      const std::string entry_name = entry->path().filename().string();
       uni::utf8_to_lower(entry_name, entry_folded);
       if (entry_folded == wanted) {
         match = entry_name;
